@@ -1,0 +1,46 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <string_view>
+
+// One complete HTTP exchange on libcurl, with the fixed browser-like header
+// set of the service's pages.
+namespace qiv {
+
+// The record that carries one request to its worker and the response back.
+// Each call of the timed runner has its own, so exchanges never share one.
+// All texts are GBK byte strings.
+struct RequestSlots {
+    std::string url;     // the request URL; also the Referer value
+    std::string method;  // "", "GET" or "POST" (exact); anything else sends nothing
+    std::string proxy;   // "host:port" of an HTTP proxy; blank means direct
+    std::string headers; // the caller's lines, each ended by CR LF; the
+                         // engine appends its own lines to this field
+    std::string body;    // form body of a POST, sent byte for byte
+    std::string response; // the body as received, whatever the status
+
+    // True from the start of the exchange until the engine is done with
+    // every field; cleared as the engine's very last write.
+    std::atomic<bool> running{false};
+    // Set by the runner when it gives up on the exchange: the transfer is
+    // cut at its next progress check and stores no cookie.
+    std::atomic<bool> abandoned{false};
+};
+
+// The header block for a request: `headers` followed by the default Accept,
+// Referer and Accept-Language lines (each only when the text does not yet
+// name it, compared without case), then for a POST with a body the
+// Content-Type and Content-Length lines.
+std::string headerBlock(std::string_view headers, std::string_view url, std::string_view method,
+                        std::string_view body);
+
+// Runs the exchange described by `slots`: completes slots.headers with
+// headerBlock, sends the request (directly or through slots.proxy), follows
+// redirects, appends the whole body to slots.response, and keeps the
+// reply's cookies in the process's cookie store. Failures of any kind leave
+// the response empty or short; nothing is reported. Clears slots.running
+// at the end. Blocks; meant to run on a worker thread.
+void performRequest(RequestSlots& slots);
+
+} // namespace qiv

@@ -1,0 +1,231 @@
+#include "net/timed_request.h"
+
+#include "net/http_engine.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QObject>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace qiv {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<long long> defaultLimitMs{90'000};
+
+// Bookkeeping of worker threads, so that tests (and a careful shutdown)
+// can wait until every abandoned worker has ended.
+std::mutex& workersMutex()
+{
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+std::condition_variable& workersChanged()
+{
+    static auto* cv = new std::condition_variable;
+    return *cv;
+}
+int workerCount = 0; // guarded by workersMutex()
+
+void addWorker(int delta)
+{
+    std::lock_guard lock(workersMutex());
+    workerCount += delta;
+    workersChanged().notify_all();
+}
+
+// What one call and its worker share besides the slots: who decided the
+// outcome first, and how to wake the waiting caller.
+struct CallState {
+    enum class Outcome { Waiting, Finished, Abandoned };
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    Outcome outcome = Outcome::Waiting;
+    // Lives on the caller's thread while it waits in an event loop; the
+    // worker posts the wake-up to it. Null when no event loop waits.
+    QObject* waker = nullptr;
+    QEventLoop* loop = nullptr;
+};
+
+// Called by the worker when the exchange has ended.
+void reportFinished(CallState& state)
+{
+    std::lock_guard lock(state.mutex);
+    if (state.outcome != CallState::Outcome::Waiting)
+        return;
+    state.outcome = CallState::Outcome::Finished;
+    if (state.waker) {
+        QEventLoop* loop = state.loop;
+        QMetaObject::invokeMethod(state.waker, [loop] { loop->quit(); }, Qt::QueuedConnection);
+    }
+    state.changed.notify_all();
+}
+
+// Called by the caller when its limit has passed. Returns false when the
+// worker finished first.
+bool abandon(CallState& state, RequestSlots& slots)
+{
+    std::lock_guard lock(state.mutex);
+    if (state.outcome != CallState::Outcome::Waiting)
+        return state.outcome == CallState::Outcome::Abandoned;
+    state.outcome = CallState::Outcome::Abandoned;
+    slots.abandoned.store(true);
+    return true;
+}
+
+bool canRunEventLoop()
+{
+    return QCoreApplication::instance() != nullptr;
+}
+
+int timerMs(Clock::duration duration)
+{
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(duration).count();
+    return static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX));
+}
+
+// Waits in a (possibly nested) event loop until the worker reports or the
+// deadline passes. Returns early, with the outcome still open, only when
+// the thread's event loops were told to quit for good.
+void waitInEventLoop(CallState& state, RequestSlots& slots, Clock::time_point deadline)
+{
+    QEventLoop loop;
+    auto waker = std::make_unique<QObject>();
+    {
+        std::lock_guard lock(state.mutex);
+        if (state.outcome != CallState::Outcome::Waiting)
+            return;
+        state.waker = waker.get();
+        state.loop = &loop;
+    }
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&limit, &QTimer::timeout, &loop, [&] {
+        abandon(state, slots);
+        loop.quit();
+    });
+    limit.start(timerMs(deadline - Clock::now()));
+    loop.exec(QEventLoop::AllEvents);
+    {
+        std::lock_guard lock(state.mutex);
+        state.waker = nullptr;
+        state.loop = nullptr;
+    }
+    // Destroying the waker drops a wake-up the worker may have posted since.
+    waker.reset();
+}
+
+void waitOnCondition(CallState& state, RequestSlots& slots, Clock::time_point deadline)
+{
+    {
+        std::unique_lock lock(state.mutex);
+        state.changed.wait_until(lock, deadline,
+                                 [&] { return state.outcome != CallState::Outcome::Waiting; });
+    }
+    abandon(state, slots);
+}
+
+} // namespace
+
+std::chrono::milliseconds defaultRequestLimit()
+{
+    return std::chrono::milliseconds(defaultLimitMs.load());
+}
+
+void setDefaultRequestLimit(std::chrono::milliseconds limit)
+{
+    defaultLimitMs.store(limit.count());
+}
+
+int runningWorkers()
+{
+    std::lock_guard lock(workersMutex());
+    return workerCount;
+}
+
+bool waitForWorkers(std::chrono::milliseconds bound)
+{
+    std::unique_lock lock(workersMutex());
+    return workersChanged().wait_for(lock, bound, [] { return workerCount == 0; });
+}
+
+std::string timedRequest(const std::string& url, const std::string& method,
+                         const std::string& proxy, const std::string& headers,
+                         const std::string& body, int timeoutSeconds)
+{
+    if (timeoutSeconds < 0)
+        return {};
+    const Clock::time_point start = Clock::now();
+    const Clock::duration limit = timeoutSeconds == 0
+                                      ? Clock::duration(defaultRequestLimit())
+                                      : Clock::duration(std::chrono::seconds(timeoutSeconds));
+    const Clock::time_point deadline = start + limit;
+
+    auto slots = std::make_shared<RequestSlots>();
+    slots->url = url;
+    slots->method = method;
+    slots->proxy = proxy;
+    slots->headers = headers;
+    slots->body = body;
+    slots->running.store(true);
+    auto state = std::make_shared<CallState>();
+
+    addWorker(1);
+    try {
+        std::thread([slots, state]() mutable {
+            performRequest(*slots);
+            reportFinished(*state);
+            slots.reset();
+            state.reset();
+            addWorker(-1);
+        }).detach();
+    } catch (const std::system_error&) {
+        addWorker(-1);
+        return {};
+    }
+
+    if (canRunEventLoop())
+        waitInEventLoop(*state, *slots, deadline);
+    waitOnCondition(*state, *slots, deadline);
+
+    std::lock_guard lock(state->mutex);
+    if (state->outcome != CallState::Outcome::Finished)
+        return {};
+    const std::string& response = slots->response;
+    return response.substr(0, response.find('\0'));
+}
+
+void waitHandlingEvents(std::chrono::milliseconds duration)
+{
+    if (duration.count() <= 0) {
+        if (canRunEventLoop())
+            QCoreApplication::processEvents();
+        return;
+    }
+    if (!canRunEventLoop()) {
+        std::this_thread::sleep_for(duration);
+        return;
+    }
+    const Clock::time_point deadline = Clock::now() + duration;
+    QEventLoop loop;
+    QTimer::singleShot(timerMs(duration), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::AllEvents);
+    // The loops of this thread were told to quit for good: sleep out the rest.
+    Clock::time_point now = Clock::now();
+    if (now < deadline)
+        std::this_thread::sleep_until(deadline);
+}
+
+} // namespace qiv

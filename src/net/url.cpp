@@ -1,0 +1,88 @@
+#include "net/url.h"
+
+#include <cstdint>
+
+namespace qiv {
+namespace {
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Index of the first byte of the host part: past "http://" (any case),
+// else the start of the text.
+size_t hostStart(std::string_view url)
+{
+    constexpr std::string_view scheme = "http://";
+    if (url.size() < scheme.size())
+        return 0;
+    for (size_t i = 0; i < scheme.size(); ++i) {
+        if (asciiLower(url[i]) != scheme[i])
+            return 0;
+    }
+    return scheme.size();
+}
+
+// The host part: from its start up to, not including, the first "/".
+std::string_view hostPart(std::string_view url)
+{
+    size_t start = hostStart(url);
+    size_t slash = url.find('/', start);
+    if (slash == std::string_view::npos)
+        return url.substr(start);
+    return url.substr(start, slash - start);
+}
+
+// Reads a port text the way a number conversion does: optional blanks and
+// sign, then the leading decimal digits; whatever follows (a fraction, junk)
+// is cut off, and no digits read as 0. The result wraps to 16 bits, as the
+// socket layer would take it.
+int readPort(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    uint32_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = (value * 10 + static_cast<uint32_t>(text[i] - '0')) % 65536;
+    if (negative)
+        value = (65536 - value) % 65536;
+    return static_cast<int>(value);
+}
+
+} // namespace
+
+std::string urlHost(std::string_view url)
+{
+    std::string_view host = hostPart(url);
+    host = host.substr(0, host.find(':'));
+    std::string result(host);
+    for (char& c : result)
+        c = asciiLower(c);
+    return result;
+}
+
+int urlPort(std::string_view url)
+{
+    std::string_view host = hostPart(url);
+    size_t colon = host.find(':');
+    if (colon == std::string_view::npos)
+        return 80;
+    return readPort(host.substr(colon + 1));
+}
+
+std::string urlPath(std::string_view url)
+{
+    size_t slash = url.find('/', hostStart(url));
+    if (slash == std::string_view::npos)
+        return "/";
+    return std::string(url.substr(slash));
+}
+
+} // namespace qiv

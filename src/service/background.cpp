@@ -1,0 +1,216 @@
+#include "service/background.h"
+
+#include "config/hosts.h"
+#include "net/timed_request.h"
+#include "service/controls.h"
+#include "ui/main_window.h"
+#include "ui/ui_thread.h"
+
+#include <QCoreApplication>
+
+#include <arpa/inet.h>
+
+#include <mutex>
+#include <thread>
+
+namespace qiv {
+namespace {
+
+struct State {
+    std::mutex mutex;
+    Text lastPublicIp;
+    std::atomic<int> suffixRetries{0};
+    std::atomic<int> userCountRetries{0};
+    std::atomic<int> ipRetries{0};
+    std::atomic<long long> pauseMs{2000};
+};
+
+State& state()
+{
+    static State s;
+    return s;
+}
+
+const QColor kBlue(0, 0, 255);
+const QColor kBlack(0, 0, 0);
+
+bool stopped(const StopFlag& stop) { return stop && stop->load(); }
+
+// Hands a change of the window to the UI thread. Changes run in the order
+// issued and are dropped once the window is gone.
+template <typename F>
+void change(const QPointer<MainWindow>& window, F f)
+{
+    onUiThread(QCoreApplication::instance(), [window, f] {
+        if (window)
+            f(*window);
+    });
+}
+
+void setCaption(const QPointer<MainWindow>& window, const QString& caption)
+{
+    change(window, [caption](MainWindow& w) { w.分组框1->setTitle(caption); });
+}
+
+void retryCaption(const QPointer<MainWindow>& window, const char* prefixUtf8, int count)
+{
+    setCaption(window, QString::fromUtf8(prefixUtf8) + QString::number(count) + QChar(')'));
+}
+
+void pauseBeforeRetry() { waitHandlingEvents(retryPause()); }
+
+std::string serviceUrl(const char* page)
+{
+    return "http://" + config::serviceHost() + "/" + page;
+}
+
+} // namespace
+
+bool cutDomainSuffixes(std::string_view page, std::vector<Text>& suffixes)
+{
+    suffixes.clear();
+    Text list = textBetween(page, "domainname\">", "</select>");
+    if (textFind(list, "<option") == -1)
+        return false;
+    for (const Text& piece : textSplit(list, "<option")) {
+        Text value = textBetween(piece, "value='", "'>");
+        if (!value.empty())
+            suffixes.push_back(value);
+    }
+    return true;
+}
+
+bool isPublicIpReply(std::string_view reply)
+{
+    const char* space = " \t\r\n\f\v";
+    size_t first = reply.find_first_not_of(space);
+    if (first == std::string_view::npos)
+        return false;
+    size_t last = reply.find_last_not_of(space);
+    std::string address(reply.substr(first, last - first + 1));
+    if (address.find('\0') != std::string::npos)
+        return false;
+    unsigned char buffer[sizeof(in6_addr)];
+    return inet_pton(AF_INET, address.c_str(), buffer) == 1 ||
+           inet_pton(AF_INET6, address.c_str(), buffer) == 1;
+}
+
+void startStartupFetches(MainWindow& window)
+{
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    QObject::connect(&window, &QObject::destroyed, [stop] { stop->store(true); });
+    std::thread(runStartupFetches, QPointer<MainWindow>(&window), stop).detach();
+}
+
+void runStartupFetches(QPointer<MainWindow> window, StopFlag stop)
+{
+    change(window, [](MainWindow& w) {
+        w.分组框1->setTitle(QStringLiteral("域名后缀下载中...请稍候"));
+        w.分组框1->setCaptionColour(kBlue);
+        w.分组框1->setEnabled(false);
+    });
+    fetchDomainSuffixes(window, stop);
+    setCaption(window, QStringLiteral("获取申请人数下载中...请稍候"));
+    fetchUserCount(window, stop);
+    setCaption(window, QStringLiteral("获取公网IP中...请稍候"));
+    fetchPublicIp(window, stop);
+    if (stopped(stop))
+        return;
+    change(window, [](MainWindow& w) {
+        w.分组框1->setEnabled(true);
+        w.分组框1->setTitle(QStringLiteral("登 录"));
+        w.分组框1->setCaptionColour(kBlack);
+    });
+}
+
+void fetchDomainSuffixes(QPointer<MainWindow> window, const StopFlag& stop)
+{
+    while (!stopped(stop)) {
+        std::vector<Text> suffixes;
+        if (cutDomainSuffixes(timedRequest(serviceUrl("modify.html")), suffixes)) {
+            QStringList items;
+            for (const Text& suffix : suffixes)
+                items << fromGbk(suffix);
+            change(window, [items](MainWindow& w) {
+                for (const QString& item : items) {
+                    w.组合框1->addItem(item);
+                    w.组合框2->addItem(item);
+                }
+                w.组合框1->setCurrentIndex(0);
+                w.组合框2->setCurrentIndex(0);
+            });
+            return;
+        }
+        retryCaption(window, "获取域名后缀失败..自动重试(", ++state().suffixRetries);
+        pauseBeforeRetry();
+    }
+}
+
+void fetchUserCount(QPointer<MainWindow> window, const StopFlag& stop)
+{
+    while (!stopped(stop)) {
+        Text count =
+            textBetween(timedRequest(serviceUrl("countUser.php")), "document.write('", "');");
+        if (!count.empty()) {
+            QString caption = QStringLiteral("现用户申请总数:") + fromGbk(count) + QStringLiteral("个");
+            change(window,
+                   [caption](MainWindow& w) { w.透明标签_申请个数->setText(caption); });
+            return;
+        }
+        retryCaption(window, "获取申请人数失败...自动重试(", ++state().userCountRetries);
+        pauseBeforeRetry();
+    }
+}
+
+void fetchPublicIp(QPointer<MainWindow> window, const StopFlag& stop)
+{
+    while (!stopped(stop) && !(stop == nullptr && window.isNull())) {
+        Text reply = timedRequest("http://" + config::ipLookupHost() + "/getip/getip.asp");
+        if (isPublicIpReply(reply)) {
+            {
+                std::lock_guard lock(state().mutex);
+                state().lastPublicIp = reply;
+            }
+            QString ip = fromGbk(reply);
+            change(window, [ip](MainWindow& w) {
+                w.编辑框_转向地址_注册->setText(ip);
+                w.透明标签_公网IP->setText(QStringLiteral("您当前公网IP:") + ip);
+            });
+            return;
+        }
+        {
+            // A failed lookup leaves no address behind.
+            std::lock_guard lock(state().mutex);
+            state().lastPublicIp.clear();
+        }
+        retryCaption(window, "获取公网IP失败...自动重试(", ++state().ipRetries);
+        pauseBeforeRetry();
+    }
+}
+
+void fetchPublicIp(MainWindow& window) { fetchPublicIp(QPointer<MainWindow>(&window), nullptr); }
+
+Text lastPublicIp()
+{
+    std::lock_guard lock(state().mutex);
+    return state().lastPublicIp;
+}
+
+int suffixRetryCount() { return state().suffixRetries; }
+int userCountRetryCount() { return state().userCountRetries; }
+int ipRetryCount() { return state().ipRetries; }
+
+std::chrono::milliseconds retryPause() { return std::chrono::milliseconds(state().pauseMs.load()); }
+
+void setRetryPause(std::chrono::milliseconds pause) { state().pauseMs = pause.count(); }
+
+void resetBackgroundStateForTesting()
+{
+    std::lock_guard lock(state().mutex);
+    state().lastPublicIp.clear();
+    state().suffixRetries = 0;
+    state().userCountRetries = 0;
+    state().ipRetries = 0;
+}
+
+} // namespace qiv

@@ -1,0 +1,42 @@
+#include "service/controls.h"
+
+#include "net/gbk.h"
+#include "ui/main_window.h"
+
+#include <QComboBox>
+
+namespace qiv {
+
+void showPage(MainWindow& window, int page) { window.选择夹1->setCurrentIndex(page); }
+
+void showMessage(MainWindow& window, QMessageBox::Icon icon, const QString& text)
+{
+    QMessageBox box(icon, QStringLiteral("岚栖提示："), text, QMessageBox::Ok, &window);
+    box.exec();
+}
+
+void showUnsupportedInput(MainWindow& window)
+{
+    showMessage(window, QMessageBox::Critical,
+                QStringLiteral("输入内容含有不支持的字符,请修改后重试"));
+}
+
+QString fromGbk(std::string_view text) { return QString::fromStdString(gbkToUtf8(text)); }
+
+Text GbkReader::operator()(const QString& text)
+{
+    std::optional<std::string> bytes = utf8ToGbk(text.toStdString());
+    if (!bytes) {
+        ok_ = false;
+        return {};
+    }
+    return *bytes;
+}
+
+Text GbkReader::combo(const QComboBox* box)
+{
+    int index = box->currentIndex();
+    return index < 0 ? Text() : (*this)(box->itemText(index));
+}
+
+} // namespace qiv

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "service/text.h"
+
+#include <QMessageBox>
+#include <QString>
+
+class QComboBox;
+
+namespace qiv {
+
+class MainWindow;
+
+// Makes page n (0 login, 1 registration, 2 login progress, 3 account,
+// 4 registration result) of the tab control current.
+void showPage(MainWindow& window, int page);
+
+// A modal box with an OK button and the program's title "岚栖提示：".
+void showMessage(MainWindow& window, QMessageBox::Icon icon, const QString& text);
+
+// The stop box an operation shows instead of sending text that GBK cannot
+// hold.
+void showUnsupportedInput(MainWindow& window);
+
+// GBK bytes as a widget text.
+QString fromGbk(std::string_view text);
+
+// Reads control texts as GBK bytes. A text that GBK cannot represent reads
+// as empty and marks the reader as failed, so an operation can refuse to
+// send anything altered.
+class GbkReader {
+public:
+    Text operator()(const QString& text);
+    // Item text at the combo box's current selection; empty when none.
+    Text combo(const QComboBox* box);
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = true;
+};
+
+} // namespace qiv

@@ -1,0 +1,51 @@
+#include "service/delete.h"
+
+#include "config/hosts.h"
+#include "net/timed_request.h"
+#include "service/account_page.h"
+#include "service/controls.h"
+#include "ui/main_window.h"
+
+#include <QPointer>
+
+namespace qiv {
+
+void deleteDomain(MainWindow& window)
+{
+    MainWindow& w = window;
+    GbkReader read;
+    Text suffix = read.combo(w.组合框1);
+    Text userName = read(w.编辑框_用户名_登录->text());
+    if (!read.ok()) {
+        showUnsupportedInput(window);
+        return;
+    }
+    QPointer<MainWindow> guard(&window);
+    w.按钮_删除域名->setEnabled(false);
+    w.按钮_删除域名->setText(QStringLiteral("正在删除"));
+    logStatus(w.列表框1, gbk("正在提交删除域名信息..."));
+
+    // The values of the last login or refresh, not the edited boxes.
+    const AccountSnapshot& s = accountSnapshot();
+    Text body = "username=" + formEncode(userName) + "&domainname=" + formEncode(suffix) +
+                "&psw=&Title=" + formEncode(s.Title) + "&SendUrl=" + formEncode(s.SendUrl) +
+                "&EmailAdr=" + formEncode(s.EmailAdr) + "&RegName=" + formEncode(s.RegName) +
+                "&LinkTel=" + formEncode(s.LinkTel) + "&Address=" + formEncode(s.Address) +
+                "&delinfo=" + gbk("删除"); // travels as the raw bytes C9 BE B3 FD
+    Text reply =
+        timedRequest("http://" + config::serviceHost() + "/modify_in.php", "POST", {}, {}, body);
+    if (!guard)
+        return;
+    if (textFind(reply, "{MBuffer}") != -1) {
+        logStatus(w.列表框1, gbk("域名成功删除。"));
+        w.分组框1->setTitle(QStringLiteral("您已成功将域名删除"));
+        w.分组框1->setCaptionColour(QColor(0, 0, 255));
+        showPage(window, 0);
+    } else {
+        logStatus(w.列表框1, gbk("域名删除失败...."));
+    }
+    w.按钮_删除域名->setEnabled(true);
+    w.按钮_删除域名->setText(QStringLiteral("删除此域名"));
+}
+
+} // namespace qiv

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "service/text.h"
+
+namespace qiv {
+
+class MainWindow;
+
+// "删除此域名": deletes the domain at the service (no confirmation) and goes
+// back to the login page.
+void deleteDomain(MainWindow& window);
+
+} // namespace qiv

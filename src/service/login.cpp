@@ -1,0 +1,102 @@
+#include "service/login.h"
+
+#include "config/hosts.h"
+#include "net/timed_request.h"
+#include "service/account_page.h"
+#include "service/controls.h"
+#include "ui/main_window.h"
+
+#include <QPointer>
+
+#include <ifaddrs.h>
+#include <net/if.h>
+
+namespace qiv {
+namespace {
+
+std::function<bool()>& connectivityCheck()
+{
+    static std::function<bool()> check;
+    return check;
+}
+
+} // namespace
+
+bool isConnectedToNetwork()
+{
+    if (connectivityCheck())
+        return connectivityCheck()();
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return true; // cannot tell: do not warn
+    bool connected = false;
+    for (ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
+        if (it->ifa_addr == nullptr || (it->ifa_flags & IFF_LOOPBACK) != 0)
+            continue;
+        int family = it->ifa_addr->sa_family;
+        if ((it->ifa_flags & IFF_UP) && (it->ifa_flags & IFF_RUNNING) &&
+            (family == AF_INET || family == AF_INET6)) {
+            connected = true;
+            break;
+        }
+    }
+    freeifaddrs(list);
+    return connected;
+}
+
+void setConnectivityCheck(std::function<bool()> check) { connectivityCheck() = std::move(check); }
+
+void logIn(MainWindow& window)
+{
+    MainWindow& w = window;
+    GbkReader read;
+    Text name = read(w.编辑框_用户名_登录->text());
+    Text password = read(w.编辑框_密码_登录->text());
+    Text suffix = read.combo(w.组合框1);
+    if (!read.ok()) {
+        showUnsupportedInput(window);
+        return;
+    }
+    if (textTrim(name).empty() || password.empty()) {
+        showMessage(window, QMessageBox::Warning, QStringLiteral("请填写完整用户名和密码"));
+        return;
+    }
+    QPointer<MainWindow> guard(&window);
+    if (!isConnectedToNetwork()) {
+        showMessage(window, QMessageBox::Warning, QStringLiteral("请连接互联网后登录"));
+        if (!guard)
+            return;
+    }
+    showPage(window, 2);
+
+    Text body = "username=" + formEncode(name) + "&domainname=" + formEncode(suffix) +
+                "&password=" + formEncode(password) + "&Submit.x=86&Submit.y=24";
+    Text reply =
+        timedRequest("http://" + config::serviceHost() + "/login.php", "POST", {}, {}, body);
+    if (!guard)
+        return;
+
+    if (textFind(reply, gbk("您输入的密码错误")) != -1) {
+        w.分组框1->setTitle(QStringLiteral("密码错误或此域名未注册"));
+        w.分组框1->setCaptionColour(QColor(255, 0, 0));
+        showPage(window, 0);
+        return;
+    }
+    // Only a reply that holds the account is a login; a time-out, a dead
+    // network or an error page must not show an empty account.
+    if (!cutAccountPage(reply).hasSection) {
+        w.分组框1->setTitle(QStringLiteral("登录失败,请检查网络后重试"));
+        w.分组框1->setCaptionColour(QColor(255, 0, 0));
+        showPage(window, 0);
+        return;
+    }
+    fillAccountPage(window, reply);
+    if (!guard)
+        return;
+    clearStatusLog(w.列表框1);
+    logStatus(w.列表框1, gbk("欢迎登录,免费域名转发系统"));
+    logStatus(w.列表框1, gbk("本管理系统由岚栖开发"));
+    logStatus(w.列表框1, gbk("只为快捷使用,请勿用于非法用途"));
+}
+
+} // namespace qiv

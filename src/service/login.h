@@ -1,0 +1,19 @@
+#pragma once
+
+#include <functional>
+
+namespace qiv {
+
+class MainWindow;
+
+// "登 录" (or Enter in the login password box): posts name, suffix and
+// password to login.php and lands on the filled account page.
+void logIn(MainWindow& window);
+
+// Whether the machine has a network connection besides loopback. Only used
+// to warn before a login.
+bool isConnectedToNetwork();
+// Tests replace the check; an empty function restores the real one.
+void setConnectivityCheck(std::function<bool()> check);
+
+} // namespace qiv

@@ -1,0 +1,84 @@
+#include "service/register.h"
+
+#include "config/hosts.h"
+#include "net/timed_request.h"
+#include "service/controls.h"
+#include "ui/main_window.h"
+
+#include <QPointer>
+
+namespace qiv {
+
+Text registrationFailureMessage(std::string_view reply)
+{
+    Text message = gbk("申请域名失败......\r\n");
+    Text section = textBetween(reply, gbk("<p>出错的原因："), gbk("返回上一步重新填写"));
+    // Each reason is a list item followed by a line break, so after the split
+    // it stands in a piece "li>reason<br".
+    for (const Text& piece : textSplit(section, "><")) {
+        Text reason = textBetween(piece, "li>", "<br");
+        if (!reason.empty())
+            message += "\r\n* " + reason;
+    }
+    return message;
+}
+
+void registerDomain(MainWindow& window)
+{
+    MainWindow& w = window;
+    GbkReader read;
+    Text body = "username=" + formEncode(read(w.编辑框_用户名_注册->text())) +
+                "&domainname=" + formEncode(read.combo(w.组合框2)) +
+                "&Password=" + formEncode(read(w.编辑框_密码_注册->text())) +
+                "&rePassword=" + formEncode(read(w.编辑框_确认密码_注册->text())) +
+                "&Title=" + formEncode(read(w.编辑框_主页名称_注册->text())) +
+                "&SendUrl=" + formEncode(read(w.编辑框_转向地址_注册->text()));
+    if (w.选择框_隐藏_注册->isChecked())
+        body += "&State=1";
+    body += "&EmailAdr=" + formEncode(read(w.编辑框_邮箱_注册->text())) +
+            "&RegName=" + formEncode(read(w.编辑框_姓名_注册->text())) +
+            "&LinkTel=" + formEncode(read(w.编辑框_电话_注册->text())) +
+            "&Address=" + formEncode(read(w.编辑框_联系地址_注册->text()));
+    if (!read.ok()) {
+        showUnsupportedInput(window);
+        return;
+    }
+
+    QPointer<MainWindow> guard(&window);
+    w.按钮_注册->setEnabled(false);
+    Text reply = timedRequest("http://" + config::serviceHost() + "/reg.php", "POST", {}, {}, body);
+    if (!guard)
+        return;
+
+    if (textFind(reply, gbk("您的域名已注册成功")) != -1) {
+        w.编辑框_用户名_登录->setText(w.编辑框_用户名_注册->text());
+        w.组合框1->setCurrentIndex(w.组合框2->currentIndex());
+        // Read again after the reply: the text shows the form as it stands.
+        QString suffix = w.组合框2->currentIndex() < 0 ? QString() : w.组合框2->currentText();
+        w.透明标签_申请提示->setText(QStringLiteral("您的域名已注册成功：\r\n  http://") +
+                                     w.编辑框_用户名_注册->text() + QChar('.') + suffix +
+                                     QStringLiteral("\r\n您的转向地址是：\r\n  ") +
+                                     w.编辑框_转向地址_注册->text() +
+                                     QStringLiteral("\r\n您的密码：") +
+                                     w.编辑框_密码_注册->text() + QStringLiteral("(请牢记)"));
+        w.编辑框_电话_注册->clear();
+        w.编辑框_姓名_注册->clear();
+        w.编辑框_邮箱_注册->clear();
+        w.编辑框_密码_注册->clear();
+        w.编辑框_用户名_注册->clear();
+        w.编辑框_联系地址_注册->clear();
+        w.编辑框_转向地址_注册->clear();
+        w.编辑框_主页名称_注册->clear();
+        w.编辑框_确认密码_注册->clear();
+        w.透明标签_检查域名->clear();
+        w.编辑框_密码_登录->clear();
+        w.组合框2->setCurrentIndex(0);
+        w.选择框_隐藏_注册->setChecked(false);
+    } else {
+        w.透明标签_申请提示->setText(fromGbk(registrationFailureMessage(reply)));
+    }
+    w.按钮_注册->setEnabled(true);
+    showPage(window, 4);
+}
+
+} // namespace qiv

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QListWidget;
+
+// Page-text primitives. Every text here is a GBK byte string: lengths and
+// positions count bytes, positions are 1-based, a Chinese character is two
+// bytes. All searches are case-sensitive.
+namespace qiv {
+
+using Text = std::string;
+
+// Byte length.
+int textLength(std::string_view text);
+// 1-based position of the first occurrence of `sought`, -1 when absent.
+int textFind(std::string_view text, std::string_view sought);
+// At most `count` bytes from 1-based `start`; empty when count <= 0 or start
+// lies past the end.
+Text textMiddle(std::string_view text, int start, int count);
+// Pieces between the delimiters, in order; no delimiter gives the whole text.
+std::vector<Text> textSplit(std::string_view text, std::string_view delimiter);
+// Without leading and trailing ASCII spaces.
+Text textTrim(std::string_view text);
+
+// What lies between the first `start` marker and the first `end` marker
+// behind it; empty when `end` does not follow. An absent start marker is not
+// special-cased: the search for `end` then runs from byte length(start) - 1.
+Text textBetween(std::string_view text, std::string_view start, std::string_view end);
+
+// A UTF-8 literal as GBK bytes. Only for the program's own texts, which are
+// all representable.
+Text gbk(std::string_view utf8);
+
+// application/x-www-form-urlencoded over GBK bytes: unreserved ASCII
+// (letters, digits, "-", ".", "_", "~") as is, every other byte %XX.
+Text formEncode(std::string_view value);
+
+// The status log on the account page.
+void logStatus(QListWidget* log, std::string_view line);
+void clearStatusLog(QListWidget* log);
+
+} // namespace qiv

@@ -1,0 +1,114 @@
+#include "ui/app.h"
+
+#include "service/background.h"
+#include "service/check.h"
+#include "service/controls.h"
+#include "service/delete.h"
+#include "service/login.h"
+#include "service/modify.h"
+#include "service/register.h"
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QLineEdit>
+#include <QPointer>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace qiv {
+namespace {
+
+// Focus arrives before the mouse press that caused it, and the press would
+// place the cursor and drop a selection made at once; select after it.
+class SelectAllOnFocus : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn) {
+            QPointer<QLineEdit> box = qobject_cast<QLineEdit*>(watched);
+            if (box) {
+                selectAllOnFocus(box);
+                QTimer::singleShot(0, box, [box] { selectAllOnFocus(box); });
+            }
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void selectAllOnFocus(QLineEdit* box) { box->selectAll(); }
+
+void quitProgram()
+{
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+void wireEvents(MainWindow& window, std::function<void()> quit)
+{
+    MainWindow* w = &window;
+    auto page = [w](int n) { return [w, n] { showPage(*w, n); }; };
+
+    QObject::connect(w->按钮1, &QPushButton::clicked, w, page(1));
+    QObject::connect(w->按钮_登录, &QPushButton::clicked, w, [w] { logIn(*w); });
+    QObject::connect(w->按钮_取消, &QPushButton::clicked, w, [quit] { quit(); });
+
+    auto* focus = new SelectAllOnFocus(w);
+    w->编辑框_用户名_登录->installEventFilter(focus);
+    w->编辑框_密码_登录->installEventFilter(focus);
+    // Enter in the password box logs in; the name box has no such key.
+    QObject::connect(w->编辑框_密码_登录, &QLineEdit::returnPressed, w, [w] { logIn(*w); });
+
+    QObject::connect(w->按钮_检查域名_注册, &QPushButton::clicked, w,
+                     [w] { checkAvailability(*w); });
+    QObject::connect(w->按钮_注册, &QPushButton::clicked, w, [w] { registerDomain(*w); });
+    QObject::connect(w->按钮_返回登录, &QPushButton::clicked, w, page(0));
+
+    QObject::connect(w->按钮_修改资料, &QPushButton::clicked, w, [w] { modifyAccount(*w); });
+    QObject::connect(w->按钮_刷新资料, &QPushButton::clicked, w, [w] { refreshAccount(*w); });
+    QObject::connect(w->按钮_删除域名, &QPushButton::clicked, w, [w] { deleteDomain(*w); });
+
+    QObject::connect(w->超级链接框_返回注册, &HyperlinkBox::pressed, w, page(1));
+    QObject::connect(w->超级链接框_返回登录, &HyperlinkBox::pressed, w, page(0));
+}
+
+void onWindowCreated(MainWindow& window)
+{
+    // The desktop's style where it names one; the plain fallback becomes
+    // Fusion.
+    QString style = QApplication::style()->name();
+    if (style.compare(QStringLiteral("windows"), Qt::CaseInsensitive) == 0)
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    startStartupFetches(window);
+}
+
+int runApplication(int argc, char** argv)
+{
+    // Chromium's sandbox cannot run as root or under a bare X server; the
+    // advertisement pages are our own host's.
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The program takes no options: Qt sees the program name only.
+    int qtArgc = argc > 0 ? 1 : 0;
+    QApplication app(qtArgc, argv);
+
+    MainWindow window;
+    wireEvents(window, quitProgram);
+    window.show();
+    QTimer::singleShot(0, &window, [&window] { onWindowCreated(window); });
+    app.exec();
+    // Worker and background threads may still run: end without waiting.
+    quitProgram();
+}
+
+} // namespace qiv

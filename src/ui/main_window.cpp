@@ -1,0 +1,438 @@
+#include "ui/main_window.h"
+
+#include "config/hosts.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFont>
+#include <QIcon>
+#include <QProxyStyle>
+#include <QRegularExpressionValidator>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <initializer_list>
+#include <mutex>
+
+// The icons live in this static library; the linker keeps them only when the
+// initialiser is referenced. Q_INIT_RESOURCE must be used outside namespaces.
+static void initWindowResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace qiv {
+namespace {
+
+constexpr QSize kOuterSize{278, 564};
+constexpr QPoint kDesignedPosition{50, 50};
+
+// The window's own faces are Windows fonts; map them onto the CJK fonts the
+// setup installs, and make the default GUI font one that has the Chinese
+// glyphs, at the pixel size the small boxes were laid out for.
+void installFonts()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        QFont::insertSubstitutions(QStringLiteral("宋体"),
+                                   {QStringLiteral("WenQuanYi Zen Hei"),
+                                    QStringLiteral("Noto Serif CJK SC"),
+                                    QStringLiteral("Noto Sans CJK SC")});
+        QFont::insertSubstitutions(QStringLiteral("微软雅黑"),
+                                   {QStringLiteral("WenQuanYi Micro Hei"),
+                                    QStringLiteral("Noto Sans CJK SC"),
+                                    QStringLiteral("WenQuanYi Zen Hei")});
+        QFont gui(QStringLiteral("宋体"));
+        gui.setPixelSize(12);
+        QApplication::setFont(gui);
+    });
+}
+
+QFont faceFont(const char* face, int pixelSize, bool bold)
+{
+    QFont f(QString::fromUtf8(face));
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    return f;
+}
+
+// Qt takes the password mask from the style; ours is "*".
+class PasswordStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// Keeps the window's outer size (frame included) at its design. The frame is
+// known only once the window manager has framed the window; without one the
+// client area gets the whole size.
+class OuterSizeKeeper : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Move:
+        case QEvent::Resize:
+            fit(static_cast<QWidget*>(watched));
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    static void fit(QWidget* window)
+    {
+        const QSize frame = window->frameGeometry().size() - window->geometry().size();
+        if (frame.width() < 0 || frame.height() < 0 || frame.width() >= kOuterSize.width() / 2 ||
+            frame.height() >= kOuterSize.height() / 2)
+            return;
+        const QSize client = kOuterSize - frame;
+        if (window->size() != client)
+            window->setFixedSize(client);
+    }
+};
+
+template <class W> W* place(W* widget, const char* name, int left, int top, int width, int height)
+{
+    widget->setObjectName(QString::fromUtf8(name));
+    widget->setGeometry(left, top, width, height);
+    return widget;
+}
+
+TransparentLabel* label(QWidget* parent, const char* name, int left, int top, int width,
+                        int height, const char* text)
+{
+    auto* l = place(new TransparentLabel(QString::fromUtf8(text), parent), name, left, top, width,
+                    height);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return l;
+}
+
+TransparentLabel* styledLabel(QWidget* parent, const char* name, int left, int top, int width,
+                              int height, const char* text, const QFont& font,
+                              const QColor& colour = QColor(0, 0, 0))
+{
+    TransparentLabel* l = label(parent, name, left, top, width, height, text);
+    l->setFont(font);
+    l->setTextColour(colour);
+    return l;
+}
+
+QLineEdit* edit(QWidget* parent, const char* name, int left, int top, int width, int height)
+{
+    return place(new QLineEdit(parent), name, left, top, width, height);
+}
+
+QLineEdit* passwordEdit(QWidget* parent, QStyle* style, const char* name, int left, int top,
+                        int width, int height)
+{
+    QLineEdit* e = edit(parent, name, left, top, width, height);
+    e->setEchoMode(QLineEdit::Password);
+    e->setStyle(style);
+    return e;
+}
+
+void setBase(QWidget* widget, const QColor& colour)
+{
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::Base, colour);
+    widget->setPalette(pal);
+}
+
+QComboBox* combo(QWidget* parent, const char* name, int left, int top, int width, int height)
+{
+    auto* c = place(new QComboBox(parent), name, left, top, width, height);
+    c->setEditable(false);
+    return c;
+}
+
+QPushButton* button(QWidget* parent, const char* name, int left, int top, int width, int height,
+                    const char* text)
+{
+    return place(new QPushButton(QString::fromUtf8(text), parent), name, left, top, width,
+                 height);
+}
+
+QCheckBox* checkBox(QWidget* parent, const char* name, int left, int top, int width, int height,
+                    const char* text)
+{
+    return place(new QCheckBox(QString::fromUtf8(text), parent), name, left, top, width,
+                 height);
+}
+
+SeparatorLine* separator(QWidget* parent, const char* name, int left, int top, int width)
+{
+    return place(new SeparatorLine(parent), name, left, top, width, 1);
+}
+
+HyperlinkBox* link(QWidget* parent, const char* name, int left, int top, int width, int height,
+                   const char* text, QRgb normal, QRgb hover, QRgb visited)
+{
+    auto* h = new HyperlinkBox(QString::fromUtf8(text), QColor(normal), QColor(hover),
+                               QColor(visited), parent);
+    return place(h, name, left, top, width, height);
+}
+
+QWidget* browserBox(QWidget* parent, bool real, const char* name, int left, int top, int width,
+                    int height)
+{
+    QWidget* w = real ? new QWebEngineView(parent) : new QWidget(parent);
+    return place(w, name, left, top, width, height);
+}
+
+void setWhiteBackground(QWidget* widget)
+{
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    widget->setPalette(pal);
+    widget->setAutoFillBackground(true);
+}
+
+void chainTabOrder(std::initializer_list<QWidget*> order)
+{
+    QWidget* previous = nullptr;
+    for (QWidget* w : order) {
+        if (previous != nullptr)
+            QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
+// "http://" + host + path, with the path taken literally: its backslash is a
+// character of the path and goes out as %5C.
+QUrl advertisementUrl(const QString& path)
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setAuthority(QString::fromStdString(config::adHost()));
+    url.setPath(path, QUrl::DecodedMode);
+    return url;
+}
+
+// Starts the advertisement page of a box. Loading is asynchronous; a page
+// that cannot be loaded leaves the box empty instead of showing an error.
+void startAdvertisement(QWidget* box, QWebEngineProfile* profile, const QString& path)
+{
+    auto* view = qobject_cast<QWebEngineView*>(box);
+    if (view == nullptr)
+        return;
+    auto* page = new QWebEnginePage(profile, view);
+    QWebEngineSettings* s = page->settings();
+    s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    s->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+    s->setAttribute(QWebEngineSettings::ShowScrollBars, false);
+    view->setPage(page);
+    view->load(advertisementUrl(path));
+}
+
+} // namespace
+
+MainWindow::MainWindow(Options options) : QWidget(nullptr)
+{
+    initWindowResources();
+    installFonts();
+
+    setWindowTitle(QStringLiteral("Qiv免费域名转发"));
+    QIcon icon;
+    for (int size : {48, 32, 24, 16})
+        icon.addFile(QStringLiteral(":/icons/qiv-forward-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
+    setWhiteBackground(this);
+    setFixedSize(kOuterSize);
+    move(kDesignedPosition);
+    installEventFilter(new OuterSizeKeeper(this));
+
+    auto* passwordStyle = new PasswordStyle();
+    passwordStyle->setParent(this);
+    const bool web = options.browserViews;
+
+    超文本浏览框1 = browserBox(this, web, "超文本浏览框1", -56, -16, 400, 112);
+    选择夹1 = place(new QTabWidget(this), "选择夹1", 0, 96, 272, 472);
+    setWhiteBackground(选择夹1);
+    QWidget* pages[5];
+    const char* captions[5] = {"登 录", "注 册", "登录跳转", "主界面", "注册提示"};
+    for (int i = 0; i < 5; ++i) {
+        pages[i] = new QWidget();
+        setWhiteBackground(pages[i]);
+        选择夹1->addTab(pages[i], QString::fromUtf8(captions[i]));
+    }
+
+    // Page 0, login.
+    QWidget* p = pages[0];
+    透明标签_申请个数 = label(p, "透明标签_申请个数", 56, 24, 152, 24, "用户统计拉取中.....");
+    透明标签_申请个数->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    分组框1 = place(new CaptionGroupBox(QStringLiteral("登 录"), p), "分组框1", 8, 76, 256, 96);
+    QWidget* g = 分组框1;
+    编辑框_用户名_登录 = edit(g, "编辑框_用户名_登录", 48, 16, 72, 20);
+    透明标签2 = label(g, "透明标签2", 120, 16, 8, 16, ".");
+    组合框1 = combo(g, "组合框1", 128, 16, 121, 20);
+    透明标签1 = label(g, "透明标签1", 8, 18, 40, 16, "HTTP://");
+    编辑框_密码_登录 = passwordEdit(g, passwordStyle, "编辑框_密码_登录", 48, 40, 128, 20);
+    透明标签3 = label(g, "透明标签3", 8, 44, 37, 16, "密 码：");
+    按钮1 = button(g, "按钮1", 8, 65, 64, 24, "注册");
+    按钮_登录 = button(g, "按钮_登录", 91, 65, 64, 24, "登 录");
+    按钮_取消 = button(g, "按钮_取消", 180, 65, 64, 24, "退 出");
+    超文本浏览框3 = browserBox(p, web, "超文本浏览框3", -64, 176, 416, 256);
+    chainTabOrder({编辑框_用户名_登录, 组合框1, 编辑框_密码_登录});
+
+    // Page 1, registration.
+    p = pages[1];
+    const QFont bold12 = faceFont("宋体", 12, true);
+    透明标签5 = styledLabel(p, "透明标签5", 12, 2, 248, 24, "注册域名", faceFont("宋体", 16, true),
+                            QColor(0, 0, 255));
+    透明标签5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    分隔条3 = separator(p, "分隔条3", 8, 25, 256);
+    按钮_检查域名_注册 = button(p, "按钮_检查域名_注册", 67, 31, 64, 20, "检查域名");
+    透明标签4 = styledLabel(p, "透明标签4", 5, 34, 56, 16, "申请域名:", bold12);
+    透明标签_检查域名 = label(p, "透明标签_检查域名", 136, 35, 136, 16, "");
+    透明标签_检查域名->setTextColour(QColor(0, 136, 255));
+    编辑框_用户名_注册 = edit(p, "编辑框_用户名_注册", 56, 52, 76, 20);
+    透明标签7 = styledLabel(p, "透明标签7", 133, 52, 8, 20, ".", bold12);
+    组合框2 = combo(p, "组合框2", 140, 52, 121, 20);
+    透明标签6 = label(p, "透明标签6", 13, 55, 40, 16, "http://");
+    编辑框_密码_注册 = passwordEdit(p, passwordStyle, "编辑框_密码_注册", 68, 72, 92, 20);
+    编辑框_密码_注册->setMaxLength(12);
+    透明标签35 = label(p, "透明标签35", 160, 72, 96, 24, "可用6-12位,区分大小写,请牢记");
+    透明标签35->setWordWrap(true);
+    透明标签8 = styledLabel(p, "透明标签8", 5, 76, 56, 16, "用户密码:", bold12);
+    编辑框_确认密码_注册 =
+        passwordEdit(p, passwordStyle, "编辑框_确认密码_注册", 68, 93, 92, 20);
+    编辑框_确认密码_注册->setMaxLength(12);
+    透明标签9 = styledLabel(p, "透明标签9", 5, 97, 56, 16, "确认密码:", bold12);
+    透明标签38 = label(p, "透明标签38", 160, 97, 72, 16, "重新输入密码");
+    编辑框_主页名称_注册 = edit(p, "编辑框_主页名称_注册", 68, 117, 190, 20);
+    透明标签10 = styledLabel(p, "透明标签10", 5, 121, 56, 16, "主页名称:", bold12);
+    编辑框_转向地址_注册 = edit(p, "编辑框_转向地址_注册", 68, 140, 189, 20);
+    透明标签11 = styledLabel(p, "透明标签11", 5, 144, 56, 16, "转向地址:", bold12);
+    选择框_隐藏_注册 =
+        checkBox(p, "选择框_隐藏_注册", 138, 161, 122, 16, "是否隐藏真实URL？");
+    透明标签39 = label(p, "透明标签39", 0, 162, 136, 16, "(域名转向地址,可为网址)");
+    分隔条1 = separator(p, "分隔条1", 8, 184, 256);
+    透明标签13 = styledLabel(p, "透明标签13", 20, 184, 231, 24, "请认真填写以下注册人信息(必填)",
+                             faceFont("宋体", 14, true), QColor(0, 0, 255));
+    透明标签13->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    编辑框_邮箱_注册 = edit(p, "编辑框_邮箱_注册", 72, 205, 182, 20);
+    透明标签12 = styledLabel(p, "透明标签12", 5, 208, 67, 16, "联系Email:", bold12);
+    编辑框_姓名_注册 = edit(p, "编辑框_姓名_注册", 77, 228, 59, 20);
+    透明标签36 = label(p, "透明标签36", 138, 230, 120, 16, "必填,注册后不得更改");
+    透明标签14 = styledLabel(p, "透明标签14", 5, 232, 75, 16, "注册人姓名:", bold12);
+    编辑框_电话_注册 = edit(p, "编辑框_电话_注册", 67, 249, 87, 20);
+    // Telephone numbers as the hint beside the box writes them: digits and "-".
+    编辑框_电话_注册->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9-]*")), 编辑框_电话_注册));
+    透明标签37 = label(p, "透明标签37", 156, 252, 100, 16, "格式：010-123456");
+    透明标签15 = styledLabel(p, "透明标签15", 5, 253, 59, 16, "联系电话:", bold12);
+    编辑框_联系地址_注册 = edit(p, "编辑框_联系地址_注册", 67, 269, 187, 20);
+    透明标签16 = styledLabel(p, "透明标签16", 5, 274, 59, 16, "联系地址:", bold12);
+    分隔条2 = separator(p, "分隔条2", 8, 293, 256);
+    按钮_返回登录 = button(p, "按钮_返回登录", 54, 300, 64, 24, "返回登录");
+    按钮_注册 = button(p, "按钮_注册", 160, 300, 64, 24, "提交注册");
+    超文本浏览框2 = browserBox(p, web, "超文本浏览框2", -24, 328, 344, 104);
+    chainTabOrder({编辑框_用户名_注册, 组合框2, 编辑框_密码_注册, 编辑框_确认密码_注册,
+                   编辑框_主页名称_注册, 编辑框_转向地址_注册, 选择框_隐藏_注册, 编辑框_邮箱_注册,
+                   编辑框_姓名_注册, 编辑框_电话_注册, 编辑框_联系地址_注册});
+
+    // Page 2, login progress: the button is a notice, nothing is bound to it.
+    p = pages[2];
+    按钮3 = button(p, "按钮3", 66, 120, 140, 24, "正在登录...");
+    按钮3->setFont(bold12);
+
+    // Page 3, account.
+    p = pages[3];
+    透明标签18 = styledLabel(p, "透明标签18", 24, 3, 224, 24, "修改资料",
+                             faceFont("微软雅黑", 16, false), QColor(0, 0, 255));
+    透明标签18->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    分隔条6 = separator(p, "分隔条6", 8, 26, 256);
+    超级链接框_域名地址 = link(p, "超级链接框_域名地址", 64, 32, 200, 16, "", qRgb(0, 0, 0),
+                               qRgb(0, 96, 192), qRgb(51, 94, 168));
+    超级链接框_域名地址->setLinkAddress(QStringLiteral("http://"));
+    透明标签19 = label(p, "透明标签19", 8, 33, 56, 16, "您的域名:");
+    编辑框_用户密码_修改资料 =
+        passwordEdit(p, passwordStyle, "编辑框_用户密码_修改资料", 64, 56, 96, 20);
+    编辑框_用户密码_修改资料->setMaxLength(12);
+    setBase(编辑框_用户密码_修改资料, QColor(236, 236, 236));
+    透明标签22 = label(p, "透明标签22", 160, 56, 80, 24, "不修改请留空!");
+    透明标签20 = label(p, "透明标签20", 8, 60, 56, 16, "用户密码:");
+    编辑框_主页名称_修改资料 = edit(p, "编辑框_主页名称_修改资料", 64, 80, 160, 20);
+    透明标签21 = label(p, "透明标签21", 8, 85, 56, 16, "主页名称:");
+    编辑框_转向地址_修改资料 = edit(p, "编辑框_转向地址_修改资料", 64, 104, 160, 20);
+    透明标签24 = label(p, "透明标签24", 8, 109, 56, 16, "转向地址:");
+    选择框2 = checkBox(p, "选择框2", 64, 125, 128, 16, "是否隐藏真实URL？");
+    透明标签30 = label(p, "透明标签30", 182, 141, 91, 24, "用于重发密码用,请填写真实信箱");
+    透明标签30->setWordWrap(true);
+    编辑框_邮箱_修改资料 = edit(p, "编辑框_邮箱_修改资料", 72, 146, 109, 20);
+    透明标签25 = label(p, "透明标签25", 8, 150, 64, 16, "站长EMAIL:");
+    编辑框_姓名_修改资料 = edit(p, "编辑框_姓名_修改资料", 78, 170, 90, 20);
+    编辑框_姓名_修改资料->setReadOnly(true);
+    setBase(编辑框_姓名_修改资料, QColor(192, 192, 192));
+    透明标签26 = label(p, "透明标签26", 8, 174, 64, 16, "注册人姓名:");
+    透明标签28 = label(p, "透明标签28", 168, 174, 72, 16, "本项不能更改");
+    编辑框_电话_修改资料 = edit(p, "编辑框_电话_修改资料", 64, 195, 104, 20);
+    透明标签27 = label(p, "透明标签27", 8, 199, 56, 16, "联系电话:");
+    透明标签29 = label(p, "透明标签29", 168, 200, 88, 16, "必填,包括区号");
+    编辑框_联系地址_修改资料 = edit(p, "编辑框_联系地址_修改资料", 64, 220, 160, 20);
+    透明标签31 = label(p, "透明标签31", 8, 223, 51, 16, "联系地址:");
+    透明标签32 = label(p, "透明标签32", 224, 224, 24, 16, "必填");
+    透明标签32->setTextColour(QColor(255, 0, 0));
+    透明标签33 = label(p, "透明标签33", 6, 240, 232, 20, "* 隐藏真实url后地址栏将一直显示您的域名");
+    分隔条4 = separator(p, "分隔条4", 8, 262, 256);
+    按钮_删除域名 = button(p, "按钮_删除域名", 8, 272, 80, 24, "删除此域名");
+    按钮_刷新资料 = button(p, "按钮_刷新资料", 136, 272, 56, 24, "刷新");
+    按钮_修改资料 = button(p, "按钮_修改资料", 208, 272, 56, 24, "修改");
+    列表框1 = place(new QListWidget(p), "列表框1", 8, 304, 256, 88);
+    {
+        QPalette pal = 列表框1->palette();
+        pal.setColor(QPalette::Text, QColor(0, 136, 255));
+        pal.setColor(QPalette::Base, Qt::white);
+        列表框1->setPalette(pal);
+    }
+    透明标签_公网IP = label(p, "透明标签_公网IP", 8, 392, 208, 16, "您当前公网IP:");
+    chainTabOrder({编辑框_用户密码_修改资料, 编辑框_主页名称_修改资料, 编辑框_转向地址_修改资料,
+                   选择框2, 编辑框_邮箱_修改资料, 编辑框_姓名_修改资料, 编辑框_电话_修改资料,
+                   编辑框_联系地址_修改资料, 按钮_修改资料});
+
+    // Page 4, registration result. The links lie inside the result text's
+    // area and stay above it.
+    p = pages[4];
+    透明标签23 = styledLabel(p, "透明标签23", 8, 8, 216, 32, "申请域名", faceFont("宋体", 20, true),
+                             QColor(0, 0, 255));
+    分隔条7 = separator(p, "分隔条7", 8, 37, 256);
+    透明标签_申请提示 = label(p, "透明标签_申请提示", 8, 50, 248, 202, "");
+    透明标签_申请提示->setWordWrap(true);
+    超级链接框_返回注册 = link(p, "超级链接框_返回注册", 48, 216, 48, 16, "返回注册",
+                               qRgb(0, 0, 255), qRgb(128, 0, 0), qRgb(0, 0, 255));
+    超级链接框_返回登录 = link(p, "超级链接框_返回登录", 152, 216, 48, 16, "返回登录",
+                               qRgb(0, 0, 255), qRgb(0, 0, 255), qRgb(0, 0, 255));
+    超文本浏览框4 = browserBox(p, web, "超文本浏览框4", -37, 240, 360, 176);
+    分隔条5 = separator(p, "分隔条5", 8, 264, 256);
+    超级链接框_返回注册->raise();
+    超级链接框_返回登录->raise();
+
+    选择夹1->setCurrentIndex(0);
+
+    if (web) {
+        // One profile for the four boxes, kept in memory only: the program
+        // stores nothing. Created after the views so that it outlives them.
+        auto* profile = new QWebEngineProfile(this);
+        startAdvertisement(超文本浏览框1, profile, QStringLiteral("/\\280.html"));
+        startAdvertisement(超文本浏览框3, profile, QStringLiteral("/\\270x270.html"));
+        startAdvertisement(超文本浏览框2, profile, QStringLiteral("/\\250x90.html"));
+        startAdvertisement(超文本浏览框4, profile, QStringLiteral("/\\199.html"));
+    }
+}
+
+} // namespace qiv

@@ -1,0 +1,122 @@
+#include "ui/widgets.h"
+
+#include <QDesktopServices>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QStyleOptionGroupBox>
+#include <QStylePainter>
+#include <QUrl>
+
+namespace qiv {
+
+TransparentLabel::TransparentLabel(const QString& text, QWidget* parent) : QLabel(text, parent)
+{
+    // The page shows through: no background of our own.
+    setAutoFillBackground(false);
+    setTextColour(QColor(0, 0, 0));
+}
+
+void TransparentLabel::setTextColour(const QColor& colour)
+{
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, colour);
+    setPalette(pal);
+}
+
+QColor TransparentLabel::textColour() const
+{
+    return palette().color(QPalette::WindowText);
+}
+
+HyperlinkBox::HyperlinkBox(const QString& text, const QColor& normal, const QColor& hover,
+                           const QColor& visited, QWidget* parent)
+    : QLabel(parent), text_(text), normal_(normal), hover_(hover), visited_(visited)
+{
+    setAutoFillBackground(false);
+    setCursor(Qt::PointingHandCursor);
+    QFont f = font();
+    f.setUnderline(true);
+    setFont(f);
+    QLabel::setText(text_);
+    applyColour();
+}
+
+void HyperlinkBox::setLinkAddress(const QString& address)
+{
+    address_ = address;
+    QLabel::setText(text_.isEmpty() ? address_ : text_);
+}
+
+void HyperlinkBox::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QLabel::mousePressEvent(event);
+        return;
+    }
+    event->accept();
+    visited_state_ = true;
+    applyColour();
+    if (!address_.isEmpty())
+        QDesktopServices::openUrl(QUrl(address_));
+    emit pressed();
+}
+
+void HyperlinkBox::enterEvent(QEnterEvent* event)
+{
+    hovered_ = true;
+    applyColour();
+    QLabel::enterEvent(event);
+}
+
+void HyperlinkBox::leaveEvent(QEvent* event)
+{
+    hovered_ = false;
+    applyColour();
+    QLabel::leaveEvent(event);
+}
+
+void HyperlinkBox::applyColour()
+{
+    // The pointer over the link wins over the visited state.
+    const QColor& colour = hovered_ ? hover_ : visited_state_ ? visited_ : normal_;
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, colour);
+    setPalette(pal);
+}
+
+SeparatorLine::SeparatorLine(QWidget* parent) : QFrame(parent)
+{
+    // A plain 1 px line in the frame colour, whatever height the caller gives.
+    setFrameShape(QFrame::HLine);
+    setFrameShadow(QFrame::Plain);
+    setLineWidth(1);
+    setMidLineWidth(0);
+    setFixedHeight(1);
+}
+
+CaptionGroupBox::CaptionGroupBox(const QString& caption, QWidget* parent)
+    : QGroupBox(caption, parent)
+{
+}
+
+void CaptionGroupBox::setCaptionColour(const QColor& colour)
+{
+    if (colour == captionColour_)
+        return;
+    captionColour_ = colour;
+    update();
+}
+
+void CaptionGroupBox::paintEvent(QPaintEvent*)
+{
+    // Only the caption takes the colour: the option's own palette is changed,
+    // the widget's palette (inherited by the children) is not.
+    QStylePainter painter(this);
+    QStyleOptionGroupBox opt;
+    initStyleOption(&opt);
+    opt.textColor = captionColour_;
+    opt.palette.setColor(QPalette::WindowText, captionColour_);
+    painter.drawComplexControl(QStyle::CC_GroupBox, opt);
+}
+
+} // namespace qiv

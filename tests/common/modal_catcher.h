@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QObject>
+#include <QTimer>
+
+#include <vector>
+
+namespace qiv::testing {
+
+// Answers the program's modal message boxes while a test drives the window:
+// each box that opens is recorded and closed with OK. Boxes run their own
+// event loop, in which this timer keeps firing.
+class ModalCatcher : public QObject {
+public:
+    struct Box {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+    };
+
+    ModalCatcher()
+    {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { check(); });
+        timer_.start();
+    }
+
+    const std::vector<Box>& boxes() const { return boxes_; }
+    void clear() { boxes_.clear(); }
+
+private:
+    void check()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || box == last_)
+            return;
+        last_ = box;
+        boxes_.push_back({box->icon(), box->windowTitle(), box->text()});
+        box->accept();
+    }
+
+    QTimer timer_;
+    QMessageBox* last_ = nullptr;
+    std::vector<Box> boxes_;
+};
+
+} // namespace qiv::testing

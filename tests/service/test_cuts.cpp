@@ -1,0 +1,141 @@
+// The cuts that read the service's replies: the account page, the suffix list,
+// the registration's reasons and the public-IP reply.
+#include "service/account_page.h"
+#include "service/background.h"
+#include "service/register.h"
+#include "service/text.h"
+
+#include <gtest/gtest.h>
+
+namespace qiv {
+namespace {
+
+// An account page as the service writes it, with the State input given.
+std::string accountPage(const std::string& stateInput, const std::string& title = "T1",
+                        const std::string& email = "a@b.c", bool withEnd = true)
+{
+    std::string page = "<html><body><form><b><br>修改资料</b><table>"
+                       "<tr><td align=right>主页名称:</td><td><input value=\"" +
+                       title +
+                       "\" name=\"Title\"></td></tr>"
+                       "<tr><td>转向地址:</td><td><input value=\"http://x.cn/a?b=1\" "
+                       "name=\"SendUrl\"></td></tr>"
+                       "<tr><td>" +
+                       stateInput +
+                       "是否隐藏真实URL？</td></tr>"
+                       "<tr><td>站长EMAIL:</td><td><input value=\"" +
+                       email +
+                       "\" name=\"EmailAdr\"></td></tr>"
+                       "<tr><td>注册人姓名:</td><td><input value=\"张三\" readonly></td></tr>"
+                       "<tr><td>联系电话:</td><td><input value=\"010-123456\">必填，包括区号</td></tr>"
+                       "<tr><td>联系地址:</td><td><input value=\"北京\" name=\"Address\"></td></tr>"
+                       "</table>";
+    if (withEnd)
+        page += "* 隐藏真实url后地址栏将一直显示您的域名</form>";
+    return gbk(page);
+}
+
+TEST(AccountPageCut, AllMarkersStateOne)
+{
+    AccountPage cut = cutAccountPage(accountPage("<input name=\"State\" value=\"1\">"));
+    EXPECT_TRUE(cut.hasSection);
+    EXPECT_EQ(cut.values.Title, "T1");
+    EXPECT_EQ(cut.values.SendUrl, "http://x.cn/a?b=1");
+    EXPECT_EQ(cut.values.EmailAdr, "a@b.c");
+    EXPECT_EQ(cut.values.RegName, gbk("张三"));
+    EXPECT_EQ(cut.values.LinkTel, "010-123456");
+    EXPECT_EQ(cut.values.Address, gbk("北京"));
+    EXPECT_EQ(cut.state, "1");
+}
+
+TEST(AccountPageCut, StateTexts)
+{
+    const struct {
+        const char* input;
+        const char* state;
+    } cases[] = {
+        {"<input name=\"State\" value=\"0\">", "0"},
+        {"<input name=\"State\" value=\"1 \">", "1 "},
+        {"<input name=\"State\" value=\"\">", ""},
+        {"<input name=\"State\" value=\"1\" checked>", "1\" checked"},
+        {"<input name=\"Other\">", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cutAccountPage(accountPage(c.input)).state, c.state) << c.input;
+}
+
+TEST(AccountPageCut, ValuesAndMarkers)
+{
+    // A double quote ends the value; an empty attribute gives an empty value.
+    AccountPage quoted = cutAccountPage(accountPage("", "say \"hi\""));
+    EXPECT_EQ(quoted.values.Title, "say ");
+    EXPECT_EQ(cutAccountPage(accountPage("", "")).values.Title, "");
+
+    // Section start without its end: everything empty.
+    AccountPage open = cutAccountPage(accountPage("", "T1", "a@b.c", false));
+    EXPECT_FALSE(open.hasSection);
+    EXPECT_EQ(open.values.Title, "");
+    EXPECT_EQ(open.values.Address, "");
+
+    // A label repeated later in the section is ignored.
+    std::string repeated = accountPage("");
+    repeated.insert(repeated.find(gbk("* 隐藏")),
+                    gbk("<td>主页名称:</td><input value=\"second\" name=x>"));
+    EXPECT_EQ(cutAccountPage(repeated).values.Title, "T1");
+
+    // Empty reply, wrong-password page: no section.
+    EXPECT_FALSE(cutAccountPage("").hasSection);
+    EXPECT_FALSE(cutAccountPage(gbk("您输入的密码错误")).hasSection);
+    // The end marker alone, before a start marker, is not a section.
+    EXPECT_FALSE(cutAccountPage(gbk(" 隐藏真实url后地址栏将一直显示您的域名<b><br>修改资料"))
+                     .hasSection);
+}
+
+TEST(SuffixCut, Table)
+{
+    std::vector<Text> suffixes;
+    EXPECT_TRUE(cutDomainSuffixes("<select name=\"domainname\"><option value='s1'>S1</option>"
+                                  "<option value='s2'>S2</option><option value=''>-</option>"
+                                  "</select>",
+                                  suffixes));
+    EXPECT_EQ(suffixes, (std::vector<Text>{"s1", "s2"}));
+
+    // A double-quoted value is not taken, but the list still counts as loaded.
+    EXPECT_TRUE(cutDomainSuffixes("domainname\"><option value=\"x\">x</select>", suffixes));
+    EXPECT_TRUE(suffixes.empty());
+
+    EXPECT_FALSE(cutDomainSuffixes("", suffixes));
+    EXPECT_FALSE(cutDomainSuffixes("domainname\">no options</select>", suffixes));
+    // Options outside the select do not count.
+    EXPECT_FALSE(cutDomainSuffixes("<option value='a'>domainname\"></select>", suffixes));
+}
+
+TEST(RegistrationFailure, Reasons)
+{
+    const std::string heading = gbk("申请域名失败......\r\n");
+    std::string page = gbk("<html><p>出错的原因：<ul><li>用户名太短<br><li>密码不一致<br></ul>"
+                           "<a href=# >返回上一步重新填写</a>");
+    EXPECT_EQ(registrationFailureMessage(page),
+              heading + gbk("\r\n* 用户名太短\r\n* 密码不一致"));
+    EXPECT_EQ(registrationFailureMessage(""), heading);
+    EXPECT_EQ(registrationFailureMessage(gbk("<p>出错的原因：<ul></ul>返回上一步重新填写")),
+              heading);
+    // Without the closing link text nothing lies between the markers.
+    EXPECT_EQ(registrationFailureMessage(gbk("<p>出错的原因：<li>x<br>")), heading);
+}
+
+TEST(PublicIpReply, OnlyAddressesCount)
+{
+    EXPECT_TRUE(isPublicIpReply("203.0.113.7"));
+    EXPECT_TRUE(isPublicIpReply("203.0.113.7\r\n"));
+    EXPECT_TRUE(isPublicIpReply("  2001:db8::1 \n"));
+    EXPECT_FALSE(isPublicIpReply(""));
+    EXPECT_FALSE(isPublicIpReply(" \r\n"));
+    EXPECT_FALSE(isPublicIpReply("<html><body>502 Bad Gateway</body></html>"));
+    EXPECT_FALSE(isPublicIpReply("203.0.113.7 203.0.113.8"));
+    EXPECT_FALSE(isPublicIpReply("256.1.1.1"));
+    EXPECT_FALSE(isPublicIpReply(std::string("1.2.3.4\0", 8)));
+}
+
+} // namespace
+} // namespace qiv

@@ -1,0 +1,72 @@
+// Changes issued from another thread reach the UI thread in order.
+#include "ui/ui_thread.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace qiv {
+namespace {
+
+TEST(UiThread, BurstFromAnotherThreadKeepsOrder)
+{
+    QWidget target;
+    std::vector<int> seen;
+    bool allOnUiThread = true;
+    const int count = 20000;
+    QThread* ui = QThread::currentThread();
+
+    std::thread worker([&] {
+        for (int i = 0; i < count; ++i) {
+            onUiThread(&target, [&, i] {
+                allOnUiThread = allOnUiThread && QThread::currentThread() == ui;
+                seen.push_back(i);
+            });
+        }
+    });
+    QElapsedTimer clock;
+    clock.start();
+    while (static_cast<int>(seen.size()) < count && clock.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    worker.join();
+    QCoreApplication::processEvents();
+
+    ASSERT_EQ(static_cast<int>(seen.size()), count);
+    for (int i = 0; i < count; ++i)
+        ASSERT_EQ(seen[static_cast<size_t>(i)], i);
+    EXPECT_TRUE(allOnUiThread);
+}
+
+TEST(UiThread, OnTheUiThreadRunsAtOnce)
+{
+    QWidget target;
+    bool ran = false;
+    onUiThread(&target, [&] { ran = true; });
+    EXPECT_TRUE(ran);
+}
+
+TEST(UiThread, ChangeForADeletedContextIsDropped)
+{
+    auto* target = new QWidget;
+    bool ran = false;
+    std::thread([&] { onUiThread(target, [&] { ran = true; }); }).join();
+    delete target;
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ran);
+}
+
+} // namespace
+} // namespace qiv
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
