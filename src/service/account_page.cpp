@@ -7,43 +7,10 @@
 #include <QPointer>
 
 namespace qiv {
-namespace {
-
-const char kValueStart[] = "value=\"";
-
-Text cell(std::string_view section, const char* startUtf8, const char* endUtf8)
-{
-    Text row = textBetween(section, gbk(startUtf8), gbk(endUtf8));
-    return textBetween(row, kValueStart, "\"");
-}
-
-} // namespace
-
 AccountSnapshot& accountSnapshot()
 {
     static AccountSnapshot snapshot;
     return snapshot;
-}
-
-AccountPage cutAccountPage(std::string_view page)
-{
-    const Text start = gbk("<b><br>修改资料");
-    // One leading ASCII space and a lower-case "url".
-    const Text end = gbk(" 隐藏真实url后地址栏将一直显示您的域名");
-    AccountPage result;
-    Text section = textBetween(page, start, end);
-    size_t at = page.find(start);
-    result.hasSection =
-        at != std::string_view::npos && page.find(end, at + start.size()) != std::string_view::npos;
-    AccountSnapshot& v = result.values;
-    v.Title = cell(section, ">主页名称:</td>", "name=");
-    v.SendUrl = cell(section, ">转向地址:</td>", "name=");
-    result.state = textBetween(section, "name=\"State\" value=\"", gbk("\">是否隐藏真实URL？"));
-    v.EmailAdr = cell(section, ">站长EMAIL:</td>", "name=");
-    v.RegName = cell(section, ">注册人姓名:</td>", "readonly");
-    v.LinkTel = cell(section, ">联系电话:</td>", "必填，包括区号");
-    v.Address = cell(section, ">联系地址:</td>", "Address");
-    return result;
 }
 
 void fillAccountPage(MainWindow& window, std::string_view page)

@@ -8,8 +8,6 @@
 
 #include <QCoreApplication>
 
-#include <arpa/inet.h>
-
 #include <mutex>
 #include <thread>
 
@@ -65,35 +63,6 @@ std::string serviceUrl(const char* page)
 }
 
 } // namespace
-
-bool cutDomainSuffixes(std::string_view page, std::vector<Text>& suffixes)
-{
-    suffixes.clear();
-    Text list = textBetween(page, "domainname\">", "</select>");
-    if (textFind(list, "<option") == -1)
-        return false;
-    for (const Text& piece : textSplit(list, "<option")) {
-        Text value = textBetween(piece, "value='", "'>");
-        if (!value.empty())
-            suffixes.push_back(value);
-    }
-    return true;
-}
-
-bool isPublicIpReply(std::string_view reply)
-{
-    const char* space = " \t\r\n\f\v";
-    size_t first = reply.find_first_not_of(space);
-    if (first == std::string_view::npos)
-        return false;
-    size_t last = reply.find_last_not_of(space);
-    std::string address(reply.substr(first, last - first + 1));
-    if (address.find('\0') != std::string::npos)
-        return false;
-    unsigned char buffer[sizeof(in6_addr)];
-    return inet_pton(AF_INET, address.c_str(), buffer) == 1 ||
-           inet_pton(AF_INET6, address.c_str(), buffer) == 1;
-}
 
 void startStartupFetches(MainWindow& window)
 {

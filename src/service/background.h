@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/text.h"
+#include "service/page_cuts.h"
 
 #include <QPointer>
 
@@ -46,16 +46,6 @@ int ipRetryCount();
 // The pause between a failed try and the next one (2 s).
 std::chrono::milliseconds retryPause();
 void setRetryPause(std::chrono::milliseconds pause);
-
-// Pure cuts of the replies, usable without a window.
-//
-// Suffixes from the modify.html page: the value='...'> of every option
-// between the first domainname"> and the next </select>, empty values
-// skipped. Nothing when the list holds no "<option" (a failed try).
-bool cutDomainSuffixes(std::string_view page, std::vector<Text>& suffixes);
-// A public-IP reply counts only when, white space around it ignored, it is
-// one IPv4 or IPv6 address.
-bool isPublicIpReply(std::string_view reply);
 
 // For tests: every program-wide value of the fetches back to its start.
 void resetBackgroundStateForTesting();

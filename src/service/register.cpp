@@ -9,20 +9,6 @@
 
 namespace qiv {
 
-Text registrationFailureMessage(std::string_view reply)
-{
-    Text message = gbk("申请域名失败......\r\n");
-    Text section = textBetween(reply, gbk("<p>出错的原因："), gbk("返回上一步重新填写"));
-    // Each reason is a list item followed by a line break, so after the split
-    // it stands in a piece "li>reason<br".
-    for (const Text& piece : textSplit(section, "><")) {
-        Text reason = textBetween(piece, "li>", "<br");
-        if (!reason.empty())
-            message += "\r\n* " + reason;
-    }
-    return message;
-}
-
 void registerDomain(MainWindow& window)
 {
     MainWindow& w = window;

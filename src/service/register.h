@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/text.h"
+#include "service/page_cuts.h"
 
 namespace qiv {
 
@@ -9,9 +9,5 @@ class MainWindow;
 // "提交注册": posts the registration form to reg.php and shows the outcome
 // on the registration result page.
 void registerDomain(MainWindow& window);
-
-// The result text of a failed registration: the heading, then one
-// "\r\n* reason" line per reason the service listed, in its order.
-Text registrationFailureMessage(std::string_view reply);
 
 } // namespace qiv

@@ -2,9 +2,6 @@
 
 #include "net/gbk.h"
 
-#include <QListWidget>
-#include <QString>
-
 #include <cstdlib>
 
 namespace qiv {
@@ -89,13 +86,5 @@ Text formEncode(std::string_view value)
     }
     return out;
 }
-
-void logStatus(QListWidget* log, std::string_view line)
-{
-    log->addItem(QString::fromStdString(gbkToUtf8(line)));
-    log->scrollToBottom();
-}
-
-void clearStatusLog(QListWidget* log) { log->clear(); }
 
 } // namespace qiv
