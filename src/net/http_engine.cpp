@@ -97,10 +97,10 @@ std::string trimBlanks(std::string_view text)
 
 size_t onBody(char* data, size_t size, size_t count, void* user)
 {
-    auto* slots = static_cast<RequestSlots*>(user);
-    if (slots->abandoned.load(std::memory_order_relaxed))
+    auto* request = static_cast<RequestSlots*>(user);
+    if (request->abandoned.load(std::memory_order_relaxed))
         return CURL_WRITEFUNC_ERROR;
-    slots->response.append(data, size * count);
+    request->response.append(data, size * count);
     return size * count;
 }
 
@@ -108,8 +108,8 @@ size_t onBody(char* data, size_t size, size_t count, void* user)
 // waits; a non-zero answer aborts the transfer.
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-    auto* slots = static_cast<RequestSlots*>(user);
-    return slots->abandoned.load(std::memory_order_relaxed) ? 1 : 0;
+    auto* request = static_cast<RequestSlots*>(user);
+    return request->abandoned.load(std::memory_order_relaxed) ? 1 : 0;
 }
 
 struct CurlDeleter {
@@ -175,33 +175,34 @@ SlistPtr curlHeaderList(const std::string& block, bool postWithBody)
     return list;
 }
 
-void exchange(RequestSlots& slots)
+void exchange(RequestSlots& request)
 {
-    const std::string host = urlHost(slots.url);
-    const std::string path = urlPath(slots.url);
-    const int port = urlPort(slots.url);
-    const bool isGet = slots.method.empty() || slots.method == "GET";
-    const bool isPost = slots.method == "POST";
+    const std::string host = urlHost(request.url);
+    const std::string path = urlPath(request.url);
+    const int port = urlPort(request.url);
+    const bool isGet = request.method.empty() || request.method == "GET";
+    const bool isPost = request.method == "POST";
     if ((!isGet && !isPost) || !isReachableHostName(host))
         return;
 
-    slots.headers = headerBlock(slots.headers, slots.url, slots.method, slots.body);
-    const bool postWithBody = isPost && !slots.body.empty();
+    request.headers = headerBlock(request.headers, request.url, request.method, request.body);
+    const bool postWithBody = isPost && !request.body.empty();
 
     initCurlOnce();
     CurlPtr curl(curl_easy_init());
     if (!curl)
         return;
-    SlistPtr headerList = curlHeaderList(slots.headers, postWithBody);
+    SlistPtr headerList = curlHeaderList(request.headers, postWithBody);
     if (!headerList)
         return;
     CURL* h = curl.get();
 
-    // Port 0 stands for the default HTTP port, as it does for the socket
-    // layer the original client ran on.
+    // Port 0 stands for the default HTTP port.
     std::string target = "http://" + host;
-    if (port != 0 && port != 80)
-        target += ":" + std::to_string(port);
+    if (port != 0 && port != 80) {
+        target += ':';
+        target += std::to_string(port);
+    }
     target += wirePath(path);
     curl_easy_setopt(h, CURLOPT_URL, target.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
@@ -214,22 +215,22 @@ void exchange(RequestSlots& slots)
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, maxRedirects);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &slots);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &request);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &slots);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &request);
 
     // An explicit proxy setting, even the empty one, keeps the http_proxy
     // and no_proxy environment variables out of the way.
-    const std::string proxy = trimBlanks(slots.proxy);
+    const std::string proxy = trimBlanks(request.proxy);
     const std::string proxyUrl = proxy.empty() ? std::string() : "http://" + proxy;
     curl_easy_setopt(h, CURLOPT_PROXY, proxyUrl.c_str());
     curl_easy_setopt(h, CURLOPT_NOPROXY, "");
 
     if (isPost) {
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(slots.body.size()));
-        curl_easy_setopt(h, CURLOPT_POSTFIELDS, slots.body.data());
+                         static_cast<curl_off_t>(request.body.size()));
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
     } else {
         curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     }
@@ -243,7 +244,7 @@ void exchange(RequestSlots& slots)
 
     curl_easy_perform(h);
 
-    if (slots.abandoned.load())
+    if (request.abandoned.load())
         return;
     curl_slist* jar = nullptr;
     if (curl_easy_getinfo(h, CURLINFO_COOKIELIST, &jar) == CURLE_OK) {
@@ -269,16 +270,18 @@ std::string headerBlock(std::string_view headers, std::string_view url, std::str
         block += "Accept-Language: zh-cn\r\n";
     if (method == "POST" && !body.empty()) {
         block += formContentTypeLine;
-        block += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        block += "Content-Length: ";
+        block += std::to_string(body.size());
+        block += "\r\n";
     }
     return block;
 }
 
-void performRequest(RequestSlots& slots)
+void performRequest(RequestSlots& request)
 {
-    slots.running.store(true);
-    exchange(slots);
-    slots.running.store(false);
+    request.running.store(true);
+    exchange(request);
+    request.running.store(false);
 }
 
 } // namespace qiv

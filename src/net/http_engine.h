@@ -35,12 +35,12 @@ struct RequestSlots {
 std::string headerBlock(std::string_view headers, std::string_view url, std::string_view method,
                         std::string_view body);
 
-// Runs the exchange described by `slots`: completes slots.headers with
-// headerBlock, sends the request (directly or through slots.proxy), follows
-// redirects, appends the whole body to slots.response, and keeps the
+// Runs the exchange described by `request`: completes request.headers with
+// headerBlock, sends the request (directly or through request.proxy), follows
+// redirects, appends the whole body to request.response, and keeps the
 // reply's cookies in the process's cookie store. Failures of any kind leave
-// the response empty or short; nothing is reported. Clears slots.running
+// the response empty or short; nothing is reported. Clears request.running
 // at the end. Blocks; meant to run on a worker thread.
-void performRequest(RequestSlots& slots);
+void performRequest(RequestSlots& request);
 
 } // namespace qiv

@@ -3,6 +3,7 @@
 #include "net/http_engine.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QObject>
 #include <QTimer>
@@ -44,18 +45,36 @@ void addWorker(int delta)
     workersChanged().notify_all();
 }
 
-// What one call and its worker share besides the slots: who decided the
-// outcome first, and how to wake the waiting caller.
+// Lives on the caller's thread while it waits in an event loop; the worker
+// posts it one event to end the wait. A plain posted event, so the only
+// hand-over between the threads is Qt's event queue.
+class Waker : public QObject {
+public:
+    explicit Waker(QEventLoop& loop) : loop_(loop) {}
+
+protected:
+    bool event(QEvent* e) override
+    {
+        if (e->type() != QEvent::User)
+            return QObject::event(e);
+        loop_.quit();
+        return true;
+    }
+
+private:
+    QEventLoop& loop_;
+};
+
+// What one call and its worker share besides the request slots: who decided
+// the outcome first, and how to wake the waiting caller.
 struct CallState {
     enum class Outcome { Waiting, Finished, Abandoned };
 
     std::mutex mutex;
     std::condition_variable changed;
     Outcome outcome = Outcome::Waiting;
-    // Lives on the caller's thread while it waits in an event loop; the
-    // worker posts the wake-up to it. Null when no event loop waits.
-    QObject* waker = nullptr;
-    QEventLoop* loop = nullptr;
+    // Set while the caller waits in an event loop.
+    Waker* waker = nullptr;
 };
 
 // Called by the worker when the exchange has ended.
@@ -65,22 +84,20 @@ void reportFinished(CallState& state)
     if (state.outcome != CallState::Outcome::Waiting)
         return;
     state.outcome = CallState::Outcome::Finished;
-    if (state.waker) {
-        QEventLoop* loop = state.loop;
-        QMetaObject::invokeMethod(state.waker, [loop] { loop->quit(); }, Qt::QueuedConnection);
-    }
+    if (state.waker)
+        QCoreApplication::postEvent(state.waker, new QEvent(QEvent::User));
     state.changed.notify_all();
 }
 
 // Called by the caller when its limit has passed. Returns false when the
 // worker finished first.
-bool abandon(CallState& state, RequestSlots& slots)
+bool abandon(CallState& state, RequestSlots& requestSlots)
 {
     std::lock_guard lock(state.mutex);
     if (state.outcome != CallState::Outcome::Waiting)
         return state.outcome == CallState::Outcome::Abandoned;
     state.outcome = CallState::Outcome::Abandoned;
-    slots.abandoned.store(true);
+    requestSlots.abandoned.store(true);
     return true;
 }
 
@@ -98,22 +115,21 @@ int timerMs(Clock::duration duration)
 // Waits in a (possibly nested) event loop until the worker reports or the
 // deadline passes. Returns early, with the outcome still open, only when
 // the thread's event loops were told to quit for good.
-void waitInEventLoop(CallState& state, RequestSlots& slots, Clock::time_point deadline)
+void waitInEventLoop(CallState& state, RequestSlots& requestSlots, Clock::time_point deadline)
 {
     QEventLoop loop;
-    auto waker = std::make_unique<QObject>();
+    auto waker = std::make_unique<Waker>(loop);
     {
         std::lock_guard lock(state.mutex);
         if (state.outcome != CallState::Outcome::Waiting)
             return;
         state.waker = waker.get();
-        state.loop = &loop;
     }
     QTimer limit;
     limit.setSingleShot(true);
     limit.setTimerType(Qt::PreciseTimer);
     QObject::connect(&limit, &QTimer::timeout, &loop, [&] {
-        abandon(state, slots);
+        abandon(state, requestSlots);
         loop.quit();
     });
     limit.start(timerMs(deadline - Clock::now()));
@@ -121,20 +137,19 @@ void waitInEventLoop(CallState& state, RequestSlots& slots, Clock::time_point de
     {
         std::lock_guard lock(state.mutex);
         state.waker = nullptr;
-        state.loop = nullptr;
     }
     // Destroying the waker drops a wake-up the worker may have posted since.
     waker.reset();
 }
 
-void waitOnCondition(CallState& state, RequestSlots& slots, Clock::time_point deadline)
+void waitOnCondition(CallState& state, RequestSlots& requestSlots, Clock::time_point deadline)
 {
     {
         std::unique_lock lock(state.mutex);
         state.changed.wait_until(lock, deadline,
                                  [&] { return state.outcome != CallState::Outcome::Waiting; });
     }
-    abandon(state, slots);
+    abandon(state, requestSlots);
 }
 
 } // namespace
@@ -173,21 +188,21 @@ std::string timedRequest(const std::string& url, const std::string& method,
                                       : Clock::duration(std::chrono::seconds(timeoutSeconds));
     const Clock::time_point deadline = start + limit;
 
-    auto slots = std::make_shared<RequestSlots>();
-    slots->url = url;
-    slots->method = method;
-    slots->proxy = proxy;
-    slots->headers = headers;
-    slots->body = body;
-    slots->running.store(true);
+    auto requestSlots = std::make_shared<RequestSlots>();
+    requestSlots->url = url;
+    requestSlots->method = method;
+    requestSlots->proxy = proxy;
+    requestSlots->headers = headers;
+    requestSlots->body = body;
+    requestSlots->running.store(true);
     auto state = std::make_shared<CallState>();
 
     addWorker(1);
     try {
-        std::thread([slots, state]() mutable {
-            performRequest(*slots);
+        std::thread([requestSlots, state]() mutable {
+            performRequest(*requestSlots);
             reportFinished(*state);
-            slots.reset();
+            requestSlots.reset();
             state.reset();
             addWorker(-1);
         }).detach();
@@ -197,13 +212,13 @@ std::string timedRequest(const std::string& url, const std::string& method,
     }
 
     if (canRunEventLoop())
-        waitInEventLoop(*state, *slots, deadline);
-    waitOnCondition(*state, *slots, deadline);
+        waitInEventLoop(*state, *requestSlots, deadline);
+    waitOnCondition(*state, *requestSlots, deadline);
 
     std::lock_guard lock(state->mutex);
     if (state->outcome != CallState::Outcome::Finished)
         return {};
-    const std::string& response = slots->response;
+    const std::string& response = requestSlots->response;
     return response.substr(0, response.find('\0'));
 }
 

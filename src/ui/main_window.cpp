@@ -29,9 +29,17 @@ namespace {
 constexpr QSize kOuterSize{278, 564};
 constexpr QPoint kDesignedPosition{50, 50};
 
+QFont defaultGuiFont()
+{
+    QFont f(QStringLiteral("宋体"));
+    f.setPixelSize(12);
+    return f;
+}
+
 // The window's own faces are Windows fonts; map them onto the CJK fonts the
 // setup installs, and make the default GUI font one that has the Chinese
-// glyphs, at the pixel size the small boxes were laid out for.
+// glyphs, at the pixel size the small boxes were laid out for (message boxes
+// use it too).
 void installFonts()
 {
     static std::once_flag once;
@@ -44,9 +52,7 @@ void installFonts()
                                    {QStringLiteral("WenQuanYi Micro Hei"),
                                     QStringLiteral("Noto Sans CJK SC"),
                                     QStringLiteral("WenQuanYi Zen Hei")});
-        QFont gui(QStringLiteral("宋体"));
-        gui.setPixelSize(12);
-        QApplication::setFont(gui);
+        QApplication::setFont(defaultGuiFont());
     });
 }
 
@@ -245,6 +251,8 @@ MainWindow::MainWindow(Options options) : QWidget(nullptr)
 {
     initWindowResources();
     installFonts();
+    // This widget took the application font before the line above ran.
+    setFont(defaultGuiFont());
 
     setWindowTitle(QStringLiteral("Qiv免费域名转发"));
     QIcon icon;

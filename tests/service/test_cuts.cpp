@@ -53,15 +53,23 @@ TEST(AccountPageCut, StateTexts)
     const struct {
         const char* input;
         const char* state;
+        bool hidden; // the hide box ends up ticked
     } cases[] = {
-        {"<input name=\"State\" value=\"0\">", "0"},
-        {"<input name=\"State\" value=\"1 \">", "1 "},
-        {"<input name=\"State\" value=\"\">", ""},
-        {"<input name=\"State\" value=\"1\" checked>", "1\" checked"},
-        {"<input name=\"Other\">", ""},
+        {"<input name=\"State\" value=\"1\">", "1", false},
+        {"<input name=\"State\" value=\"0\">", "0", true},
+        {"<input name=\"State\" value=\"1 \">", "1 ", true},
+        {"<input name=\"State\" value=\"\">", "", true},
+        // Another attribute behind the value: the end marker is not found.
+        {"<input name=\"State\" value=\"1\" checked>", "", true},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(cutAccountPage(accountPage(c.input)).state, c.state) << c.input;
+    for (const auto& c : cases) {
+        AccountPage cut = cutAccountPage(accountPage(c.input));
+        EXPECT_EQ(cut.state, c.state) << c.input;
+        EXPECT_EQ(cut.state != "1", c.hidden) << c.input;
+    }
+    // No State input at all: the absent start marker makes the cut run from
+    // the section's third byte, which is never "1".
+    EXPECT_NE(cutAccountPage(accountPage("<input name=\"Other\">")).state, "1");
 }
 
 TEST(AccountPageCut, ValuesAndMarkers)

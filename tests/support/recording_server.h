@@ -33,6 +33,11 @@ class RecordingServer {
 public:
     // What the server does with one request.
     struct Reply {
+        Reply() = default;
+        // A plain reply: these bytes at once. Lets a handler return
+        // httpReply(...) directly.
+        Reply(std::string replyBytes) : bytes(std::move(replyBytes)) {}
+
         std::string bytes;                  // sent after `delay`
         std::chrono::milliseconds delay{0}; // before anything is sent
         std::string tail;                   // sent after `tailDelay` when non-empty

@@ -1,0 +1,647 @@
+#include "net/cookie_store.h"
+#include "net/gbk.h"
+#include "net/http_engine.h"
+#include "net/timed_request.h"
+#include "net_test_util.h"
+#include "recording_server.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <set>
+
+namespace qiv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::RecordingServer;
+
+std::string perform(const std::string& url, const std::string& method = {},
+                    const std::string& proxy = {}, const std::string& headers = {},
+                    const std::string& body = {})
+{
+    RequestSlots request;
+    request.url = url;
+    request.method = method;
+    request.proxy = proxy;
+    request.headers = headers;
+    request.body = body;
+    performRequest(request);
+    EXPECT_FALSE(request.running.load());
+    return request.response;
+}
+
+std::string gbk(const char* utf8)
+{
+    return utf8ToGbk(utf8).value();
+}
+
+// A port on 127.0.0.1 where nothing listens.
+int closedPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+std::set<std::string> cookiesSent(const std::string& request)
+{
+    std::set<std::string> result;
+    std::string value = RecordingServer::headerValue(request, "Cookie");
+    size_t pos = 0;
+    while (!value.empty() && pos <= value.size()) {
+        size_t end = value.find("; ", pos);
+        if (end == std::string::npos)
+            end = value.size();
+        result.insert(value.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return result;
+}
+
+TEST(DefaultLines, AcceptLineIsTheFixed174Bytes)
+{
+    EXPECT_EQ(test::acceptLine.size(), 174u);
+}
+
+// ---- Header block -------------------------------------------------------
+
+struct BlockCase {
+    const char* name;
+    std::string headers;
+    std::string method;
+    std::string body;
+    std::string expected;
+};
+
+void PrintTo(const BlockCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const std::string blockUrl = "http://host:8080/a/b.php?x=1";
+
+class HeaderBlock : public ::testing::TestWithParam<BlockCase> {};
+
+TEST_P(HeaderBlock, AppendsTheMissingLinesInOrder)
+{
+    const BlockCase& c = GetParam();
+    EXPECT_EQ(headerBlock(c.headers, blockUrl, c.method, c.body), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HeaderBlock,
+    ::testing::Values(
+        BlockCase{"get", "", "", "",
+                  test::acceptLine + test::refererLine(blockUrl) + test::languageLine},
+        BlockCase{"post", "", "POST", "a=1&b=2",
+                  test::acceptLine + test::refererLine(blockUrl) + test::languageLine +
+                      test::formTypeLine + "Content-Length: 7\r\n"},
+        BlockCase{"emptyPost", "", "POST", "",
+                  test::acceptLine + test::refererLine(blockUrl) + test::languageLine},
+        BlockCase{"lowerAccept", "accept: text/html\r\n", "", "",
+                  "accept: text/html\r\n" + test::refererLine(blockUrl) + test::languageLine},
+        BlockCase{"ownReferer", "X-A: 1\r\nREFERER: elsewhere\r\n", "", "",
+                  "X-A: 1\r\nREFERER: elsewhere\r\n" + test::acceptLine + test::languageLine},
+        BlockCase{"ownLanguage", "accept-language: en\r\n", "GET", "",
+                  "accept-language: en\r\n" + test::acceptLine + test::refererLine(blockUrl)},
+        // The content lines go in even when the caller wrote such lines.
+        BlockCase{"ownLength", "Content-Length: 3\r\n", "POST", "xy",
+                  "Content-Length: 3\r\n" + test::acceptLine + test::refererLine(blockUrl) +
+                      test::languageLine + test::formTypeLine + "Content-Length: 2\r\n"},
+        // Any other verb gets the default lines only; it is never sent.
+        BlockCase{"otherVerb", "", "post", "a=1",
+                  test::acceptLine + test::refererLine(blockUrl) + test::languageLine}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Bytes on the wire -------------------------------------------------
+
+class EngineWire : public ::testing::Test {
+protected:
+    void SetUp() override { clearCookies(); }
+    void TearDown() override { clearCookies(); }
+
+    // The one request the server received.
+    std::string only()
+    {
+        EXPECT_TRUE(server.waitForRequests(1, 5s));
+        std::vector<std::string> requests = server.requests();
+        EXPECT_EQ(requests.size(), 1u);
+        return requests.empty() ? std::string() : requests.front();
+    }
+
+    RecordingServer server;
+};
+
+TEST_F(EngineWire, DefaultGetSendsExactlyTheDefaultBlock)
+{
+    server.setReply(RecordingServer::httpReply("page"));
+    const std::string url = server.url("/a/b.php?x=1");
+    EXPECT_EQ(perform(url), "page");
+    EXPECT_EQ(only(), test::wireRequest("GET /a/b.php?x=1 HTTP/1.1", server.hostPort(),
+                                        test::acceptLine + test::refererLine(url) +
+                                            test::languageLine));
+}
+
+TEST_F(EngineWire, ExplicitGetIsTheSameAsEmptyMethod)
+{
+    const std::string url = server.url("/");
+    perform(url, "GET");
+    EXPECT_EQ(only(), test::wireRequest("GET / HTTP/1.1", server.hostPort(),
+                                        test::acceptLine + test::refererLine(url) +
+                                            test::languageLine));
+}
+
+TEST_F(EngineWire, UrlWithoutPathRequestsSlash)
+{
+    const std::string url = "http://" + server.hostPort();
+    perform(url);
+    EXPECT_EQ(RecordingServer::requestLine(only()), "GET / HTTP/1.1");
+}
+
+TEST_F(EngineWire, UpperCaseSchemeAndPortTravelAsGiven)
+{
+    const std::string url = "HTTP://" + server.hostPort() + "/a/b.php?x=1";
+    perform(url);
+    // The Referer line carries the URL exactly as the caller wrote it.
+    EXPECT_EQ(only(), test::wireRequest("GET /a/b.php?x=1 HTTP/1.1", server.hostPort(),
+                                        test::acceptLine + test::refererLine(url) +
+                                            test::languageLine));
+}
+
+TEST_F(EngineWire, PostSendsContentLinesAndBody)
+{
+    const std::string url = server.url("/login.php");
+    perform(url, "POST", "", "", "a=1&b=2");
+    EXPECT_EQ(only(), test::wireRequest("POST /login.php HTTP/1.1", server.hostPort(),
+                                        test::acceptLine + test::refererLine(url) +
+                                            test::languageLine + test::formTypeLine +
+                                            "Content-Length: 7\r\n",
+                                        "a=1&b=2"));
+}
+
+TEST_F(EngineWire, PostLengthCountsGbkBytes)
+{
+    const std::string url = server.url("/reg.php");
+    const std::string body = "title=" + gbk("中文标题") + "&x=1";
+    ASSERT_EQ(body.size(), 6u + 8u + 4u);
+    perform(url, "POST", "", "", body);
+    EXPECT_EQ(only(), test::wireRequest("POST /reg.php HTTP/1.1", server.hostPort(),
+                                        test::acceptLine + test::refererLine(url) +
+                                            test::languageLine + test::formTypeLine +
+                                            "Content-Length: 18\r\n",
+                                        body));
+}
+
+TEST_F(EngineWire, PostBodyIsSentByteForByte)
+{
+    const std::string url = server.url("/x");
+    const std::string body("a\0b\xff\r\n%20+", 10);
+    perform(url, "POST", "", "", body);
+    const std::string request = only();
+    EXPECT_EQ(RecordingServer::headerValue(request, "Content-Length"), "10");
+    EXPECT_EQ(RecordingServer::bodyOf(request), body);
+}
+
+TEST_F(EngineWire, LargePostIsSentWithoutExpectContinue)
+{
+    // curl would ask "Expect: 100-continue" for bodies over 1 MiB.
+    const std::string url = server.url("/big");
+    const std::string body(1536 * 1024, 'z');
+    perform(url, "POST", "", "", body);
+    const std::string request = only();
+    const std::string expected = test::wireRequest(
+        "POST /big HTTP/1.1", server.hostPort(),
+        test::acceptLine + test::refererLine(url) + test::languageLine + test::formTypeLine +
+            "Content-Length: 1572864\r\n");
+    // Compared in two parts, so that a failure does not print the body.
+    EXPECT_EQ(request.substr(0, request.find("\r\n\r\n") + 4), expected);
+    EXPECT_TRUE(RecordingServer::bodyOf(request) == body);
+}
+
+TEST_F(EngineWire, EmptyPostHasNoContentTypeAndNoBody)
+{
+    const std::string url = server.url("/modify_in.php");
+    perform(url, "POST");
+    EXPECT_EQ(only(), test::wireRequest("POST /modify_in.php HTTP/1.1", server.hostPort(),
+                                        test::acceptLine + test::refererLine(url) +
+                                            test::languageLine,
+                                        "", "", "Content-Length: 0\r\n"));
+}
+
+TEST_F(EngineWire, CallersLowerCaseAcceptReplacesTheDefault)
+{
+    const std::string url = server.url("/p");
+    perform(url, "", "", "accept: text/html\r\n");
+    EXPECT_EQ(only(), test::wireRequest("GET /p HTTP/1.1", server.hostPort(),
+                                        "accept: text/html\r\n" + test::refererLine(url) +
+                                            test::languageLine));
+}
+
+TEST_F(EngineWire, CallersLinesComeFirst)
+{
+    const std::string url = server.url("/p");
+    perform(url, "POST", "", "X-One: 1\r\nX-Two: 2\r\n", "k=v");
+    EXPECT_EQ(only(), test::wireRequest("POST /p HTTP/1.1", server.hostPort(),
+                                        "X-One: 1\r\nX-Two: 2\r\n" + test::acceptLine +
+                                            test::refererLine(url) + test::languageLine +
+                                            test::formTypeLine + "Content-Length: 3\r\n",
+                                        "k=v"));
+}
+
+TEST_F(EngineWire, GbkQueryBytesTravelUnencoded)
+{
+    const std::string query = "/regcheck.php?username=" + gbk("张三") + "&domainname=cn.am";
+    const std::string url = server.url(query);
+    perform(url);
+    EXPECT_EQ(RecordingServer::requestLine(only()), "GET " + query + " HTTP/1.1");
+}
+
+TEST_F(EngineWire, BlanksAndHashInThePathArePercentEncoded)
+{
+    perform(server.url("/p?u=a b#c"));
+    EXPECT_EQ(RecordingServer::requestLine(only()), "GET /p?u=a%20b%23c HTTP/1.1");
+}
+
+TEST_F(EngineWire, DotSegmentsAreNotRemoved)
+{
+    perform(server.url("/a/../b//c"));
+    EXPECT_EQ(RecordingServer::requestLine(only()), "GET /a/../b//c HTTP/1.1");
+}
+
+TEST_F(EngineWire, OtherMethodsSendNothing)
+{
+    for (const char* method : {"post", "get", "PUT", "HEAD", "DELETE", " POST"}) {
+        EXPECT_EQ(perform(server.url("/p"), method, "", "", "a=1"), "") << method;
+    }
+    // performRequest only returns after the reply, and the server records a
+    // request before it replies: had anything been sent, it would be here.
+    EXPECT_EQ(server.requestCount(), 0u);
+}
+
+TEST_F(EngineWire, BodyIsReadWhateverTheStatus)
+{
+    server.setReply(RecordingServer::httpReply("not here", "", "404 Not Found"));
+    EXPECT_EQ(perform(server.url("/missing")), "not here");
+    server.setReply(RecordingServer::httpReply("broken", "", "500 Internal Server Error"));
+    EXPECT_EQ(perform(server.url("/broken")), "broken");
+}
+
+TEST_F(EngineWire, LargeBodyIsReadWhole)
+{
+    std::string body;
+    for (int i = 0; body.size() < 300000; ++i)
+        body += std::to_string(i) + ",";
+    server.setReply(RecordingServer::httpReply(body));
+    EXPECT_EQ(perform(server.url("/big")), body);
+}
+
+TEST_F(EngineWire, BodyWithoutLengthIsReadUntilClose)
+{
+    server.setReply(std::string("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nuntil the end"));
+    EXPECT_EQ(perform(server.url("/")), "until the end");
+}
+
+TEST_F(EngineWire, BrokenConnectionKeepsWhatArrived)
+{
+    // Announces 100 bytes, sends 5, then closes.
+    server.setReply(std::string("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nhello"));
+    EXPECT_EQ(perform(server.url("/")), "hello");
+}
+
+TEST_F(EngineWire, ClosedWithoutAnswerGivesEmptyResponse)
+{
+    RecordingServer::Reply reply;
+    reply.closeWithoutAnswer = true;
+    server.setReply(reply);
+    EXPECT_EQ(perform(server.url("/")), "");
+    EXPECT_EQ(server.requestCount(), 1u);
+}
+
+TEST_F(EngineWire, RefusedConnectionGivesEmptyResponse)
+{
+    EXPECT_EQ(perform("http://127.0.0.1:" + std::to_string(closedPort()) + "/x"), "");
+}
+
+TEST_F(EngineWire, RedirectIsFollowed)
+{
+    server.setHandler([](const std::string& request) {
+        if (RecordingServer::requestLine(request).starts_with("GET /next "))
+            return RecordingServer::Reply{RecordingServer::httpReply("arrived")};
+        return RecordingServer::Reply{
+            RecordingServer::httpReply("moved", "Location: /next\r\n", "302 Found")};
+    });
+    EXPECT_EQ(perform(server.url("/start")), "arrived");
+    ASSERT_TRUE(server.waitForRequests(2, 5s));
+    EXPECT_EQ(RecordingServer::requestLine(server.requests()[1]), "GET /next HTTP/1.1");
+}
+
+TEST_F(EngineWire, PostRedirectedToGetDropsItsBodyAndLength)
+{
+    server.setHandler([](const std::string& request) {
+        if (RecordingServer::requestLine(request).starts_with("GET /done "))
+            return RecordingServer::Reply{RecordingServer::httpReply("welcome")};
+        return RecordingServer::Reply{
+            RecordingServer::httpReply("", "Location: /done\r\n", "302 Found")};
+    });
+    EXPECT_EQ(perform(server.url("/login.php"), "POST", "", "", "user=a&pass=b"), "welcome");
+    ASSERT_TRUE(server.waitForRequests(2, 5s));
+    const std::string second = server.requests()[1];
+    EXPECT_EQ(RecordingServer::requestLine(second), "GET /done HTTP/1.1");
+    EXPECT_EQ(RecordingServer::headerValue(second, "Content-Length"), "");
+    EXPECT_EQ(RecordingServer::bodyOf(second), "");
+}
+
+// ---- Proxy -------------------------------------------------------------
+
+class EngineProxy : public ::testing::Test {
+protected:
+    void SetUp() override { clearCookies(); }
+    RecordingServer proxy;
+    RecordingServer origin;
+};
+
+TEST_F(EngineProxy, ProxySeesTheAbsoluteUri)
+{
+    // Nothing listens on 127.0.0.9:8080; only the proxy is ever contacted.
+    proxy.setReply(RecordingServer::httpReply("via proxy"));
+    const std::string url = "http://127.0.0.9:8080/a/b.php?x=1";
+    EXPECT_EQ(perform(url, "", proxy.hostPort()), "via proxy");
+    ASSERT_TRUE(proxy.waitForRequests(1, 5s));
+    EXPECT_EQ(proxy.requests().front(),
+              test::wireRequest("GET http://127.0.0.9:8080/a/b.php?x=1 HTTP/1.1", "127.0.0.9:8080",
+                                test::acceptLine + test::refererLine(url) + test::languageLine));
+}
+
+TEST_F(EngineProxy, ProxiedPostKeepsTheBlock)
+{
+    const std::string url = "http://127.0.0.9/login.php";
+    perform(url, "POST", proxy.hostPort(), "", "a=1&b=2");
+    ASSERT_TRUE(proxy.waitForRequests(1, 5s));
+    EXPECT_EQ(proxy.requests().front(),
+              test::wireRequest("POST http://127.0.0.9/login.php HTTP/1.1", "127.0.0.9",
+                                test::acceptLine + test::refererLine(url) + test::languageLine +
+                                    test::formTypeLine + "Content-Length: 7\r\n",
+                                "a=1&b=2"));
+}
+
+TEST_F(EngineProxy, BlankProxyMeansDirect)
+{
+    origin.setReply(RecordingServer::httpReply("direct"));
+    EXPECT_EQ(perform(origin.url("/"), "", "   "), "direct");
+    EXPECT_EQ(origin.requestCount(), 1u);
+    EXPECT_EQ(proxy.requestCount(), 0u);
+}
+
+TEST_F(EngineProxy, EnvironmentProxyIsNeverUsed)
+{
+    origin.setReply(RecordingServer::httpReply("direct"));
+    const std::string proxyUrl = "http://" + proxy.hostPort();
+    ::setenv("http_proxy", proxyUrl.c_str(), 1);
+    ::setenv("HTTP_PROXY", proxyUrl.c_str(), 1);
+    ::setenv("all_proxy", proxyUrl.c_str(), 1);
+    const std::string body = perform(origin.url("/"));
+    ::unsetenv("http_proxy");
+    ::unsetenv("HTTP_PROXY");
+    ::unsetenv("all_proxy");
+    EXPECT_EQ(body, "direct");
+    EXPECT_EQ(proxy.requestCount(), 0u);
+}
+
+TEST_F(EngineProxy, NoProxyEnvironmentDoesNotBypassTheProxy)
+{
+    proxy.setReply(RecordingServer::httpReply("via proxy"));
+    ::setenv("no_proxy", "*", 1);
+    const std::string body = perform(origin.url("/"), "", proxy.hostPort());
+    ::unsetenv("no_proxy");
+    EXPECT_EQ(body, "via proxy");
+    EXPECT_EQ(origin.requestCount(), 0u);
+}
+
+// ---- Cookies -----------------------------------------------------------
+
+class EngineCookies : public ::testing::Test {
+protected:
+    void SetUp() override { clearCookies(); }
+    void TearDown() override { clearCookies(); }
+
+    std::string lastRequest(RecordingServer& server, size_t count)
+    {
+        EXPECT_TRUE(server.waitForRequests(count, 5s));
+        std::vector<std::string> requests = server.requests();
+        return requests.size() >= count ? requests[count - 1] : std::string();
+    }
+
+    RecordingServer service{"127.0.0.1"};
+    RecordingServer other{"127.0.0.2"};
+};
+
+TEST_F(EngineCookies, TwoCookiesAreSentBackToTheSameHost)
+{
+    service.setReply(RecordingServer::httpReply(
+        "ok", "Set-Cookie: sid=abc123; path=/\r\nSet-Cookie: lang=zh; path=/\r\n"));
+    perform(service.url("/login.php"), "POST", "", "", "a=1");
+    EXPECT_EQ(RecordingServer::headerValue(lastRequest(service, 1), "Cookie"), "");
+    perform(service.url("/modify_in.php"));
+    EXPECT_EQ(cookiesSent(lastRequest(service, 2)), (std::set<std::string>{"sid=abc123", "lang=zh"}));
+}
+
+TEST_F(EngineCookies, CookieLineIsPlacedBeforeTheBlock)
+{
+    service.setReply(RecordingServer::httpReply("ok", "Set-Cookie: sid=1\r\n"));
+    perform(service.url("/a"));
+    const std::string url = service.url("/b");
+    perform(url);
+    EXPECT_EQ(lastRequest(service, 2),
+              test::wireRequest("GET /b HTTP/1.1", service.hostPort(),
+                                test::acceptLine + test::refererLine(url) + test::languageLine,
+                                "", "sid=1"));
+}
+
+TEST_F(EngineCookies, AnotherHostNeverReceivesThem)
+{
+    service.setReply(RecordingServer::httpReply("ok", "Set-Cookie: sid=abc123\r\n"));
+    perform(service.url("/login.php"));
+    perform(other.url("/getip/getip.asp"));
+    EXPECT_EQ(RecordingServer::headerValue(lastRequest(other, 1), "Cookie"), "");
+    // ... and the other host's own cookies stay with it.
+    other.setReply(RecordingServer::httpReply("1.2.3.4", "Set-Cookie: ipc=9\r\n"));
+    perform(other.url("/getip/getip.asp"));
+    perform(service.url("/countUser.php"));
+    perform(other.url("/getip/getip.asp"));
+    EXPECT_EQ(cookiesSent(lastRequest(service, 2)), (std::set<std::string>{"sid=abc123"}));
+    EXPECT_EQ(cookiesSent(lastRequest(other, 3)), (std::set<std::string>{"ipc=9"}));
+}
+
+TEST_F(EngineCookies, CookiesBelongToTheHostWhateverThePort)
+{
+    RecordingServer samehost{"127.0.0.1"};
+    service.setReply(RecordingServer::httpReply("ok", "Set-Cookie: sid=7\r\n"));
+    perform(service.url("/"));
+    perform(samehost.url("/"));
+    EXPECT_EQ(cookiesSent(lastRequest(samehost, 1)), (std::set<std::string>{"sid=7"}));
+}
+
+TEST_F(EngineCookies, LongReplyHeadersStillStoreCookies)
+{
+    std::string padding;
+    for (int i = 0; i < 40; ++i)
+        padding += "X-Padding-" + std::to_string(i) + ": " + std::string(80, 'p') + "\r\n";
+    ASSERT_GT(padding.size(), 2048u);
+    service.setReply(RecordingServer::httpReply(
+        "ok", padding + "Set-Cookie: late=1\r\n" + padding + "Set-Cookie: later=2\r\n"));
+    perform(service.url("/"));
+    perform(service.url("/again"));
+    EXPECT_EQ(cookiesSent(lastRequest(service, 2)), (std::set<std::string>{"late=1", "later=2"}));
+}
+
+TEST_F(EngineCookies, ReplyWithoutBodyStillStoresCookies)
+{
+    service.setReply(RecordingServer::httpReply("", "Set-Cookie: empty=yes\r\n"));
+    EXPECT_EQ(perform(service.url("/")), "");
+    perform(service.url("/again"));
+    EXPECT_EQ(cookiesSent(lastRequest(service, 2)), (std::set<std::string>{"empty=yes"}));
+}
+
+TEST_F(EngineCookies, ServerCanReplaceAndDeleteCookies)
+{
+    service.setReply(RecordingServer::httpReply("", "Set-Cookie: a=1\r\nSet-Cookie: b=2\r\n"));
+    perform(service.url("/1"));
+    service.setReply(RecordingServer::httpReply(
+        "", "Set-Cookie: a=changed\r\nSet-Cookie: b=gone; Max-Age=0\r\n"));
+    perform(service.url("/2"));
+    service.setReply(RecordingServer::httpReply(""));
+    perform(service.url("/3"));
+    EXPECT_EQ(cookiesSent(lastRequest(service, 2)), (std::set<std::string>{"a=1", "b=2"}));
+    EXPECT_EQ(cookiesSent(lastRequest(service, 3)), (std::set<std::string>{"a=changed"}));
+}
+
+TEST_F(EngineCookies, RedirectCookiesAreKept)
+{
+    service.setHandler([](const std::string& request) {
+        if (RecordingServer::requestLine(request).starts_with("GET /next "))
+            return RecordingServer::Reply{RecordingServer::httpReply("there")};
+        return RecordingServer::Reply{RecordingServer::httpReply(
+            "", "Location: /next\r\nSet-Cookie: hop=1\r\n", "302 Found")};
+    });
+    EXPECT_EQ(perform(service.url("/start")), "there");
+    EXPECT_EQ(cookiesSent(lastRequest(service, 2)), (std::set<std::string>{"hop=1"}));
+    perform(service.url("/next"));
+    EXPECT_EQ(cookiesSent(lastRequest(service, 3)), (std::set<std::string>{"hop=1"}));
+}
+
+TEST_F(EngineCookies, NothingIsWrittenToDisk)
+{
+    // The store is the process's memory: clearing it forgets everything.
+    service.setReply(RecordingServer::httpReply("", "Set-Cookie: a=1\r\n"));
+    perform(service.url("/"));
+    EXPECT_EQ(cookieStore().all().size(), 1u);
+    clearCookies();
+    perform(service.url("/again"));
+    EXPECT_EQ(RecordingServer::headerValue(lastRequest(service, 2), "Cookie"), "");
+}
+
+// ---- Cookie store ------------------------------------------------------
+
+std::string cookieLine(const std::string& domain, const std::string& name,
+                       const std::string& value, const std::string& path = "/")
+{
+    const bool subdomains = domain.starts_with('.');
+    return domain + "\t" + (subdomains ? "TRUE" : "FALSE") + "\t" + path + "\tFALSE\t0\t" + name +
+           "\t" + value;
+}
+
+TEST(CookieStoreTest, HandsEachHostItsOwnAndItsParentDomainsCookies)
+{
+    CookieStore store;
+    store.update({}, {cookieLine("a.example.com", "x", "1"), cookieLine(".example.com", "y", "2"),
+                      cookieLine("b.example.com", "z", "3"), cookieLine("127.0.0.1", "s", "4"),
+                      "#HttpOnly_" + cookieLine("a.example.com", "h", "5")});
+    auto names = [&](const char* host) {
+        std::set<std::string> result;
+        for (const std::string& line : store.linesFor(host))
+            result.insert(line.substr(line.rfind('\t', line.size() - 3) + 1));
+        return result;
+    };
+    EXPECT_EQ(names("a.example.com"), (std::set<std::string>{"x\t1", "y\t2", "h\t5"}));
+    EXPECT_EQ(names("A.Example.COM"), (std::set<std::string>{"x\t1", "y\t2", "h\t5"}));
+    EXPECT_EQ(names("b.example.com"), (std::set<std::string>{"y\t2", "z\t3"}));
+    EXPECT_EQ(names("example.com"), (std::set<std::string>{"y\t2"}));
+    EXPECT_EQ(names("notexample.com"), (std::set<std::string>{}));
+    EXPECT_EQ(names("127.0.0.1"), (std::set<std::string>{"s\t4"}));
+    EXPECT_EQ(names("127.0.0.2"), (std::set<std::string>{}));
+}
+
+TEST(CookieStoreTest, ConcurrentTransfersKeepEachOthersCookies)
+{
+    CookieStore store;
+    const std::string base = cookieLine("h", "base", "0");
+    store.update({}, {base});
+    // Two transfers start with the same cookies and end in either order.
+    std::vector<std::string> loaded = store.linesFor("h");
+    store.update(loaded, {base, cookieLine("h", "first", "1")});
+    store.update(loaded, {base, cookieLine("h", "second", "2")});
+    EXPECT_EQ(store.all().size(), 3u);
+}
+
+TEST(CookieStoreTest, DroppedFromTheJarMeansDeleted)
+{
+    CookieStore store;
+    store.update({}, {cookieLine("h", "a", "1"), cookieLine("h", "b", "2")});
+    store.update(store.linesFor("h"), {cookieLine("h", "a", "9")});
+    EXPECT_EQ(store.all(), (std::vector<std::string>{cookieLine("h", "a", "9")}));
+}
+
+TEST(CookieStoreTest, SameNameOnAnotherPathIsAnotherCookie)
+{
+    CookieStore store;
+    store.update({}, {cookieLine("h", "a", "1", "/"), cookieLine("h", "a", "2", "/sub")});
+    EXPECT_EQ(store.all().size(), 2u);
+    EXPECT_EQ(CookieStore::keyOf("not a cookie line"), "");
+}
+
+// ---- Runner on a thread without a Qt application -------------------------
+
+TEST(TimedRequestWithoutApplication, WaitsOnTheWorkerAndHonoursTheLimit)
+{
+    RecordingServer server;
+    server.setHandler([](const std::string& request) {
+        RecordingServer::Reply reply{RecordingServer::httpReply("slow")};
+        if (RecordingServer::requestLine(request).starts_with("GET /slow "))
+            reply.delay = 3s;
+        else
+            reply.bytes = RecordingServer::httpReply("quick");
+        return reply;
+    });
+    EXPECT_EQ(timedRequest(server.url("/quick")), "quick");
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(timedRequest(server.url("/slow"), "", "", "", "", 1), "");
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, 900ms);
+    EXPECT_LT(elapsed, 2500ms);
+    EXPECT_TRUE(waitForWorkers(5s));
+}
+
+TEST(TimedRequestWithoutApplication, WaitHandlingEventsSleeps)
+{
+    const auto start = std::chrono::steady_clock::now();
+    waitHandlingEvents(50ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
+}
+
+} // namespace
+} // namespace qiv
