@@ -12,12 +12,12 @@ namespace qiv {
 // Each call of the timed runner has its own, so exchanges never share one.
 // All texts are GBK byte strings.
 struct RequestSlots {
-    std::string url;     // the request URL; also the Referer value
-    std::string method;  // "", "GET" or "POST" (exact); anything else sends nothing
-    std::string proxy;   // "host:port" of an HTTP proxy; blank means direct
-    std::string headers; // the caller's lines, each ended by CR LF; the
-                         // engine appends its own lines to this field
-    std::string body;    // form body of a POST, sent byte for byte
+    std::string url;      // the request URL; also the Referer value
+    std::string method;   // "", "GET" or "POST" (exact); anything else sends nothing
+    std::string proxy;    // "host:port" of an HTTP proxy; blank means direct
+    std::string headers;  // the caller's lines, each ended by CR LF; the
+                          // engine appends its own lines to this field
+    std::string body;     // form body of a POST, sent byte for byte
     std::string response; // the body as received, whatever the status
 
     // True from the start of the exchange until the engine is done with

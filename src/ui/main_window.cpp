@@ -29,25 +29,29 @@ namespace {
 constexpr QSize kOuterSize{278, 564};
 constexpr QPoint kDesignedPosition{50, 50};
 
+// The default GUI font: WenQuanYi's bitmap face at 12 px has the 12-pixel
+// line pitch the two-line labels were laid out for; a slightly tighter
+// spacing lets the Latin texts ("HTTP://", "格式：010-123456") fit their boxes.
 QFont defaultGuiFont()
 {
-    QFont f(QStringLiteral("宋体"));
+    QFont f;
+    f.setFamilies({QStringLiteral("WenQuanYi Zen Hei Sharp"), QStringLiteral("WenQuanYi Zen Hei"),
+                   QStringLiteral("Noto Sans CJK SC")});
     f.setPixelSize(12);
+    f.setLetterSpacing(QFont::AbsoluteSpacing, -0.5);
     return f;
 }
 
 // The window's own faces are Windows fonts; map them onto the CJK fonts the
 // setup installs, and make the default GUI font one that has the Chinese
-// glyphs, at the pixel size the small boxes were laid out for (message boxes
-// use it too).
+// glyphs (message boxes use it too).
 void installFonts()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        QFont::insertSubstitutions(QStringLiteral("宋体"),
-                                   {QStringLiteral("WenQuanYi Zen Hei"),
-                                    QStringLiteral("Noto Serif CJK SC"),
-                                    QStringLiteral("Noto Sans CJK SC")});
+        QFont::insertSubstitutions(QStringLiteral("宋体"), {QStringLiteral("WenQuanYi Zen Hei"),
+                                                            QStringLiteral("Noto Serif CJK SC"),
+                                                            QStringLiteral("Noto Sans CJK SC")});
         QFont::insertSubstitutions(QStringLiteral("微软雅黑"),
                                    {QStringLiteral("WenQuanYi Micro Hei"),
                                     QStringLiteral("Noto Sans CJK SC"),
@@ -64,8 +68,11 @@ QFont faceFont(const char* face, int pixelSize, bool bold)
     return f;
 }
 
-// Qt takes the password mask from the style; ours is "*".
-class PasswordStyle : public QProxyStyle {
+// The few places where the window differs from the application's style:
+// password boxes mask with "*" (Qt takes the mask from the style), and the
+// tab headers are narrow enough for all five captions to fit the 272-pixel
+// tab control without scroll buttons.
+class WindowStyle : public QProxyStyle {
 public:
     using QProxyStyle::QProxyStyle;
 
@@ -75,6 +82,14 @@ public:
         if (hint == SH_LineEdit_PasswordCharacter)
             return '*';
         return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override
+    {
+        if (metric == PM_TabBarTabHSpace)
+            return 12;
+        return QProxyStyle::pixelMetric(metric, option, widget);
     }
 };
 
@@ -119,8 +134,8 @@ template <class W> W* place(W* widget, const char* name, int left, int top, int 
     return widget;
 }
 
-TransparentLabel* label(QWidget* parent, const char* name, int left, int top, int width,
-                        int height, const char* text)
+TransparentLabel* label(QWidget* parent, const char* name, int left, int top, int width, int height,
+                        const char* text)
 {
     auto* l = place(new TransparentLabel(QString::fromUtf8(text), parent), name, left, top, width,
                     height);
@@ -169,15 +184,13 @@ QComboBox* combo(QWidget* parent, const char* name, int left, int top, int width
 QPushButton* button(QWidget* parent, const char* name, int left, int top, int width, int height,
                     const char* text)
 {
-    return place(new QPushButton(QString::fromUtf8(text), parent), name, left, top, width,
-                 height);
+    return place(new QPushButton(QString::fromUtf8(text), parent), name, left, top, width, height);
 }
 
 QCheckBox* checkBox(QWidget* parent, const char* name, int left, int top, int width, int height,
                     const char* text)
 {
-    return place(new QCheckBox(QString::fromUtf8(text), parent), name, left, top, width,
-                 height);
+    return place(new QCheckBox(QString::fromUtf8(text), parent), name, left, top, width, height);
 }
 
 SeparatorLine* separator(QWidget* parent, const char* name, int left, int top, int width)
@@ -264,13 +277,16 @@ MainWindow::MainWindow(Options options) : QWidget(nullptr)
     move(kDesignedPosition);
     installEventFilter(new OuterSizeKeeper(this));
 
-    auto* passwordStyle = new PasswordStyle();
-    passwordStyle->setParent(this);
     const bool web = options.browserViews;
 
     超文本浏览框1 = browserBox(this, web, "超文本浏览框1", -56, -16, 400, 112);
     选择夹1 = place(new QTabWidget(this), "选择夹1", 0, 96, 272, 472);
     setWhiteBackground(选择夹1);
+    // A child of the tab control created after its tab bar and page stack, so it
+    // is destroyed after every widget that uses it.
+    auto* windowStyle = new WindowStyle();
+    windowStyle->setParent(选择夹1);
+    选择夹1->tabBar()->setStyle(windowStyle);
     QWidget* pages[5];
     const char* captions[5] = {"登 录", "注 册", "登录跳转", "主界面", "注册提示"};
     for (int i = 0; i < 5; ++i) {
@@ -289,7 +305,7 @@ MainWindow::MainWindow(Options options) : QWidget(nullptr)
     透明标签2 = label(g, "透明标签2", 120, 16, 8, 16, ".");
     组合框1 = combo(g, "组合框1", 128, 16, 121, 20);
     透明标签1 = label(g, "透明标签1", 8, 18, 40, 16, "HTTP://");
-    编辑框_密码_登录 = passwordEdit(g, passwordStyle, "编辑框_密码_登录", 48, 40, 128, 20);
+    编辑框_密码_登录 = passwordEdit(g, windowStyle, "编辑框_密码_登录", 48, 40, 128, 20);
     透明标签3 = label(g, "透明标签3", 8, 44, 37, 16, "密 码：");
     按钮1 = button(g, "按钮1", 8, 65, 64, 24, "注册");
     按钮_登录 = button(g, "按钮_登录", 91, 65, 64, 24, "登 录");
@@ -312,13 +328,12 @@ MainWindow::MainWindow(Options options) : QWidget(nullptr)
     透明标签7 = styledLabel(p, "透明标签7", 133, 52, 8, 20, ".", bold12);
     组合框2 = combo(p, "组合框2", 140, 52, 121, 20);
     透明标签6 = label(p, "透明标签6", 13, 55, 40, 16, "http://");
-    编辑框_密码_注册 = passwordEdit(p, passwordStyle, "编辑框_密码_注册", 68, 72, 92, 20);
+    编辑框_密码_注册 = passwordEdit(p, windowStyle, "编辑框_密码_注册", 68, 72, 92, 20);
     编辑框_密码_注册->setMaxLength(12);
     透明标签35 = label(p, "透明标签35", 160, 72, 96, 24, "可用6-12位,区分大小写,请牢记");
     透明标签35->setWordWrap(true);
     透明标签8 = styledLabel(p, "透明标签8", 5, 76, 56, 16, "用户密码:", bold12);
-    编辑框_确认密码_注册 =
-        passwordEdit(p, passwordStyle, "编辑框_确认密码_注册", 68, 93, 92, 20);
+    编辑框_确认密码_注册 = passwordEdit(p, windowStyle, "编辑框_确认密码_注册", 68, 93, 92, 20);
     编辑框_确认密码_注册->setMaxLength(12);
     透明标签9 = styledLabel(p, "透明标签9", 5, 97, 56, 16, "确认密码:", bold12);
     透明标签38 = label(p, "透明标签38", 160, 97, 72, 16, "重新输入密码");
@@ -326,8 +341,7 @@ MainWindow::MainWindow(Options options) : QWidget(nullptr)
     透明标签10 = styledLabel(p, "透明标签10", 5, 121, 56, 16, "主页名称:", bold12);
     编辑框_转向地址_注册 = edit(p, "编辑框_转向地址_注册", 68, 140, 189, 20);
     透明标签11 = styledLabel(p, "透明标签11", 5, 144, 56, 16, "转向地址:", bold12);
-    选择框_隐藏_注册 =
-        checkBox(p, "选择框_隐藏_注册", 138, 161, 122, 16, "是否隐藏真实URL？");
+    选择框_隐藏_注册 = checkBox(p, "选择框_隐藏_注册", 138, 161, 122, 16, "是否隐藏真实URL？");
     透明标签39 = label(p, "透明标签39", 0, 162, 136, 16, "(域名转向地址,可为网址)");
     分隔条1 = separator(p, "分隔条1", 8, 184, 256);
     透明标签13 = styledLabel(p, "透明标签13", 20, 184, 231, 24, "请认真填写以下注册人信息(必填)",
@@ -370,7 +384,7 @@ MainWindow::MainWindow(Options options) : QWidget(nullptr)
     超级链接框_域名地址->setLinkAddress(QStringLiteral("http://"));
     透明标签19 = label(p, "透明标签19", 8, 33, 56, 16, "您的域名:");
     编辑框_用户密码_修改资料 =
-        passwordEdit(p, passwordStyle, "编辑框_用户密码_修改资料", 64, 56, 96, 20);
+        passwordEdit(p, windowStyle, "编辑框_用户密码_修改资料", 64, 56, 96, 20);
     编辑框_用户密码_修改资料->setMaxLength(12);
     setBase(编辑框_用户密码_修改资料, QColor(236, 236, 236));
     透明标签22 = label(p, "透明标签22", 160, 56, 80, 24, "不修改请留空!");

@@ -8,6 +8,11 @@
 #include <QUrl>
 
 namespace qiv {
+namespace {
+
+constexpr int kCaptionIndent = 8;
+
+} // namespace
 
 TransparentLabel::TransparentLabel(const QString& text, QWidget* parent) : QLabel(text, parent)
 {
@@ -96,8 +101,7 @@ SeparatorLine::SeparatorLine(QWidget* parent) : QFrame(parent)
 
 CaptionGroupBox::CaptionGroupBox(const QString& caption, QWidget* parent)
     : QGroupBox(caption, parent)
-{
-}
+{}
 
 void CaptionGroupBox::setCaptionColour(const QColor& colour)
 {
@@ -109,14 +113,34 @@ void CaptionGroupBox::setCaptionColour(const QColor& colour)
 
 void CaptionGroupBox::paintEvent(QPaintEvent*)
 {
-    // Only the caption takes the colour: the option's own palette is changed,
-    // the widget's palette (inherited by the children) is not.
+    // The caption sits in the frame's top edge, a little in from the left, as
+    // the window was laid out for: the controls placed from the box's outer
+    // corner then lie inside the frame. The style draws the caption; only the
+    // caption takes the colour (the option's palette changes, the widget's
+    // palette, inherited by the children, does not).
     QStylePainter painter(this);
-    QStyleOptionGroupBox opt;
-    initStyleOption(&opt);
-    opt.textColor = captionColour_;
-    opt.palette.setColor(QPalette::WindowText, captionColour_);
-    painter.drawComplexControl(QStyle::CC_GroupBox, opt);
+    QStyleOptionGroupBox label;
+    initStyleOption(&label);
+    label.textColor = captionColour_;
+    label.palette.setColor(QPalette::WindowText, captionColour_);
+    label.subControls = QStyle::SC_GroupBoxLabel;
+    const QRect labelRect =
+        style()
+            ->subControlRect(QStyle::CC_GroupBox, &label, QStyle::SC_GroupBoxLabel, this)
+            .translated(kCaptionIndent, 0);
+
+    const int top = label.text.isEmpty() ? 0 : labelRect.height() / 2;
+    painter.save();
+    if (!label.text.isEmpty())
+        painter.setClipRegion(QRegion(rect()).subtracted(labelRect.adjusted(-2, 0, 2, 0)));
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(rect().adjusted(0, top, -1, -1));
+    painter.restore();
+
+    if (!label.text.isEmpty()) {
+        painter.translate(kCaptionIndent, 0);
+        painter.drawComplexControl(QStyle::CC_GroupBox, label);
+    }
 }
 
 } // namespace qiv

@@ -34,15 +34,15 @@ private:
     void check()
     {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr || box == last_)
+        // accept() hides the box at once, so each box is seen once. (Boxes
+        // live on the stack and may share an address; do not track them.)
+        if (box == nullptr || !box->isVisible())
             return;
-        last_ = box;
         boxes_.push_back({box->icon(), box->windowTitle(), box->text()});
         box->accept();
     }
 
     QTimer timer_;
-    QMessageBox* last_ = nullptr;
     std::vector<Box> boxes_;
 };
 

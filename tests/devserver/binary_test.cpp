@@ -67,7 +67,8 @@ public:
     void signal(int sig) { kill(pid_, sig); }
 
     // Reads stderr until a line matches, within the bound.
-    std::optional<std::smatch> waitForLine(const std::regex& pattern, std::chrono::milliseconds bound)
+    std::optional<std::smatch> waitForLine(const std::regex& pattern,
+                                           std::chrono::milliseconds bound)
     {
         const auto deadline = std::chrono::steady_clock::now() + bound;
         while (true) {
@@ -114,8 +115,8 @@ public:
 
 private:
     // One read; false at the end of the pipe or when the deadline passed.
-    // With nonBlockingPeek, a pipe without data yet is polled briefly so
-    // both pipes are served in turn.
+    // With shortPoll, a pipe without data yet gives true after a brief poll,
+    // so that both pipes are served in turn.
     bool readSome(int fd, std::string& into, std::chrono::steady_clock::time_point deadline,
                   bool shortPoll = false)
     {
@@ -125,7 +126,8 @@ private:
             if (left.count() <= 0)
                 return false;
             pollfd p{fd, POLLIN, 0};
-            const int ready = poll(&p, 1, shortPoll ? std::min<int>(50, left.count()) : left.count());
+            const int ready =
+                poll(&p, 1, shortPoll ? std::min<int>(50, left.count()) : left.count());
             if (ready == 0) {
                 if (shortPoll)
                     return true;
@@ -198,10 +200,10 @@ TEST(DevServerProgram, ServesLogsAndStopsOnSignals)
                    "--suffixes", "a.cn,b.cn", "--ip-reply", "10.1.2.3\\r\\n", "--fault",
                    "ads=empty"});
         ASSERT_TRUE(p.started());
-        const std::optional<std::smatch> ready =
-            p.waitForLine(std::regex(R"(listening service=127\.0\.0\.1:(\d+) ip=127\.0\.0\.2:(\d+) )"
-                                     R"(ads=127\.0\.0\.3:(\d+))"),
-                          kBound);
+        const std::optional<std::smatch> ready = p.waitForLine(
+            std::regex(R"(listening service=127\.0\.0\.1:(\d+) ip=127\.0\.0\.2:(\d+) )"
+                       R"(ads=127\.0\.0\.3:(\d+))"),
+            kBound);
         ASSERT_TRUE(ready) << p.err();
         const std::string service = "http://127.0.0.1:" + (*ready)[1].str();
         const std::string ip = "http://127.0.0.2:" + (*ready)[2].str();
@@ -216,9 +218,10 @@ TEST(DevServerProgram, ServesLogsAndStopsOnSignals)
         r = client.get(ads + "/%5C280.html");
         EXPECT_EQ(r.status, 200);
         EXPECT_EQ(r.body, "");
-        EXPECT_TRUE(p.waitForLine(std::regex(R"(service 127\.0\.0\.1 GET /modify\.html 200$)"), kBound));
-        EXPECT_TRUE(p.waitForLine(std::regex(R"(ads 127\.0\.0\.1 GET /\\x5C280\.html 200 fault=empty$)"),
-                                  kBound));
+        EXPECT_TRUE(
+            p.waitForLine(std::regex(R"(service 127\.0\.0\.1 GET /modify\.html 200$)"), kBound));
+        EXPECT_TRUE(p.waitForLine(
+            std::regex(R"(ads 127\.0\.0\.1 GET /\\x5C280\.html 200 fault=empty$)"), kBound));
 
         p.signal(sig);
         EXPECT_EQ(p.waitForExit(kBound), 0) << p.err();

@@ -48,7 +48,8 @@ inline std::vector<std::string> readReasons(const std::string& page)
 inline std::vector<std::string> readSuffixes(const std::string& page)
 {
     std::vector<std::string> out;
-    for (const std::string& piece : split(textBetween(page, "domainname\">", "</select>"), "<option")) {
+    for (const std::string& piece :
+         split(textBetween(page, "domainname\">", "</select>"), "<option")) {
         std::string value = textBetween(piece, "value='", "'>");
         if (!value.empty())
             out.push_back(value);

@@ -96,8 +96,7 @@ TEST(DamageReply, BadGbkSurroundsEveryMarker)
 {
     Reply r = sample();
     damageReply(r, FaultKind::BadGbk);
-    EXPECT_EQ(r.body,
-              "<html>head \xFFMARK1\x81\xFF middle \xFFMARK2\x81\xFF tail</html>");
+    EXPECT_EQ(r.body, "<html>head \xFFMARK1\x81\xFF middle \xFFMARK2\x81\xFF tail</html>");
 }
 
 TEST(DamageReply, BadGbkKeepsAGbkMarkerWhole)

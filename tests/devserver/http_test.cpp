@@ -37,14 +37,12 @@ Options loopbackOptions()
 }
 
 // A valid registration of name under suffix, with Chinese values.
-Fields registration(const std::string& name, const std::string& suffix = "qiv.cn", bool hide = false)
+Fields registration(const std::string& name, const std::string& suffix = "qiv.cn",
+                    bool hide = false)
 {
-    Fields f{{"username", name},
-             {"domainname", suffix},
-             {"Password", "secret1"},
-             {"rePassword", "secret1"},
-             {"Title", gbkOf("我的主页")},
-             {"SendUrl", "http://127.0.0.1:9/home"}};
+    Fields f{{"username", name},           {"domainname", suffix},
+             {"Password", "secret1"},      {"rePassword", "secret1"},
+             {"Title", gbkOf("我的主页")}, {"SendUrl", "http://127.0.0.1:9/home"}};
     if (hide)
         f.emplace_back("State", "1");
     f.insert(f.end(), {{"EmailAdr", "me@qiv.cn"},
@@ -138,9 +136,9 @@ TEST_F(DevServerHttp, FullAccountLife)
     EXPECT_EQ(server_->accountCount(), 1u);
 
     // Wrong password, unknown name, wrong suffix.
-    for (const std::string& body : {loginBody("abc", "qiv.cn", "secret2"),
-                                    loginBody("abd", "qiv.cn", "secret1"),
-                                    loginBody("abc", "qiv.net", "secret1")}) {
+    for (const std::string& body :
+         {loginBody("abc", "qiv.cn", "secret2"), loginBody("abd", "qiv.cn", "secret1"),
+          loginBody("abc", "qiv.net", "secret1")}) {
         r = post("/login.php", body);
         EXPECT_TRUE(contains(r.body, kWrongPassword)) << body;
         EXPECT_FALSE(contains(r.headers, "Set-Cookie")) << body;
@@ -189,18 +187,18 @@ TEST_F(DevServerHttp, FullAccountLife)
     // A new password takes effect for the next login.
     r = post("/modify_in.php", modifyBody("abc", "newpass1", "T", true));
     EXPECT_TRUE(contains(r.body, kModified));
-    EXPECT_TRUE(contains(post("/login.php", loginBody("abc", "qiv.cn", "secret1")).body,
-                         kWrongPassword));
-    EXPECT_FALSE(contains(post("/login.php", loginBody("abc", "qiv.cn", "newpass1")).body,
-                          kWrongPassword));
+    EXPECT_TRUE(
+        contains(post("/login.php", loginBody("abc", "qiv.cn", "secret1")).body, kWrongPassword));
+    EXPECT_FALSE(
+        contains(post("/login.php", loginBody("abc", "qiv.cn", "newpass1")).body, kWrongPassword));
 
     // Delete, then the login fails and the old session is gone.
     r = post("/modify_in.php", deleteBody("abc"));
     EXPECT_TRUE(contains(r.body, kDeleted));
     EXPECT_FALSE(server_->findAccount("abc", "qiv.cn"));
     EXPECT_EQ(server_->accountCount(), 0u);
-    EXPECT_TRUE(contains(post("/login.php", loginBody("abc", "qiv.cn", "newpass1")).body,
-                         kWrongPassword));
+    EXPECT_TRUE(
+        contains(post("/login.php", loginBody("abc", "qiv.cn", "newpass1")).body, kWrongPassword));
     r = post("/modify_in.php", modifyBody("abc", "", "T", false));
     EXPECT_EQ(readAlert(r.body), kLoginFirst);
     EXPECT_FALSE(server_->findAccount("abc", "qiv.cn"));
@@ -220,8 +218,8 @@ TEST_F(DevServerHttp, ModifyNeedsTheSessionOfThatAccount)
     EXPECT_TRUE(server_->findAccount("abc", "qiv.cn"));
 
     // Logged in as xyz, acting on abc.
-    ASSERT_FALSE(contains(post("/login.php", loginBody("xyz", "qiv.cn", "secret1")).body,
-                          kWrongPassword));
+    ASSERT_FALSE(
+        contains(post("/login.php", loginBody("xyz", "qiv.cn", "secret1")).body, kWrongPassword));
     r = post("/modify_in.php", deleteBody("abc"));
     EXPECT_EQ(readAlert(r.body), kLoginFirst);
     EXPECT_TRUE(server_->findAccount("abc", "qiv.cn"));
@@ -234,7 +232,8 @@ TEST_F(DevServerHttp, ModifyNeedsTheSessionOfThatAccount)
                                 "Connection: close\r\nContent-Length: " +
                                 std::to_string(deleteBody("abc").size()) + "\r\n\r\n" +
                                 deleteBody("abc");
-    const std::optional<std::string> raw = rawExchange("127.0.0.1", server_->servicePort(), request);
+    const std::optional<std::string> raw =
+        rawExchange("127.0.0.1", server_->servicePort(), request);
     ASSERT_TRUE(raw);
     EXPECT_TRUE(contains(*raw, kLoginFirst));
     EXPECT_TRUE(server_->findAccount("abc", "qiv.cn"));
@@ -253,9 +252,11 @@ TEST_F(DevServerHttp, RegistrationReasonsInFormOrder)
         {"short name", {{"username", "ab"}}, {"域名长度不能少于3个字符"}},
         {"bad characters", {{"username", "a_b"}}, {"域名只能由英文字母、数字和-组成"}},
         {"unknown suffix", {{"domainname", "qiv.com"}}, {"请选择本站提供的域名后缀"}},
-        {"short password", {{"Password", "12345"}, {"rePassword", "12345"}},
+        {"short password",
+         {{"Password", "12345"}, {"rePassword", "12345"}},
          {"密码长度必须为6到12个字符"}},
-        {"long password", {{"Password", "1234567890123"}, {"rePassword", "1234567890123"}},
+        {"long password",
+         {{"Password", "1234567890123"}, {"rePassword", "1234567890123"}},
          {"密码长度必须为6到12个字符"}},
         {"confirmation", {{"rePassword", "secret9"}}, {"两次输入的密码不一致"}},
         {"no title", {{"Title", ""}}, {"请填写主页名称"}},
@@ -364,7 +365,8 @@ TEST_F(DevServerHttp, RegCheckTakesRawAndEncodedQueries)
     EXPECT_FALSE(contains(check("/regcheck.php?username=%61bc&domainname=qiv%2Ecn"), kAvailable));
     EXPECT_TRUE(contains(check("/regcheck.php?username=%61bd&domainname=qiv%2Ecn"), kAvailable));
     // Raw GBK in the request line: answered, and such a name is not free.
-    const std::string rawGbk = check("/regcheck.php?username=" + gbkOf("中文") + "&domainname=qiv.cn");
+    const std::string rawGbk =
+        check("/regcheck.php?username=" + gbkOf("中文") + "&domainname=qiv.cn");
     EXPECT_TRUE(contains(rawGbk, "200 OK"));
     EXPECT_FALSE(contains(rawGbk, kAvailable));
     EXPECT_TRUE(contains(rawGbk, gbkOf("域名只能由英文字母、数字和-组成")));
@@ -384,13 +386,13 @@ TEST_F(DevServerHttp, EveryPageIsGbkWithItsMarkerBytes)
     };
     CurlClient session;
     std::vector<PageCase> pages;
-    pages.push_back({"regcheck", client_.get(url("/regcheck.php?username=zzz&domainname=qiv.cn")),
-                     kAvailable});
+    pages.push_back(
+        {"regcheck", client_.get(url("/regcheck.php?username=zzz&domainname=qiv.cn")), kAvailable});
     pages.push_back({"reg ok", post("/reg.php", rawForm(registration("abd"))), kRegistered});
     pages.push_back({"reg error", post("/reg.php", ""), kErrorStart});
     pages.push_back({"reg error end", post("/reg.php", ""), kErrorEnd});
-    pages.push_back({"wrong password", post("/login.php", loginBody("abc", "qiv.cn", "x")),
-                     kWrongPassword});
+    pages.push_back(
+        {"wrong password", post("/login.php", loginBody("abc", "qiv.cn", "x")), kWrongPassword});
     pages.push_back({"account start",
                      session.post(url("/login.php"), loginBody("abc", "qiv.cn", "secret1")),
                      kSectionStart});
@@ -406,7 +408,8 @@ TEST_F(DevServerHttp, EveryPageIsGbkWithItsMarkerBytes)
     pages.push_back({"modified",
                      session.post(url("/modify_in.php"), modifyBody("abc", "", "T", false)),
                      kModified});
-    pages.push_back({"alert", client_.post(url("/modify_in.php"), modifyBody("abc", "", "T", false)),
+    pages.push_back({"alert",
+                     client_.post(url("/modify_in.php"), modifyBody("abc", "", "T", false)),
                      "alert('" + kLoginFirst + "');"});
     pages.push_back({"deleted", session.post(url("/modify_in.php"), deleteBody("abc")), kDeleted});
     pages.push_back({"suffixes", client_.get(url("/modify.html")),
@@ -415,8 +418,7 @@ TEST_F(DevServerHttp, EveryPageIsGbkWithItsMarkerBytes)
     for (const PageCase& p : pages) {
         EXPECT_EQ(p.result.code, CURLE_OK) << p.label;
         EXPECT_EQ(p.result.status, 200) << p.label;
-        EXPECT_TRUE(contains(p.result.headers, "Content-Type: text/html; charset=gbk"))
-            << p.label;
+        EXPECT_TRUE(contains(p.result.headers, "Content-Type: text/html; charset=gbk")) << p.label;
         EXPECT_TRUE(contains(p.result.body, p.marker)) << p.label;
     }
 }
@@ -466,8 +468,8 @@ TEST_F(DevServerHttp, AdPagesWithBackslashEscapedOrNormalised)
     };
     for (const auto& [name, size] : boxes) {
         for (const std::string& path : {"/\\" + name, "/%5C" + name, "/%5c" + name, "//" + name}) {
-            const std::string request = "GET " + path +
-                                        " HTTP/1.1\r\nHost: 127.0.0.3\r\nConnection: close\r\n\r\n";
+            const std::string request =
+                "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.3\r\nConnection: close\r\n\r\n";
             const std::string reply =
                 rawExchange("127.0.0.3", server_->adPort(), request).value_or("");
             EXPECT_TRUE(contains(reply, "HTTP/1.1 200")) << path;
@@ -502,8 +504,8 @@ TEST_F(DevServerHttp, RecordsTheLastRequestOfEachPage)
     EXPECT_EQ(server_->requestCount(Page::Login), 0u);
     EXPECT_FALSE(server_->lastRequest(Page::Login));
 
-    ASSERT_FALSE(contains(post("/login.php", loginBody("abc", "qiv.cn", "secret1")).body,
-                          kWrongPassword));
+    ASSERT_FALSE(
+        contains(post("/login.php", loginBody("abc", "qiv.cn", "secret1")).body, kWrongPassword));
     post("/modify_in.php", modifyBody("abc", "", "T", false));
     EXPECT_TRUE(contains(server_->lastRequest(Page::ModifyIn)->cookie, "QIVSESSION="));
 }
@@ -537,9 +539,11 @@ TEST_F(DevServerFaults, DropClosesWithoutAnyByte)
     server_->setFault(Page::Login, Fault{FaultKind::Drop, 0});
     EXPECT_EQ(login().code, CURLE_GOT_NOTHING);
     const std::string body = loginBody("abc", "qiv.cn", "secret1");
-    const std::string request = "POST /login.php HTTP/1.1\r\nHost: x\r\nContent-Length: " +
-                                std::to_string(body.size()) + "\r\n\r\n" + body;
-    const std::optional<std::string> raw = rawExchange("127.0.0.1", server_->servicePort(), request);
+    const std::string request =
+        "POST /login.php HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\n\r\n" + body;
+    const std::optional<std::string> raw =
+        rawExchange("127.0.0.1", server_->servicePort(), request);
     ASSERT_TRUE(raw);
     EXPECT_EQ(*raw, "");
     // The other pages still answer.
@@ -582,7 +586,8 @@ TEST_F(DevServerFaults, LongHeadersKeepBodyAndCookie)
     EXPECT_GT(r.headers.size(), 4096u);
     EXPECT_TRUE(contains(r.headers, "Set-Cookie: QIVSESSION="));
     EXPECT_EQ(readAccountPage(r.body).title, gbkOf("我的主页"));
-    EXPECT_TRUE(contains(post("/modify_in.php", modifyBody("abc", "", "T", false)).body, kModified));
+    EXPECT_TRUE(
+        contains(post("/modify_in.php", modifyBody("abc", "", "T", false)).body, kModified));
 }
 
 TEST_F(DevServerFaults, ZeroByteStandsBeforeTheMarker)
@@ -620,7 +625,8 @@ TEST_F(DevServerFaults, BadGbkAroundTheMarkers)
     EXPECT_TRUE(contains(r.body, "\xFF" + kSectionStart + "\x81\xFF"));
     EXPECT_TRUE(contains(r.body, "\xFF" + kSectionEnd + "\x81\xFF"));
     server_->setFault(Page::GetIp, Fault{FaultKind::BadGbk, 0});
-    EXPECT_EQ(client_.get(server_->ipUrl() + "/getip/getip.asp").body, "\xFF" "127.0.0.1\x81\xFF");
+    EXPECT_EQ(client_.get(server_->ipUrl() + "/getip/getip.asp").body, "\xFF"
+                                                                       "127.0.0.1\x81\xFF");
 }
 
 TEST_F(DevServerFaults, HugeBodyIsFiftyMebibytesEndingWithThePage)
@@ -664,7 +670,8 @@ TEST_F(DevServerFaults, StopEndsAWaitingDelay)
     });
     // Wait until the request is inside the server, bounded.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (server_->requestCount(Page::CountUser) == 0 && std::chrono::steady_clock::now() < deadline)
+    while (server_->requestCount(Page::CountUser) == 0 &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::yield();
     ASSERT_EQ(server_->requestCount(Page::CountUser), 1u);
     const auto start = std::chrono::steady_clock::now();
@@ -723,8 +730,9 @@ TEST_F(DevServerHttp, PersistsAccountsInTheDatabaseFile)
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->regName, gbkOf("张三"));
     EXPECT_TRUE(stored->hide);
-    EXPECT_EQ(readAccountPage(post("/login.php", loginBody("abc", "qiv.cn", "secret1")).body).address,
-              gbkOf("北京市海淀区"));
+    EXPECT_EQ(
+        readAccountPage(post("/login.php", loginBody("abc", "qiv.cn", "secret1")).body).address,
+        gbkOf("北京市海淀区"));
     server_.reset();
 
     // Without the file the accounts are gone.
@@ -743,6 +751,29 @@ TEST_F(DevServerHttp, RestartKeepsInMemoryAccountsOfTheSameServer)
     std::string error;
     ASSERT_TRUE(server_->start(&error)) << error;
     EXPECT_TRUE(contains(client_.get(url("/countUser.php")).body, "document.write('1');"));
+}
+
+TEST(DevServerStart, AccountsAddedBeforeTheStartAreServed)
+{
+    DevServer server(loopbackOptions());
+    Account a;
+    a.name = "pre";
+    a.suffix = "qiv.cn";
+    a.password = "secret1";
+    a.title = "T";
+    EXPECT_TRUE(server.addAccount(a));
+    EXPECT_FALSE(server.addAccount(a));
+    EXPECT_EQ(server.accountCount(), 1u);
+    EXPECT_EQ(server.findAccount("pre", "qiv.cn"), a);
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    CurlClient client;
+    EXPECT_EQ(
+        readAccountPage(
+            client.post(server.serviceUrl() + "/login.php", loginBody("pre", "qiv.cn", "secret1"))
+                .body)
+            .title,
+        "T");
 }
 
 TEST(DevServerStart, RefusesNonLoopbackAndBusyAddresses)

@@ -22,7 +22,7 @@ inline const std::string kWrongPassword = fromHex("c4facae4c8ebb5c4c3dcc2ebb4edc
 inline const std::string kSectionStart = fromHex("3c623e3c62723e d0deb8c4d7cac1cf");
 // " 隐藏真实url后地址栏将一直显示您的域名"
 inline const std::string kSectionEnd =
-    fromHex("20 d2feb2d8d5e6cab5 75726c bab3b5d8d6b7c0b8bdabd2bbd6b1cfd4cabec4fab5c4d3f2c3fb");
+    fromHex("20 d2feb2d8d5e6cab5 75726c baf3b5d8d6b7c0b8bdabd2bbd6b1cfd4cabec4fab5c4d3f2c3fb");
 // ">是否隐藏真实URL？
 inline const std::string kStateEnd = fromHex("223e cac7b7f1d2feb2d8d5e6cab5 55524c a3bf");
 // 您的资料修改成功

@@ -1,6 +1,6 @@
+#include "client_cuts.h"
 #include "devserver/pages.h"
 #include "devserver/rules.h"
-#include "client_cuts.h"
 #include "markers.h"
 #include "test_support.h"
 
@@ -11,13 +11,13 @@
 namespace qiv::devserver {
 namespace {
 
+using test::AccountView;
 using test::fromHex;
 using test::gbkOf;
-using test::split;
-using test::textBetween;
-using test::AccountView;
 using test::readAccountPage;
 using test::readReasons;
+using test::split;
+using test::textBetween;
 
 using namespace test::markers;
 
@@ -121,8 +121,9 @@ TEST(RegistrationErrorPage, ReasonsAreDistinctValidGbkWithoutCutDelimiters)
             EXPECT_NE(reason, other);
         seen.push_back(reason);
     }
-    EXPECT_EQ(ruleReason(Rule::NameLength),
-              fromHex("d3f2c3fb b3a4b6c8 b2bbc4dc c9d9d3da 33 b8f6 d7d6b7fb")); // 域名长度不能少于3个字符
+    EXPECT_EQ(
+        ruleReason(Rule::NameLength),
+        fromHex("d3f2c3fb b3a4b6c8 b2bbc4dc c9d9d3da 33 b8f6 d7d6b7fb")); // 域名长度不能少于3个字符
 }
 
 TEST(SuffixListPage, ClientCutGivesTheSuffixesInOrder)
@@ -207,8 +208,8 @@ TEST(Pages, BusyPageHoldsNoMarker)
 {
     const std::string body = busyPage().body;
     const std::vector<std::string> markers{
-        kAvailable, kRegistered,   kErrorStart, kWrongPassword,  kSectionStart,
-        kModified,  "alert('",     kDeleted,    "domainname\">", "document.write('",
+        kAvailable, kRegistered, kErrorStart, kWrongPassword,  kSectionStart,
+        kModified,  "alert('",   kDeleted,    "domainname\">", "document.write('",
     };
     for (const std::string& marker : markers)
         EXPECT_EQ(body.find(marker), std::string::npos);
@@ -233,9 +234,9 @@ struct RuleCase {
 
 test::Fields validRegistration()
 {
-    return {{"username", "abc"},          {"domainname", "qiv.cn"}, {"Password", "secret1"},
-            {"rePassword", "secret1"},    {"Title", "T"},           {"SendUrl", "http://x"},
-            {"EmailAdr", "a@b.cn"},       {"RegName", "R"},         {"LinkTel", "1"},
+    return {{"username", "abc"},       {"domainname", "qiv.cn"}, {"Password", "secret1"},
+            {"rePassword", "secret1"}, {"Title", "T"},           {"SendUrl", "http://x"},
+            {"EmailAdr", "a@b.cn"},    {"RegName", "R"},         {"LinkTel", "1"},
             {"Address", "A"}};
 }
 
@@ -265,20 +266,28 @@ TEST(Rules, RegistrationTable)
         {"name of 3 bytes", {{"username", "a-1"}}, false, {}},
         {"empty name", {{"username", ""}}, false, {Rule::NameLength}},
         {"name with space", {{"username", "a b"}}, false, {Rule::NameCharacters}},
-        {"Chinese name of 2 bytes", {{"username", gbkOf("中")}}, false,
+        {"Chinese name of 2 bytes",
+         {{"username", gbkOf("中")}},
+         false,
          {Rule::NameLength, Rule::NameCharacters}},
         {"unknown suffix", {{"domainname", "qiv.org"}}, false, {Rule::Suffix}},
-        {"password of 5", {{"Password", "12345"}, {"rePassword", "12345"}}, false,
+        {"password of 5",
+         {{"Password", "12345"}, {"rePassword", "12345"}},
+         false,
          {Rule::PasswordLength}},
         {"password of 6", {{"Password", "123456"}, {"rePassword", "123456"}}, false, {}},
-        {"password of 12", {{"Password", "123456789012"}, {"rePassword", "123456789012"}}, false,
+        {"password of 12",
+         {{"Password", "123456789012"}, {"rePassword", "123456789012"}},
+         false,
          {}},
         {"password of 13",
          {{"Password", "1234567890123"}, {"rePassword", "1234567890123"}},
          false,
          {Rule::PasswordLength}},
-        {"six Chinese characters", {{"Password", gbkOf("六个汉字密码")}, {"rePassword", gbkOf("六个汉字密码")}},
-         false, {}},
+        {"six Chinese characters",
+         {{"Password", gbkOf("六个汉字密码")}, {"rePassword", gbkOf("六个汉字密码")}},
+         false,
+         {}},
         {"confirmation differs", {{"rePassword", "secret2"}}, false, {Rule::PasswordConfirm}},
         {"taken", {}, true, {Rule::NameTaken}},
         {"empty form",
@@ -302,8 +311,8 @@ TEST(Rules, RegistrationTable)
 
 TEST(Rules, ModificationReportsTheFirstFailure)
 {
-    const test::Fields ok{{"psw", ""},        {"Title", "T"},   {"SendUrl", "u"}, {"EmailAdr", "e"},
-                          {"RegName", "r"},   {"LinkTel", "1"}, {"Address", "a"}};
+    const test::Fields ok{{"psw", ""},      {"Title", "T"},   {"SendUrl", "u"}, {"EmailAdr", "e"},
+                          {"RegName", "r"}, {"LinkTel", "1"}, {"Address", "a"}};
     EXPECT_EQ(checkModification(FormData::parse(test::rawForm(ok))), std::nullopt);
     test::Fields shortPassword = ok;
     shortPassword[0].second = "12345";

@@ -61,7 +61,8 @@ std::string takeMiddle(std::string_view text, long start, long count)
     if (count <= 0 || start > static_cast<long>(text.size()))
         return std::string();
     const long from = start < 1 ? 0 : start - 1;
-    return std::string(text.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(count)));
+    return std::string(
+        text.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(count)));
 }
 
 } // namespace

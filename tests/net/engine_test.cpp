@@ -151,18 +151,18 @@ TEST_F(EngineWire, DefaultGetSendsExactlyTheDefaultBlock)
     server.setReply(RecordingServer::httpReply("page"));
     const std::string url = server.url("/a/b.php?x=1");
     EXPECT_EQ(perform(url), "page");
-    EXPECT_EQ(only(), test::wireRequest("GET /a/b.php?x=1 HTTP/1.1", server.hostPort(),
-                                        test::acceptLine + test::refererLine(url) +
-                                            test::languageLine));
+    EXPECT_EQ(only(),
+              test::wireRequest("GET /a/b.php?x=1 HTTP/1.1", server.hostPort(),
+                                test::acceptLine + test::refererLine(url) + test::languageLine));
 }
 
 TEST_F(EngineWire, ExplicitGetIsTheSameAsEmptyMethod)
 {
     const std::string url = server.url("/");
     perform(url, "GET");
-    EXPECT_EQ(only(), test::wireRequest("GET / HTTP/1.1", server.hostPort(),
-                                        test::acceptLine + test::refererLine(url) +
-                                            test::languageLine));
+    EXPECT_EQ(only(),
+              test::wireRequest("GET / HTTP/1.1", server.hostPort(),
+                                test::acceptLine + test::refererLine(url) + test::languageLine));
 }
 
 TEST_F(EngineWire, UrlWithoutPathRequestsSlash)
@@ -177,20 +177,20 @@ TEST_F(EngineWire, UpperCaseSchemeAndPortTravelAsGiven)
     const std::string url = "HTTP://" + server.hostPort() + "/a/b.php?x=1";
     perform(url);
     // The Referer line carries the URL exactly as the caller wrote it.
-    EXPECT_EQ(only(), test::wireRequest("GET /a/b.php?x=1 HTTP/1.1", server.hostPort(),
-                                        test::acceptLine + test::refererLine(url) +
-                                            test::languageLine));
+    EXPECT_EQ(only(),
+              test::wireRequest("GET /a/b.php?x=1 HTTP/1.1", server.hostPort(),
+                                test::acceptLine + test::refererLine(url) + test::languageLine));
 }
 
 TEST_F(EngineWire, PostSendsContentLinesAndBody)
 {
     const std::string url = server.url("/login.php");
     perform(url, "POST", "", "", "a=1&b=2");
-    EXPECT_EQ(only(), test::wireRequest("POST /login.php HTTP/1.1", server.hostPort(),
-                                        test::acceptLine + test::refererLine(url) +
-                                            test::languageLine + test::formTypeLine +
-                                            "Content-Length: 7\r\n",
-                                        "a=1&b=2"));
+    EXPECT_EQ(only(),
+              test::wireRequest("POST /login.php HTTP/1.1", server.hostPort(),
+                                test::acceptLine + test::refererLine(url) + test::languageLine +
+                                    test::formTypeLine + "Content-Length: 7\r\n",
+                                "a=1&b=2"));
 }
 
 TEST_F(EngineWire, PostLengthCountsGbkBytes)
@@ -199,11 +199,11 @@ TEST_F(EngineWire, PostLengthCountsGbkBytes)
     const std::string body = "title=" + gbk("中文标题") + "&x=1";
     ASSERT_EQ(body.size(), 6u + 8u + 4u);
     perform(url, "POST", "", "", body);
-    EXPECT_EQ(only(), test::wireRequest("POST /reg.php HTTP/1.1", server.hostPort(),
-                                        test::acceptLine + test::refererLine(url) +
-                                            test::languageLine + test::formTypeLine +
-                                            "Content-Length: 18\r\n",
-                                        body));
+    EXPECT_EQ(only(),
+              test::wireRequest("POST /reg.php HTTP/1.1", server.hostPort(),
+                                test::acceptLine + test::refererLine(url) + test::languageLine +
+                                    test::formTypeLine + "Content-Length: 18\r\n",
+                                body));
 }
 
 TEST_F(EngineWire, PostBodyIsSentByteForByte)
@@ -223,10 +223,10 @@ TEST_F(EngineWire, LargePostIsSentWithoutExpectContinue)
     const std::string body(1536 * 1024, 'z');
     perform(url, "POST", "", "", body);
     const std::string request = only();
-    const std::string expected = test::wireRequest(
-        "POST /big HTTP/1.1", server.hostPort(),
-        test::acceptLine + test::refererLine(url) + test::languageLine + test::formTypeLine +
-            "Content-Length: 1572864\r\n");
+    const std::string expected =
+        test::wireRequest("POST /big HTTP/1.1", server.hostPort(),
+                          test::acceptLine + test::refererLine(url) + test::languageLine +
+                              test::formTypeLine + "Content-Length: 1572864\r\n");
     // Compared in two parts, so that a failure does not print the body.
     EXPECT_EQ(request.substr(0, request.find("\r\n\r\n") + 4), expected);
     EXPECT_TRUE(RecordingServer::bodyOf(request) == body);
@@ -236,10 +236,10 @@ TEST_F(EngineWire, EmptyPostHasNoContentTypeAndNoBody)
 {
     const std::string url = server.url("/modify_in.php");
     perform(url, "POST");
-    EXPECT_EQ(only(), test::wireRequest("POST /modify_in.php HTTP/1.1", server.hostPort(),
-                                        test::acceptLine + test::refererLine(url) +
-                                            test::languageLine,
-                                        "", "", "Content-Length: 0\r\n"));
+    EXPECT_EQ(only(),
+              test::wireRequest("POST /modify_in.php HTTP/1.1", server.hostPort(),
+                                test::acceptLine + test::refererLine(url) + test::languageLine, "",
+                                "", "Content-Length: 0\r\n"));
 }
 
 TEST_F(EngineWire, CallersLowerCaseAcceptReplacesTheDefault)
@@ -249,6 +249,17 @@ TEST_F(EngineWire, CallersLowerCaseAcceptReplacesTheDefault)
     EXPECT_EQ(only(), test::wireRequest("GET /p HTTP/1.1", server.hostPort(),
                                         "accept: text/html\r\n" + test::refererLine(url) +
                                             test::languageLine));
+}
+
+TEST_F(EngineWire, AcceptInsideAnotherNameLeavesTheRequestWithoutAccept)
+{
+    // "X-Accept: " holds "Accept: ", so no default line is added, and curl
+    // must not put its own "Accept: */*" in its place.
+    const std::string url = server.url("/p");
+    perform(url, "", "", "X-Accept: y\r\n");
+    EXPECT_EQ(only(),
+              test::wireRequest("GET /p HTTP/1.1", server.hostPort(),
+                                "X-Accept: y\r\n" + test::refererLine(url) + test::languageLine));
 }
 
 TEST_F(EngineWire, CallersLinesComeFirst)
@@ -456,7 +467,8 @@ TEST_F(EngineCookies, TwoCookiesAreSentBackToTheSameHost)
     perform(service.url("/login.php"), "POST", "", "", "a=1");
     EXPECT_EQ(RecordingServer::headerValue(lastRequest(service, 1), "Cookie"), "");
     perform(service.url("/modify_in.php"));
-    EXPECT_EQ(cookiesSent(lastRequest(service, 2)), (std::set<std::string>{"sid=abc123", "lang=zh"}));
+    EXPECT_EQ(cookiesSent(lastRequest(service, 2)),
+              (std::set<std::string>{"sid=abc123", "lang=zh"}));
 }
 
 TEST_F(EngineCookies, CookieLineIsPlacedBeforeTheBlock)
@@ -467,8 +479,8 @@ TEST_F(EngineCookies, CookieLineIsPlacedBeforeTheBlock)
     perform(url);
     EXPECT_EQ(lastRequest(service, 2),
               test::wireRequest("GET /b HTTP/1.1", service.hostPort(),
-                                test::acceptLine + test::refererLine(url) + test::languageLine,
-                                "", "sid=1"));
+                                test::acceptLine + test::refererLine(url) + test::languageLine, "",
+                                "sid=1"));
 }
 
 TEST_F(EngineCookies, AnotherHostNeverReceivesThem)
@@ -501,8 +513,8 @@ TEST_F(EngineCookies, LongReplyHeadersStillStoreCookies)
     for (int i = 0; i < 40; ++i)
         padding += "X-Padding-" + std::to_string(i) + ": " + std::string(80, 'p') + "\r\n";
     ASSERT_GT(padding.size(), 2048u);
-    service.setReply(RecordingServer::httpReply(
-        "ok", padding + "Set-Cookie: late=1\r\n" + padding + "Set-Cookie: later=2\r\n"));
+    service.setReply(RecordingServer::httpReply("ok", padding + "Set-Cookie: late=1\r\n" + padding +
+                                                          "Set-Cookie: later=2\r\n"));
     perform(service.url("/"));
     perform(service.url("/again"));
     EXPECT_EQ(cookiesSent(lastRequest(service, 2)), (std::set<std::string>{"late=1", "later=2"}));
@@ -556,8 +568,8 @@ TEST_F(EngineCookies, NothingIsWrittenToDisk)
 
 // ---- Cookie store ------------------------------------------------------
 
-std::string cookieLine(const std::string& domain, const std::string& name,
-                       const std::string& value, const std::string& path = "/")
+std::string cookieLine(const std::string& domain, const std::string& name, const std::string& value,
+                       const std::string& path = "/")
 {
     const bool subdomains = domain.starts_with('.');
     return domain + "\t" + (subdomains ? "TRUE" : "FALSE") + "\t" + path + "\tFALSE\t0\t" + name +

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace qiv {
 namespace {
@@ -122,6 +123,35 @@ TEST_F(TimedRequest, AbandonedWorkerEndsAndFreesItself)
     EXPECT_EQ(runningWorkers(), 0);
 }
 
+TEST_F(TimedRequest, LimitPassedWhileConnectingEndsTheWorkerToo)
+{
+    // A listener with a full backlog that never accepts: further connection
+    // attempts hang in the handshake.
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    socklen_t len = sizeof addr;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        fillers.push_back(fd);
+    }
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
+
+    const auto start = Clock::now();
+    EXPECT_EQ(timedRequest(url, "", "", "", "", 1), "");
+    EXPECT_LT(Clock::now() - start, 2000ms);
+    EXPECT_TRUE(waitForWorkers(3s));
+    for (int fd : fillers)
+        ::close(fd);
+    ::close(listener);
+}
+
 TEST_F(TimedRequest, LimitPassedMidBodyReturnsNothingAndStoresNoCookie)
 {
     RecordingServer::Reply partial;
@@ -206,8 +236,8 @@ TEST_F(TimedRequest, QueuedCallsFromOtherThreadsRunDuringTheWait)
 {
     bool ran = false;
     std::thread poster([&] {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [&] { ran = true; },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [&] { ran = true; }, Qt::QueuedConnection);
     });
     poster.join();
     EXPECT_EQ(timedRequest(server.url("/outer")), "reply for /outer");

@@ -31,18 +31,15 @@ TEST_P(UrlSplitting, SplitsIntoHostPortAndPath)
 
 INSTANTIATE_TEST_SUITE_P(
     EdgeCases, UrlSplitting,
-    ::testing::Values(UrlCase{"http://host/a/b.php?x=1", "host", 80, "/a/b.php?x=1"},
-                      UrlCase{"HTTP://Host:8080/x", "host", 8080, "/x"},
-                      UrlCase{"http://host", "host", 80, "/"},
-                      UrlCase{"http://host:81", "host", 81, "/"},
-                      UrlCase{"http://host:/x", "host", 0, "/x"},
-                      UrlCase{"http://h/x", "h", 80, "/x"},
-                      UrlCase{"http://host/p?u=a:b/c", "host", 80, "/p?u=a:b/c"},
-                      UrlCase{"http://host?x=a/b", "host?x=a", 80, "/b"},
-                      UrlCase{"host/page.php", "host", 80, "/page.php"},
-                      UrlCase{"host:8000", "host", 8000, "/"},
-                      UrlCase{"https://host/x", "https", 0, "//host/x"},
-                      UrlCase{"", "", 80, "/"}));
+    ::testing::Values(
+        UrlCase{"http://host/a/b.php?x=1", "host", 80, "/a/b.php?x=1"},
+        UrlCase{"HTTP://Host:8080/x", "host", 8080, "/x"}, UrlCase{"http://host", "host", 80, "/"},
+        UrlCase{"http://host:81", "host", 81, "/"}, UrlCase{"http://host:/x", "host", 0, "/x"},
+        UrlCase{"http://h/x", "h", 80, "/x"},
+        UrlCase{"http://host/p?u=a:b/c", "host", 80, "/p?u=a:b/c"},
+        UrlCase{"http://host?x=a/b", "host?x=a", 80, "/b"},
+        UrlCase{"host/page.php", "host", 80, "/page.php"}, UrlCase{"host:8000", "host", 8000, "/"},
+        UrlCase{"https://host/x", "https", 0, "//host/x"}, UrlCase{"", "", 80, "/"}));
 
 INSTANTIATE_TEST_SUITE_P(
     SchemeAndCase, UrlSplitting,
@@ -50,8 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
                               "/Path/To?Q=Up"},
                       UrlCase{"hTtP://a.b:1234", "a.b", 1234, "/"},
                       // Six bytes only: too short to hold the scheme.
-                      UrlCase{"http:/", "http", 0, "/"},
-                      UrlCase{"http://", "", 80, "/"},
+                      UrlCase{"http:/", "http", 0, "/"}, UrlCase{"http://", "", 80, "/"},
                       UrlCase{"http:///x", "", 80, "/x"},
                       UrlCase{"ftp://host/x", "ftp", 0, "//host/x"},
                       // Only the first ":" of the host part separates the port.
@@ -59,19 +55,19 @@ INSTANTIATE_TEST_SUITE_P(
                       // Non-ASCII bytes are kept; only ASCII letters are lowered.
                       UrlCase{"http://\xC4\xE3Host/\xBA\xC3", "\xC4\xE3host", 80, "/\xBA\xC3"}));
 
-INSTANTIATE_TEST_SUITE_P(
-    PortTexts, UrlSplitting,
-    ::testing::Values(UrlCase{"http://host:8080x/p", "host", 8080, "/p"},
-                      UrlCase{"http://host:abc/p", "host", 0, "/p"},
-                      UrlCase{"http://host:00081/p", "host", 81, "/p"},
-                      UrlCase{"http://host:8080.9/p", "host", 8080, "/p"},
-                      UrlCase{"http://host:65535/p", "host", 65535, "/p"},
-                      UrlCase{"http://host:65536/p", "host", 0, "/p"},
-                      UrlCase{"http://host:65617/p", "host", 81, "/p"},
-                      UrlCase{"http://host:99999999999/p", "host", 99999999999LL % 65536, "/p"},
-                      UrlCase{"http://host:-1/p", "host", 65535, "/p"},
-                      UrlCase{"http://host: 81/p", "host", 81, "/p"},
-                      UrlCase{"host:", "host", 0, "/"}));
+INSTANTIATE_TEST_SUITE_P(PortTexts, UrlSplitting,
+                         ::testing::Values(UrlCase{"http://host:8080x/p", "host", 8080, "/p"},
+                                           UrlCase{"http://host:abc/p", "host", 0, "/p"},
+                                           UrlCase{"http://host:00081/p", "host", 81, "/p"},
+                                           UrlCase{"http://host:8080.9/p", "host", 8080, "/p"},
+                                           UrlCase{"http://host:65535/p", "host", 65535, "/p"},
+                                           UrlCase{"http://host:65536/p", "host", 0, "/p"},
+                                           UrlCase{"http://host:65617/p", "host", 81, "/p"},
+                                           UrlCase{"http://host:99999999999/p", "host",
+                                                   99999999999LL % 65536, "/p"},
+                                           UrlCase{"http://host:-1/p", "host", 65535, "/p"},
+                                           UrlCase{"http://host: 81/p", "host", 81, "/p"},
+                                           UrlCase{"host:", "host", 0, "/"}));
 
 TEST(UrlSplittingArgument, IsLeftUnchanged)
 {

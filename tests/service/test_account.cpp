@@ -3,6 +3,7 @@
 #include "service_fixture.h"
 
 #include "recording_server.h"
+#include "service/controls.h"
 #include "service/delete.h"
 #include "service/modify.h"
 

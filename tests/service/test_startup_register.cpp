@@ -4,6 +4,7 @@
 #include "service_fixture.h"
 
 #include "service/check.h"
+#include "service/controls.h"
 #include "service/register.h"
 #include "recording_server.h"
 
@@ -74,11 +75,12 @@ TEST_F(StartUp, FailedSuffixLoadsCountInBlueUntilTheFaultIsLifted)
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         QString t = w().分组框1->title();
-        if (captions.isEmpty() || captions.last() != t) {
+        if (t != QStringLiteral("登 录") && (captions.isEmpty() || captions.last() != t)) {
             captions << t;
             EXPECT_EQ(w().分组框1->captionColour(), kBlue) << t.toStdString();
-            if (t.startsWith(QStringLiteral("获取域名后缀失败")))
+            if (t.startsWith(QStringLiteral("获取域名后缀失败"))) {
                 EXPECT_FALSE(w().分组框1->isEnabled());
+            }
         }
     });
     watch.start(1);

@@ -40,9 +40,8 @@ int main(int argc, char** argv)
             ++pending;
             QObject::connect(view, &QWebEngineView::loadFinished, view, [&pending, view](bool ok) {
                 --pending;
-                std::fprintf(stderr, "qiv_screenshots: %s %s %s\n",
-                             qPrintable(view->objectName()), qPrintable(view->url().toString()),
-                             ok ? "loaded" : "failed");
+                std::fprintf(stderr, "qiv_screenshots: %s %s %s\n", qPrintable(view->objectName()),
+                             qPrintable(view->url().toString()), ok ? "loaded" : "failed");
             });
         }
     }
@@ -52,8 +51,7 @@ int main(int argc, char** argv)
         return 1;
     }
     if (!QTest::qWaitFor([&] { return pending <= 0; }, kLoadBoundMs))
-        std::fprintf(stderr, "qiv_screenshots: %d advertisement box(es) still loading\n",
-                     pending);
+        std::fprintf(stderr, "qiv_screenshots: %d advertisement box(es) still loading\n", pending);
 
     for (int page = 0; page < window.选择夹1->count(); ++page) {
         window.选择夹1->setCurrentIndex(page);

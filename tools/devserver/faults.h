@@ -1,0 +1,78 @@
+#pragma once
+
+#include "devserver/pages.h"
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Fault switches: per page, a way to answer badly, for the client's tests.
+namespace qiv::devserver {
+
+// The pages a fault can be set on.
+enum class Page {
+    RegCheck,   // /regcheck.php
+    Reg,        // /reg.php
+    Login,      // /login.php
+    ModifyIn,   // /modify_in.php (modification and deletion)
+    ModifyHtml, // /modify.html (suffix list)
+    CountUser,  // /countUser.php
+    GetIp,      // /getip/getip.asp on the IP lookup address
+    Ads,        // the four advertisement pages
+};
+inline constexpr std::size_t kPageCount = 8;
+const std::array<Page, kPageCount>& allPages();
+
+// "regcheck", "reg", "login", "modify_in", "modify_html", "count_user",
+// "getip", "ads".
+std::string_view pageName(Page page);
+std::optional<Page> pageFromName(std::string_view name);
+
+enum class FaultKind {
+    None,        // the normal reply (after the delay, if any)
+    Empty,       // 200 with an empty body; the request changes nothing
+    Drop,        // the connection is closed without any reply; changes nothing
+    NoMarker,    // a plausible page without any marker; changes nothing
+    LongHeaders, // the normal reply with more than 4 KiB of extra header lines
+    ZeroByte,    // the normal body with a zero byte just before its first marker
+    Huge,        // 50 MiB of HTML comment, then the normal body
+    Truncated,   // the normal body cut in the middle of its last marker
+    BadGbk,      // invalid GBK bytes right before and after every marker
+};
+std::string_view faultKindName(FaultKind kind);
+std::optional<FaultKind> faultKindFromName(std::string_view name);
+
+// A fault is a kind and a delay before answering; the two compose: "drop
+// after 500 ms" is {Drop, 500}, a plain delay is {None, ms}.
+struct Fault {
+    FaultKind kind = FaultKind::None;
+    int delayMs = 0;
+
+    bool active() const { return kind != FaultKind::None || delayMs > 0; }
+    bool operator==(const Fault&) const = default;
+};
+
+// One --fault setting: "PAGE=KIND[:ms]", where PAGE is a page name or "all"
+// (page empty) and KIND a kind name or "delay" (then ms is required).
+struct FaultSetting {
+    std::optional<Page> page; // nothing: every page
+    Fault fault;
+};
+std::optional<FaultSetting> parseFaultSetting(std::string_view text, std::string* error);
+
+inline constexpr std::size_t kHugeBodySize = 50u * 1024u * 1024u;
+inline constexpr std::size_t kLongHeaderLines = 64;
+
+// Applies the kinds that change a normal reply's bytes (LongHeaders,
+// ZeroByte, Truncated, BadGbk); the others leave the reply as it is.
+void damageReply(Reply& reply, FaultKind kind);
+
+// Bytes [offset, offset + length) of a huge body of `total` bytes: an HTML
+// comment filling everything up to the page, which closes the body. The
+// parts are made on demand so the body is never held in memory at once.
+std::string hugeBodyPart(std::string_view page, std::size_t total, std::size_t offset,
+                         std::size_t length);
+
+} // namespace qiv::devserver
