@@ -231,6 +231,24 @@ void chainTabOrder(std::initializer_list<QWidget*> order)
     }
 }
 
+// A screen reader names an input after the label beside it: the label's text
+// without its trailing colon. As the input's buddy the label is also what the
+// input is "labelled by".
+void labelInput(QLabel* label, QWidget* input)
+{
+    label->setBuddy(input);
+    QString name = label->text().trimmed();
+    if (name.endsWith(u':') || name.endsWith(u'：'))
+        name.chop(1);
+    input->setAccessibleName(name.trimmed());
+}
+
+// The hint beside an input is read after its name.
+void describeInput(QLabel* hint, QWidget* input)
+{
+    input->setAccessibleDescription(hint->text());
+}
+
 // "http://" + host + path, with the path taken literally: its backslash is a
 // character of the path and goes out as %5C.
 QUrl advertisementUrl(const QString& path)
@@ -445,6 +463,50 @@ MainWindow::MainWindow(Options options) : QWidget(nullptr)
     超级链接框_返回登录->raise();
 
     选择夹1->setCurrentIndex(0);
+
+    // Accessible names. Buttons, check boxes and links are named by their own
+    // text, which Qt follows when an operation changes it; the inputs take
+    // their label's text, and the few without a label a name of their own.
+    labelInput(透明标签1, 编辑框_用户名_登录);
+    编辑框_用户名_登录->setAccessibleName(QStringLiteral("登录域名"));
+    组合框1->setAccessibleName(QStringLiteral("域名后缀"));
+    labelInput(透明标签3, 编辑框_密码_登录);
+
+    labelInput(透明标签4, 编辑框_用户名_注册);
+    组合框2->setAccessibleName(QStringLiteral("域名后缀"));
+    labelInput(透明标签8, 编辑框_密码_注册);
+    describeInput(透明标签35, 编辑框_密码_注册);
+    labelInput(透明标签9, 编辑框_确认密码_注册);
+    describeInput(透明标签38, 编辑框_确认密码_注册);
+    labelInput(透明标签10, 编辑框_主页名称_注册);
+    labelInput(透明标签11, 编辑框_转向地址_注册);
+    describeInput(透明标签39, 编辑框_转向地址_注册);
+    labelInput(透明标签12, 编辑框_邮箱_注册);
+    labelInput(透明标签14, 编辑框_姓名_注册);
+    describeInput(透明标签36, 编辑框_姓名_注册);
+    labelInput(透明标签15, 编辑框_电话_注册);
+    describeInput(透明标签37, 编辑框_电话_注册);
+    labelInput(透明标签16, 编辑框_联系地址_注册);
+
+    // The domain link keeps its address as its name; the label says what it is.
+    透明标签19->setBuddy(超级链接框_域名地址);
+    labelInput(透明标签20, 编辑框_用户密码_修改资料);
+    describeInput(透明标签22, 编辑框_用户密码_修改资料);
+    labelInput(透明标签21, 编辑框_主页名称_修改资料);
+    labelInput(透明标签24, 编辑框_转向地址_修改资料);
+    describeInput(透明标签33, 选择框2);
+    labelInput(透明标签25, 编辑框_邮箱_修改资料);
+    describeInput(透明标签30, 编辑框_邮箱_修改资料);
+    labelInput(透明标签26, 编辑框_姓名_修改资料);
+    describeInput(透明标签28, 编辑框_姓名_修改资料);
+    labelInput(透明标签27, 编辑框_电话_修改资料);
+    describeInput(透明标签29, 编辑框_电话_修改资料);
+    labelInput(透明标签31, 编辑框_联系地址_修改资料);
+    describeInput(透明标签32, 编辑框_联系地址_修改资料);
+    列表框1->setAccessibleName(QStringLiteral("状态记录"));
+
+    for (QWidget* box : {超文本浏览框1, 超文本浏览框2, 超文本浏览框3, 超文本浏览框4})
+        box->setAccessibleName(QStringLiteral("广告"));
 
     if (web) {
         // One profile for the four boxes, kept in memory only: the program

@@ -327,6 +327,62 @@ TEST_F(AccountBodies, RefreshAndDeletion)
                           "&RegName=&LinkTel=&Address=&delinfo=\xC9\xBE\xB3\xFD");
 }
 
+
+// fillAccountPage on page texts, with the real window but no request but the
+// public-IP lookup.
+class FillAccountPage : public ServiceTest {
+protected:
+    static std::string page(const std::string& title, const std::string& email,
+                            const std::string& state)
+    {
+        return gbk("<b><br>修改资料<tr><td>主页名称:</td><td><input value=\"" + title +
+                   "\" name=\"Title\"><td>转向地址:</td><input value=\"U\" name=x>"
+                   "<input name=\"State\" value=\"" +
+                   state +
+                   "\">是否隐藏真实URL？<td>站长EMAIL:</td><input value=\"" + email +
+                   "\" name=e><td>注册人姓名:</td><input value=\"N\" readonly>"
+                   "<td>联系电话:</td><input value=\"1\">必填，包括区号"
+                   "<td>联系地址:</td><input value=\"A\" name=Address> "
+                   "隐藏真实url后地址栏将一直显示您的域名");
+    }
+};
+
+TEST_F(FillAccountPage, SecondFillClearsAFieldTheFirstFilled)
+{
+    server_->setIpReply(std::string("192.0.2.1"));
+    w().编辑框_用户名_登录->setText("me");
+    fillAccountPage(w(), page("First", "a@b.c", "1"));
+    EXPECT_EQ(w().编辑框_邮箱_修改资料->text(), QStringLiteral("a@b.c"));
+    EXPECT_FALSE(w().选择框2->isChecked());
+    EXPECT_EQ(w().选择夹1->currentIndex(), 3);
+    EXPECT_EQ(w().透明标签_公网IP->text(), QStringLiteral("您当前公网IP:192.0.2.1"));
+
+    fillAccountPage(w(), page("Second", "", "0"));
+    EXPECT_TRUE(w().编辑框_邮箱_修改资料->text().isEmpty());
+    EXPECT_TRUE(accountSnapshot().EmailAdr.empty());
+    EXPECT_EQ(accountSnapshot().Title, "Second");
+    EXPECT_TRUE(w().选择框2->isChecked());
+    // No suffix chosen: the link ends with ".".
+    EXPECT_EQ(w().超级链接框_域名地址->linkAddress(), QStringLiteral("http://me."));
+    // The registration target box takes the address of the last lookup.
+    EXPECT_EQ(w().编辑框_转向地址_注册->text(), QStringLiteral("192.0.2.1"));
+}
+
+TEST_F(FillAccountPage, WaitsForThePublicIpBeforeShowingTheAccount)
+{
+    server_->setIpReply(std::string(""));
+    int pageDuringRetry = -1;
+    QTimer::singleShot(200, [&] {
+        pageDuringRetry = w().选择夹1->currentIndex();
+        server_->setIpReply(std::string("192.0.2.7"));
+    });
+    showPage(w(), 2);
+    fillAccountPage(w(), page("T", "e", "1"));
+    EXPECT_EQ(pageDuringRetry, 2);
+    EXPECT_TRUE(w().分组框1->title().startsWith(QStringLiteral("获取公网IP失败...自动重试(")));
+    EXPECT_EQ(w().选择夹1->currentIndex(), 3);
+}
+
 } // namespace
 } // namespace qiv::testing
 

@@ -1,0 +1,125 @@
+#pragma once
+
+// Shared by the end-to-end tests: qiv-devserver as a child process, the
+// accounts it keeps in its SQLite file, and typing as a user does.
+#include "devserver/account_store.h"
+
+#include <QCoreApplication>
+#include <QInputMethodEvent>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+#include <optional>
+#include <string>
+
+namespace qiv::e2e {
+
+inline const char kDevServerPath[] = QIV_BINARY_DIR "/tools/devserver/qiv-devserver";
+
+// The binary on loopback, its accounts in a file of a temporary directory.
+class DevServerProcess {
+public:
+    struct Ports {
+        int service = 0;
+        int ip = 0;
+        int ads = 0;
+    };
+
+    // Starts it on the given addresses (port 0: any free port) and waits for
+    // its "listening" line. Empty on success, otherwise why not.
+    QString start(const QString& service = QStringLiteral("127.0.0.1:0"),
+                  const QString& ip = QStringLiteral("127.0.0.2:0"),
+                  const QString& ads = QStringLiteral("127.0.0.3:0"))
+    {
+        if (!dir_.isValid())
+            return QStringLiteral("no temporary directory");
+        dbPath_ = dir_.filePath(QStringLiteral("accounts.db"));
+        process_.start(QString::fromUtf8(kDevServerPath),
+                       {QStringLiteral("--service"), service, QStringLiteral("--ip"), ip,
+                        QStringLiteral("--ads"), ads, QStringLiteral("--db"), dbPath_});
+        if (!process_.waitForStarted(10000))
+            return QStringLiteral("cannot start ") + QString::fromUtf8(kDevServerPath);
+        static const QRegularExpression listening(
+            QStringLiteral("listening service=[0-9.]+:(\\d+) ip=[0-9.]+:(\\d+) ads=[0-9.]+:(\\d+)"));
+        QByteArray seen;
+        bool found = QTest::qWaitFor(
+            [&] {
+                seen += process_.readAllStandardError();
+                QRegularExpressionMatch m = listening.match(QString::fromUtf8(seen));
+                if (!m.hasMatch())
+                    return process_.state() != QProcess::Running;
+                ports_ = {m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()};
+                return true;
+            },
+            10000);
+        if (!found || ports_.service == 0)
+            return QStringLiteral("qiv-devserver did not start: ") + QString::fromUtf8(seen);
+        return {};
+    }
+
+    ~DevServerProcess()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000))
+                process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+
+    const Ports& ports() const { return ports_; }
+    const QString& dbPath() const { return dbPath_; }
+
+    // The account as the service holds it in its file.
+    std::optional<devserver::Account> account(const std::string& name,
+                                              const std::string& suffix) const
+    {
+        devserver::AccountStore store;
+        std::string error;
+        if (!store.open(dbPath_.toStdString(), &error))
+            return std::nullopt;
+        return store.find(name, suffix);
+    }
+
+    std::size_t accountCount() const
+    {
+        devserver::AccountStore store;
+        std::string error;
+        return store.open(dbPath_.toStdString(), &error) ? store.count() : 0;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString dbPath_;
+    QProcess process_;
+    Ports ports_;
+};
+
+// Types `text` into `box` as a user would: ASCII by keys, everything else
+// committed by the input method, as a Chinese input method does.
+inline void typeText(QWidget* box, const QString& text)
+{
+    for (QChar c : text) {
+        if (c.unicode() < 0x80) {
+            QTest::keyClick(box, c.toLatin1());
+        } else {
+            QInputMethodEvent event;
+            event.setCommitString(QString(c));
+            QCoreApplication::sendEvent(box, &event);
+        }
+    }
+}
+
+// Clicks into the box, selects what it holds and types over it.
+inline void replaceText(QWidget* box, const QString& text)
+{
+    QTest::mouseClick(box, Qt::LeftButton);
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_Delete);
+    typeText(box, text);
+}
+
+} // namespace qiv::e2e
