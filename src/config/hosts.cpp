@@ -32,12 +32,30 @@ void write(std::string Hosts::*field, std::string value)
 
 } // namespace
 
-std::string serviceHost() { return read(&Hosts::service); }
-std::string ipLookupHost() { return read(&Hosts::ipLookup); }
-std::string adHost() { return read(&Hosts::ad); }
+std::string serviceHost()
+{
+    return read(&Hosts::service);
+}
+std::string ipLookupHost()
+{
+    return read(&Hosts::ipLookup);
+}
+std::string adHost()
+{
+    return read(&Hosts::ad);
+}
 
-void setServiceHost(std::string host) { write(&Hosts::service, std::move(host)); }
-void setIpLookupHost(std::string host) { write(&Hosts::ipLookup, std::move(host)); }
-void setAdHost(std::string host) { write(&Hosts::ad, std::move(host)); }
+void setServiceHost(std::string host)
+{
+    write(&Hosts::service, std::move(host));
+}
+void setIpLookupHost(std::string host)
+{
+    write(&Hosts::ipLookup, std::move(host));
+}
+void setAdHost(std::string host)
+{
+    write(&Hosts::ad, std::move(host));
+}
 
 } // namespace qiv::config

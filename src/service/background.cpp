@@ -32,12 +32,14 @@ State& state()
 const QColor kBlue(0, 0, 255);
 const QColor kBlack(0, 0, 0);
 
-bool stopped(const StopFlag& stop) { return stop && stop->load(); }
+bool stopped(const StopFlag& stop)
+{
+    return stop && stop->load();
+}
 
 // Hands a change of the window to the UI thread. Changes run in the order
 // issued and are dropped once the window is gone.
-template <typename F>
-void change(const QPointer<MainWindow>& window, F f)
+template <typename F> void change(const QPointer<MainWindow>& window, F f)
 {
     onUiThread(QCoreApplication::instance(), [window, f] {
         if (window)
@@ -55,7 +57,10 @@ void retryCaption(const QPointer<MainWindow>& window, const char* prefixUtf8, in
     setCaption(window, QString::fromUtf8(prefixUtf8) + QString::number(count) + QChar(')'));
 }
 
-void pauseBeforeRetry() { waitHandlingEvents(retryPause()); }
+void pauseBeforeRetry()
+{
+    waitHandlingEvents(retryPause());
+}
 
 std::string serviceUrl(const char* page)
 {
@@ -121,9 +126,9 @@ void fetchUserCount(QPointer<MainWindow> window, const StopFlag& stop)
         Text count =
             textBetween(timedRequest(serviceUrl("countUser.php")), "document.write('", "');");
         if (!count.empty()) {
-            QString caption = QStringLiteral("现用户申请总数:") + fromGbk(count) + QStringLiteral("个");
-            change(window,
-                   [caption](MainWindow& w) { w.透明标签_申请个数->setText(caption); });
+            QString caption =
+                QStringLiteral("现用户申请总数:") + fromGbk(count) + QStringLiteral("个");
+            change(window, [caption](MainWindow& w) { w.透明标签_申请个数->setText(caption); });
             return;
         }
         retryCaption(window, "获取申请人数失败...自动重试(", ++state().userCountRetries);
@@ -157,7 +162,10 @@ void fetchPublicIp(QPointer<MainWindow> window, const StopFlag& stop)
     }
 }
 
-void fetchPublicIp(MainWindow& window) { fetchPublicIp(QPointer<MainWindow>(&window), nullptr); }
+void fetchPublicIp(MainWindow& window)
+{
+    fetchPublicIp(QPointer<MainWindow>(&window), nullptr);
+}
 
 Text lastPublicIp()
 {
@@ -165,13 +173,28 @@ Text lastPublicIp()
     return state().lastPublicIp;
 }
 
-int suffixRetryCount() { return state().suffixRetries; }
-int userCountRetryCount() { return state().userCountRetries; }
-int ipRetryCount() { return state().ipRetries; }
+int suffixRetryCount()
+{
+    return state().suffixRetries;
+}
+int userCountRetryCount()
+{
+    return state().userCountRetries;
+}
+int ipRetryCount()
+{
+    return state().ipRetries;
+}
 
-std::chrono::milliseconds retryPause() { return std::chrono::milliseconds(state().pauseMs.load()); }
+std::chrono::milliseconds retryPause()
+{
+    return std::chrono::milliseconds(state().pauseMs.load());
+}
 
-void setRetryPause(std::chrono::milliseconds pause) { state().pauseMs = pause.count(); }
+void setRetryPause(std::chrono::milliseconds pause)
+{
+    state().pauseMs = pause.count();
+}
 
 void resetBackgroundStateForTesting()
 {

@@ -37,8 +37,9 @@ void checkAvailability(MainWindow& window)
     window.按钮_检查域名_注册->setEnabled(false);
     window.按钮_检查域名_注册->setText(QStringLiteral("查询中"));
 
-    std::string url = "http://" + config::serviceHost() + "/regcheck.php?username=" +
-                      formEncode(name) + "&domainname=" + formEncode(suffix);
+    std::string url = "http://" + config::serviceHost() +
+                      "/regcheck.php?username=" + formEncode(name) +
+                      "&domainname=" + formEncode(suffix);
     Text reply = timedRequest(url);
     if (!guard)
         return;

@@ -7,7 +7,10 @@
 
 namespace qiv {
 
-void showPage(MainWindow& window, int page) { window.选择夹1->setCurrentIndex(page); }
+void showPage(MainWindow& window, int page)
+{
+    window.选择夹1->setCurrentIndex(page);
+}
 
 void showMessage(MainWindow& window, QMessageBox::Icon icon, const QString& text)
 {
@@ -21,7 +24,10 @@ void showUnsupportedInput(MainWindow& window)
                 QStringLiteral("输入内容含有不支持的字符,请修改后重试"));
 }
 
-QString fromGbk(std::string_view text) { return QString::fromStdString(gbkToUtf8(text)); }
+QString fromGbk(std::string_view text)
+{
+    return QString::fromStdString(gbkToUtf8(text));
+}
 
 Text GbkReader::operator()(const QString& text)
 {

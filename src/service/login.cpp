@@ -44,7 +44,10 @@ bool isConnectedToNetwork()
     return connected;
 }
 
-void setConnectivityCheck(std::function<bool()> check) { connectivityCheck() = std::move(check); }
+void setConnectivityCheck(std::function<bool()> check)
+{
+    connectivityCheck() = std::move(check);
+}
 
 void logIn(MainWindow& window)
 {

@@ -41,12 +41,11 @@ void registerDomain(MainWindow& window)
         w.组合框1->setCurrentIndex(w.组合框2->currentIndex());
         // Read again after the reply: the text shows the form as it stands.
         QString suffix = w.组合框2->currentIndex() < 0 ? QString() : w.组合框2->currentText();
-        w.透明标签_申请提示->setText(QStringLiteral("您的域名已注册成功：\r\n  http://") +
-                                     w.编辑框_用户名_注册->text() + QChar('.') + suffix +
-                                     QStringLiteral("\r\n您的转向地址是：\r\n  ") +
-                                     w.编辑框_转向地址_注册->text() +
-                                     QStringLiteral("\r\n您的密码：") +
-                                     w.编辑框_密码_注册->text() + QStringLiteral("(请牢记)"));
+        w.透明标签_申请提示->setText(
+            QStringLiteral("您的域名已注册成功：\r\n  http://") + w.编辑框_用户名_注册->text() +
+            QChar('.') + suffix + QStringLiteral("\r\n您的转向地址是：\r\n  ") +
+            w.编辑框_转向地址_注册->text() + QStringLiteral("\r\n您的密码：") +
+            w.编辑框_密码_注册->text() + QStringLiteral("(请牢记)"));
         w.编辑框_电话_注册->clear();
         w.编辑框_姓名_注册->clear();
         w.编辑框_邮箱_注册->clear();

@@ -13,6 +13,9 @@ void logStatus(QListWidget* log, std::string_view line)
     log->scrollToBottom();
 }
 
-void clearStatusLog(QListWidget* log) { log->clear(); }
+void clearStatusLog(QListWidget* log)
+{
+    log->clear();
+}
 
 } // namespace qiv

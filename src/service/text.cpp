@@ -6,7 +6,10 @@
 
 namespace qiv {
 
-int textLength(std::string_view text) { return static_cast<int>(text.size()); }
+int textLength(std::string_view text)
+{
+    return static_cast<int>(text.size());
+}
 
 int textFind(std::string_view text, std::string_view sought)
 {

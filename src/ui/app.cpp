@@ -45,7 +45,10 @@ protected:
 
 } // namespace
 
-void selectAllOnFocus(QLineEdit* box) { box->selectAll(); }
+void selectAllOnFocus(QLineEdit* box)
+{
+    box->selectAll();
+}
 
 void quitProgram()
 {

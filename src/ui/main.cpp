@@ -1,3 +1,6 @@
 #include "ui/app.h"
 
-int main(int argc, char** argv) { return qiv::runApplication(argc, argv); }
+int main(int argc, char** argv)
+{
+    return qiv::runApplication(argc, argv);
+}

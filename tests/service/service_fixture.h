@@ -24,7 +24,10 @@
 
 namespace qiv::testing {
 
-inline std::string utf8(std::string_view gbkBytes) { return gbkToUtf8(gbkBytes); }
+inline std::string utf8(std::string_view gbkBytes)
+{
+    return gbkToUtf8(gbkBytes);
+}
 
 class ServiceTest : public ::testing::Test {
 protected:

@@ -327,7 +327,6 @@ TEST_F(AccountBodies, RefreshAndDeletion)
                           "&RegName=&LinkTel=&Address=&delinfo=\xC9\xBE\xB3\xFD");
 }
 
-
 // fillAccountPage on page texts, with the real window but no request but the
 // public-IP lookup.
 class FillAccountPage : public ServiceTest {
@@ -338,8 +337,7 @@ protected:
         return gbk("<b><br>修改资料<tr><td>主页名称:</td><td><input value=\"" + title +
                    "\" name=\"Title\"><td>转向地址:</td><input value=\"U\" name=x>"
                    "<input name=\"State\" value=\"" +
-                   state +
-                   "\">是否隐藏真实URL？<td>站长EMAIL:</td><input value=\"" + email +
+                   state + "\">是否隐藏真实URL？<td>站长EMAIL:</td><input value=\"" + email +
                    "\" name=e><td>注册人姓名:</td><input value=\"N\" readonly>"
                    "<td>联系电话:</td><input value=\"1\">必填，包括区号"
                    "<td>联系地址:</td><input value=\"A\" name=Address> "
@@ -386,4 +384,7 @@ TEST_F(FillAccountPage, WaitsForThePublicIpBeforeShowingTheAccount)
 } // namespace
 } // namespace qiv::testing
 
-int main(int argc, char** argv) { return qiv::testing::runTests(argc, argv); }
+int main(int argc, char** argv)
+{
+    return qiv::testing::runTests(argc, argv);
+}

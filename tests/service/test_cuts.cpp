@@ -14,22 +14,23 @@ namespace {
 std::string accountPage(const std::string& stateInput, const std::string& title = "T1",
                         const std::string& email = "a@b.c", bool withEnd = true)
 {
-    std::string page = "<html><body><form><b><br>修改资料</b><table>"
-                       "<tr><td align=right>主页名称:</td><td><input value=\"" +
-                       title +
-                       "\" name=\"Title\"></td></tr>"
-                       "<tr><td>转向地址:</td><td><input value=\"http://x.cn/a?b=1\" "
-                       "name=\"SendUrl\"></td></tr>"
-                       "<tr><td>" +
-                       stateInput +
-                       "是否隐藏真实URL？</td></tr>"
-                       "<tr><td>站长EMAIL:</td><td><input value=\"" +
-                       email +
-                       "\" name=\"EmailAdr\"></td></tr>"
-                       "<tr><td>注册人姓名:</td><td><input value=\"张三\" readonly></td></tr>"
-                       "<tr><td>联系电话:</td><td><input value=\"010-123456\">必填，包括区号</td></tr>"
-                       "<tr><td>联系地址:</td><td><input value=\"北京\" name=\"Address\"></td></tr>"
-                       "</table>";
+    std::string page =
+        "<html><body><form><b><br>修改资料</b><table>"
+        "<tr><td align=right>主页名称:</td><td><input value=\"" +
+        title +
+        "\" name=\"Title\"></td></tr>"
+        "<tr><td>转向地址:</td><td><input value=\"http://x.cn/a?b=1\" "
+        "name=\"SendUrl\"></td></tr>"
+        "<tr><td>" +
+        stateInput +
+        "是否隐藏真实URL？</td></tr>"
+        "<tr><td>站长EMAIL:</td><td><input value=\"" +
+        email +
+        "\" name=\"EmailAdr\"></td></tr>"
+        "<tr><td>注册人姓名:</td><td><input value=\"张三\" readonly></td></tr>"
+        "<tr><td>联系电话:</td><td><input value=\"010-123456\">必填，包括区号</td></tr>"
+        "<tr><td>联系地址:</td><td><input value=\"北京\" name=\"Address\"></td></tr>"
+        "</table>";
     if (withEnd)
         page += "* 隐藏真实url后地址栏将一直显示您的域名</form>";
     return gbk(page);
@@ -95,8 +96,8 @@ TEST(AccountPageCut, ValuesAndMarkers)
     EXPECT_FALSE(cutAccountPage("").hasSection);
     EXPECT_FALSE(cutAccountPage(gbk("您输入的密码错误")).hasSection);
     // The end marker alone, before a start marker, is not a section.
-    EXPECT_FALSE(cutAccountPage(gbk(" 隐藏真实url后地址栏将一直显示您的域名<b><br>修改资料"))
-                     .hasSection);
+    EXPECT_FALSE(
+        cutAccountPage(gbk(" 隐藏真实url后地址栏将一直显示您的域名<b><br>修改资料")).hasSection);
 }
 
 TEST(SuffixCut, Table)
@@ -123,8 +124,7 @@ TEST(RegistrationFailure, Reasons)
     const std::string heading = gbk("申请域名失败......\r\n");
     std::string page = gbk("<html><p>出错的原因：<ul><li>用户名太短<br><li>密码不一致<br></ul>"
                            "<a href=# >返回上一步重新填写</a>");
-    EXPECT_EQ(registrationFailureMessage(page),
-              heading + gbk("\r\n* 用户名太短\r\n* 密码不一致"));
+    EXPECT_EQ(registrationFailureMessage(page), heading + gbk("\r\n* 用户名太短\r\n* 密码不一致"));
     EXPECT_EQ(registrationFailureMessage(""), heading);
     EXPECT_EQ(registrationFailureMessage(gbk("<p>出错的原因：<ul></ul>返回上一步重新填写")),
               heading);

@@ -3,10 +3,10 @@
 // request bytes matter).
 #include "service_fixture.h"
 
+#include "recording_server.h"
 #include "service/check.h"
 #include "service/controls.h"
 #include "service/register.h"
-#include "recording_server.h"
 
 #include <QTest>
 
@@ -261,16 +261,16 @@ TEST_F(Registration, SuccessShowsTheResultAndPreparesTheLogin)
     QTest::mouseClick(w().按钮_注册, Qt::LeftButton);
 
     EXPECT_EQ(w().选择夹1->currentIndex(), 4);
-    EXPECT_EQ(w().透明标签_申请提示->text(),
-              QStringLiteral("您的域名已注册成功：\r\n  http://newname.qiv.net\r\n您的转向地址是：\r\n"
-                             "  http://example.org/\r\n您的密码：a&b=c1(请牢记)"));
+    EXPECT_EQ(
+        w().透明标签_申请提示->text(),
+        QStringLiteral("您的域名已注册成功：\r\n  http://newname.qiv.net\r\n您的转向地址是：\r\n"
+                       "  http://example.org/\r\n您的密码：a&b=c1(请牢记)"));
     EXPECT_EQ(w().编辑框_用户名_登录->text(), QStringLiteral("newname"));
     EXPECT_EQ(w().组合框1->currentIndex(), 1);
     EXPECT_TRUE(w().编辑框_密码_登录->text().isEmpty());
-    for (QLineEdit* box :
-         {w().编辑框_用户名_注册, w().编辑框_密码_注册, w().编辑框_确认密码_注册,
-          w().编辑框_主页名称_注册, w().编辑框_转向地址_注册, w().编辑框_邮箱_注册,
-          w().编辑框_姓名_注册, w().编辑框_电话_注册, w().编辑框_联系地址_注册})
+    for (QLineEdit* box : {w().编辑框_用户名_注册, w().编辑框_密码_注册, w().编辑框_确认密码_注册,
+                           w().编辑框_主页名称_注册, w().编辑框_转向地址_注册, w().编辑框_邮箱_注册,
+                           w().编辑框_姓名_注册, w().编辑框_电话_注册, w().编辑框_联系地址_注册})
         EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
     EXPECT_EQ(w().组合框2->currentIndex(), 0);
     EXPECT_FALSE(w().选择框_隐藏_注册->isChecked());
@@ -291,7 +291,8 @@ TEST_F(Registration, FailureListsTheReasonsInOrderAndKeepsTheForm)
     QTest::mouseClick(w().按钮_注册, Qt::LeftButton);
     EXPECT_EQ(w().选择夹1->currentIndex(), 4);
     QString text = w().透明标签_申请提示->text();
-    EXPECT_TRUE(text.startsWith(QStringLiteral("申请域名失败......\r\n\r\n* "))) << text.toStdString();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("申请域名失败......\r\n\r\n* ")))
+        << text.toStdString();
     EXPECT_EQ(text.count(QStringLiteral("\r\n* ")), 2) << text.toStdString();
     EXPECT_EQ(w().编辑框_用户名_注册->text(), QStringLiteral("ab"));
     EXPECT_EQ(w().编辑框_密码_注册->text(), QStringLiteral("pw"));
@@ -332,4 +333,7 @@ TEST_F(Registration, ACheckDuringTheRegistrationGetsItsOwnReply)
 } // namespace
 } // namespace qiv::testing
 
-int main(int argc, char** argv) { return qiv::testing::runTests(argc, argv); }
+int main(int argc, char** argv)
+{
+    return qiv::testing::runTests(argc, argv);
+}

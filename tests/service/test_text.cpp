@@ -86,13 +86,17 @@ TEST(Gbk, Conversions)
 {
     EXPECT_EQ(utf8ToGbk("删除"), std::optional<std::string>("\xC9\xBE\xB3\xFD"));
     EXPECT_EQ(utf8ToGbk("abc"), std::optional<std::string>("abc"));
-    EXPECT_EQ(utf8ToGbk("，？！："), std::optional<std::string>("\xA3\xAC\xA3\xBF\xA3\xA1\xA3\xBA"));
+    EXPECT_EQ(utf8ToGbk("，？！："),
+              std::optional<std::string>("\xA3\xAC\xA3\xBF\xA3\xA1\xA3\xBA"));
     EXPECT_FALSE(utf8ToGbk("emoji \xF0\x9F\x98\x80").has_value());
     EXPECT_FALSE(utf8ToGbk("bad \xC3").has_value()); // truncated UTF-8
     EXPECT_EQ(gbkToUtf8("\xC9\xBE\xB3\xFD"), "删除");
     // Invalid and truncated GBK shows replacement characters, nothing lost
     // around them.
-    EXPECT_EQ(gbkToUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(gbkToUtf8("a\xFF"
+                        "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(gbkToUtf8("ab\xC9"), "ab\xEF\xBF\xBD");
     std::string big(100000, 'x');
     EXPECT_EQ(gbkToUtf8(big), big);
