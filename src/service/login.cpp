@@ -49,6 +49,12 @@ void setConnectivityCheck(std::function<bool()> check)
     connectivityCheck() = std::move(check);
 }
 
+Text loginBody(const Text& name, const Text& suffix, const Text& password)
+{
+    return "username=" + formEncode(name) + "&domainname=" + formEncode(suffix) +
+           "&password=" + formEncode(password) + "&Submit.x=86&Submit.y=24";
+}
+
 void logIn(MainWindow& window)
 {
     MainWindow& w = window;
@@ -72,10 +78,8 @@ void logIn(MainWindow& window)
     }
     showPage(window, 2);
 
-    Text body = "username=" + formEncode(name) + "&domainname=" + formEncode(suffix) +
-                "&password=" + formEncode(password) + "&Submit.x=86&Submit.y=24";
-    Text reply =
-        timedRequest("http://" + config::serviceHost() + "/login.php", "POST", {}, {}, body);
+    Text reply = timedRequest("http://" + config::serviceHost() + "/login.php", "POST", {}, {},
+                              loginBody(name, suffix, password));
     if (!guard)
         return;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/text.h"
+
 #include <functional>
 
 namespace qiv {
@@ -9,6 +11,9 @@ class MainWindow;
 // "登 录" (or Enter in the login password box): posts name, suffix and
 // password to login.php and lands on the filled account page.
 void logIn(MainWindow& window);
+
+// The login form's body (also the refresh's), values form-encoded.
+Text loginBody(const Text& name, const Text& suffix, const Text& password);
 
 // Whether the machine has a network connection besides loopback. Only used
 // to warn before a login.

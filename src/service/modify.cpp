@@ -4,6 +4,7 @@
 #include "net/timed_request.h"
 #include "service/account_page.h"
 #include "service/controls.h"
+#include "service/login.h"
 #include "ui/main_window.h"
 
 #include <QPointer>
@@ -77,10 +78,8 @@ void refreshAccount(MainWindow& window)
     QPointer<MainWindow> guard(&window);
     w.按钮_刷新资料->setEnabled(false);
     logStatus(w.列表框1, gbk("正在刷新域名信息..."));
-    Text body = "username=" + formEncode(userName) + "&domainname=" + formEncode(suffix) +
-                "&password=" + formEncode(password) + "&Submit.x=86&Submit.y=24";
-    Text reply =
-        timedRequest("http://" + config::serviceHost() + "/login.php", "POST", {}, {}, body);
+    Text reply = timedRequest("http://" + config::serviceHost() + "/login.php", "POST", {}, {},
+                              loginBody(userName, suffix, password));
     if (!guard)
         return;
     // A reply without the account (a time-out, an error page, a wrong
