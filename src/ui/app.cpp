@@ -43,6 +43,26 @@ protected:
     }
 };
 
+// Closing the window ends the program at once, also in the middle of an
+// operation whose request is still waiting in a nested event loop.
+class QuitOnClose : public QObject {
+public:
+    QuitOnClose(QObject* parent, std::function<void()> quit)
+        : QObject(parent), quit_(std::move(quit))
+    {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close)
+            quit_();
+        return false;
+    }
+
+private:
+    std::function<void()> quit_;
+};
+
 } // namespace
 
 void selectAllOnFocus(QLineEdit* box)
@@ -64,6 +84,7 @@ void wireEvents(MainWindow& window, std::function<void()> quit)
     QObject::connect(w->按钮1, &QPushButton::clicked, w, page(1));
     QObject::connect(w->按钮_登录, &QPushButton::clicked, w, [w] { logIn(*w); });
     QObject::connect(w->按钮_取消, &QPushButton::clicked, w, [quit] { quit(); });
+    w->installEventFilter(new QuitOnClose(w, quit));
 
     auto* focus = new SelectAllOnFocus(w);
     w->编辑框_用户名_登录->installEventFilter(focus);

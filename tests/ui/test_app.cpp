@@ -10,8 +10,14 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "x11_close.h"
 
@@ -139,6 +145,34 @@ TEST_F(EventTable, QuitButtonCallsQuit)
     window_->分组框1->setEnabled(false);
     QTest::mouseClick(window_->按钮_取消, Qt::LeftButton);
     EXPECT_EQ(quits_, 1);
+}
+
+TEST_F(EventTable, ClosingTheWindowQuitsEvenDuringAWait)
+{
+    // A socket that listens but never answers keeps the check's request
+    // waiting in its nested event loop while the window is closed.
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    config::setServiceHost("127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+    setDefaultRequestLimit(std::chrono::seconds(2));
+
+    window_->选择夹1->setCurrentIndex(1);
+    window_->编辑框_用户名_注册->setText(QStringLiteral("name"));
+    int quitsAtClose = -1;
+    QTimer::singleShot(200, [&] {
+        window_->close();
+        quitsAtClose = quits_;
+    });
+    QTest::mouseClick(window_->按钮_检查域名_注册, Qt::LeftButton);
+    EXPECT_EQ(quitsAtClose, 1);
+    ::close(fd);
+    setDefaultRequestLimit(std::chrono::seconds(90));
 }
 
 TEST(QuitProgram, EndsAtOnceWithStatusZero)
