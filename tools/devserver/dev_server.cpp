@@ -627,9 +627,13 @@ struct DevServer::Impl {
         std::string line = std::string(roleName(role)) + " " + req.remote_addr + " " + req.method +
                            " " + printable(req.path) + " " + outcome;
         if (fault.active()) {
-            line += " fault=" + std::string(faultKindName(fault.kind));
-            if (fault.delayMs > 0)
-                line += "+" + std::to_string(fault.delayMs) + "ms";
+            line += " fault=";
+            line += faultKindName(fault.kind);
+            if (fault.delayMs > 0) {
+                line += '+';
+                line += std::to_string(fault.delayMs);
+                line += "ms";
+            }
         }
         log(line);
     }

@@ -181,8 +181,10 @@ void damageReply(Reply& reply, FaultKind kind)
             const std::size_t pos = body.find(marker);
             if (pos == std::string::npos || marker.empty())
                 continue;
-            body.insert(pos + marker.size(), kBadAfter);
-            body.insert(pos, kBadBefore);
+            std::string damaged(kBadBefore);
+            damaged += marker;
+            damaged += kBadAfter;
+            body.replace(pos, marker.size(), damaged);
             any = true;
         }
         if (!any) {
