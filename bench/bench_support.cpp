@@ -141,6 +141,13 @@ std::string commandName(pid_t pid)
     std::string name = readFile(procPath(pid, "comm"));
     while (!name.empty() && name.back() == '\n')
         name.pop_back();
+    // Chromium's helpers say what they are in their --type option.
+    const std::string cmdline = readFile(procPath(pid, "cmdline"));
+    const size_t type = cmdline.find("--type=");
+    if (type != std::string::npos) {
+        name += ' ';
+        name += cmdline.substr(type + 7, cmdline.find('\0', type) - type - 7);
+    }
     return name;
 }
 

@@ -24,7 +24,8 @@ long statusKb(pid_t pid, const char* field);
 long pssKb(pid_t pid);
 // Every process below `root` (children, their children, ...).
 std::vector<pid_t> descendants(pid_t root);
-// The command name of a process (/proc/<pid>/comm).
+// The command name of a process (/proc/<pid>/comm) and, for a Chromium
+// helper, its --type.
 std::string commandName(pid_t pid);
 
 // qiv-devserver from this build, run as a child process with its three roles

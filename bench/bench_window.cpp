@@ -22,8 +22,7 @@ class FirstEvent : public QObject {
 public:
     FirstEvent(QEvent::Type type, double* at, QObject* parent)
         : QObject(parent), type_(type), at_(at)
-    {
-    }
+    {}
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override
@@ -101,12 +100,11 @@ void runProgramStart(char* argv0, const StartOptions& options,
         if (view == nullptr)
             continue;
         ++adsPending;
-        QObject::connect(view, &QWebEngineView::loadFinished, &window,
-                         [&adsPending](bool ok) {
-                             times.adsOk = times.adsOk && ok;
-                             if (--adsPending == 0)
-                                 times.adsLoaded = bootSeconds();
-                         });
+        QObject::connect(view, &QWebEngineView::loadFinished, &window, [&adsPending](bool ok) {
+            times.adsOk = times.adsOk && ok;
+            if (--adsPending == 0)
+                times.adsLoaded = bootSeconds();
+        });
     }
     if (adsPending == 0)
         times.adsOk = false;

@@ -23,12 +23,12 @@ struct StartOptions {
 struct StartTimes {
     double processStart = 0;
     double mainEntered = 0;
-    double showReturned = 0;  // window.show() returned
-    double exposed = 0;       // the window system first exposed the window
-    double painted = 0;       // the window's first paint event
-    double loginEnabled = 0;  // the login group enabled again, titled "登 录"
-    double adsLoaded = 0;     // all four advertisement pages finished loading
-    bool adsOk = false;       // ... and every one succeeded
+    double showReturned = 0; // window.show() returned
+    double exposed = 0;      // the window system first exposed the window
+    double painted = 0;      // the window's first paint event
+    double loginEnabled = 0; // the login group enabled again, titled "登 录"
+    double adsLoaded = 0;    // all four advertisement pages finished loading
+    bool adsOk = false;      // ... and every one succeeded
 };
 
 // Milliseconds from the process start to a moment, or -1 when not reached.
@@ -40,7 +40,8 @@ double msFromStart(const StartTimes& times, double moment);
 // the advertisements have loaded, if asked) or the time is up, calls
 // `report` on the UI thread with everything still alive, then ends the
 // process at once as the program does.
-[[noreturn]] void runProgramStart(char* argv0, const StartOptions& options,
-                                  const std::function<void(const StartTimes&, MainWindow&)>& report);
+[[noreturn]] void
+runProgramStart(char* argv0, const StartOptions& options,
+                const std::function<void(const StartTimes&, MainWindow&)>& report);
 
 } // namespace qiv::bench

@@ -2,10 +2,12 @@
 
 #include "config/hosts.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QEvent>
 #include <QFont>
 #include <QIcon>
+#include <QMouseEvent>
 #include <QProxyStyle>
 #include <QRegularExpressionValidator>
 #include <QWebEnginePage>
@@ -249,6 +251,56 @@ void describeInput(QLabel* hint, QWidget* input)
     input->setAccessibleDescription(hint->text());
 }
 
+// A hyperlink box is announced as a link, named by the text it shows, and a
+// screen reader's press acts as a click on it.
+class HyperlinkAccessible : public QAccessibleWidget {
+public:
+    explicit HyperlinkAccessible(HyperlinkBox* box) : QAccessibleWidget(box, QAccessible::Link) {}
+
+    // The name is what the box shows (the domain's address for the account
+    // page's link), not the buddy label's text, which stays the label.
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<HyperlinkBox*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& action) override
+    {
+        if (action != pressAction()) {
+            QAccessibleWidget::doAction(action);
+            return;
+        }
+        const QPointF centre = QRectF(widget()->rect()).center();
+        const QPointF global = widget()->mapToGlobal(centre);
+        QMouseEvent press(QEvent::MouseButtonPress, centre, global, Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(widget(), &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, centre, global, Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget(), &release);
+    }
+};
+
+QAccessibleInterface* hyperlinkAccessible(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("qiv::HyperlinkBox"))
+        return new HyperlinkAccessible(static_cast<HyperlinkBox*>(object));
+    return nullptr;
+}
+
+void installAccessibleFactories()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { QAccessible::installFactory(hyperlinkAccessible); });
+}
+
 // "http://" + host + path, with the path taken literally: its backslash is a
 // character of the path and goes out as %5C.
 QUrl advertisementUrl(const QString& path)
@@ -464,6 +516,7 @@ MainWindow::MainWindow(Options options) : QWidget(nullptr)
 
     选择夹1->setCurrentIndex(0);
 
+    installAccessibleFactories();
     // Accessible names. Buttons, check boxes and links are named by their own
     // text, which Qt follows when an operation changes it; the inputs take
     // their label's text, and the few without a label a name of their own.
