@@ -42,8 +42,8 @@ public:
                         QStringLiteral("--ads"), ads, QStringLiteral("--db"), dbPath_});
         if (!process_.waitForStarted(10000))
             return QStringLiteral("cannot start ") + QString::fromUtf8(kDevServerPath);
-        static const QRegularExpression listening(
-            QStringLiteral("listening service=[0-9.]+:(\\d+) ip=[0-9.]+:(\\d+) ads=[0-9.]+:(\\d+)"));
+        static const QRegularExpression listening(QStringLiteral(
+            "listening service=[0-9.]+:(\\d+) ip=[0-9.]+:(\\d+) ads=[0-9.]+:(\\d+)"));
         QByteArray seen;
         bool found = QTest::qWaitFor(
             [&] {
@@ -55,8 +55,9 @@ public:
                 return true;
             },
             10000);
+        log_ = QString::fromUtf8(seen);
         if (!found || ports_.service == 0)
-            return QStringLiteral("qiv-devserver did not start: ") + QString::fromUtf8(seen);
+            return QStringLiteral("qiv-devserver did not start: ") + log_;
         return {};
     }
 
@@ -71,6 +72,13 @@ public:
     }
 
     const Ports& ports() const { return ports_; }
+
+    // Everything it has logged so far: one line per request it served.
+    const QString& log()
+    {
+        log_ += QString::fromUtf8(process_.readAllStandardError());
+        return log_;
+    }
     const QString& dbPath() const { return dbPath_; }
 
     // The account as the service holds it in its file.
@@ -96,6 +104,7 @@ private:
     QString dbPath_;
     QProcess process_;
     Ports ports_;
+    QString log_;
 };
 
 // Types `text` into `box` as a user would: ASCII by keys, everything else

@@ -1,0 +1,354 @@
+// The real qiv-forward binary, driven from outside as a user drives it: the
+// mouse and keyboard through xdotool on the X display, the window read back
+// from screenshots (imagemagick's import), the service read from its SQLite
+// file. The binary has its hosts built in, so qiv-devserver runs on the
+// build's default addresses; when they are taken the test is skipped.
+//
+// Where to click comes from the window's own layout: a copy of the window,
+// never put on screen, is laid out in this process on the same display with
+// the same style, and each control's centre is read from it.
+#include "e2e_support.h"
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTabBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace qiv::e2e {
+namespace {
+
+constexpr int kStepBoundMs = 30000;
+
+bool isRed(QRgb p)
+{
+    return qRed(p) > 150 && qGreen(p) < 100 && qBlue(p) < 100;
+}
+bool isPureBlue(QRgb p)
+{
+    return qBlue(p) > 150 && qRed(p) < 100 && qGreen(p) < 80;
+}
+// The availability label's "free" colour, 0,136,255.
+bool isFreeBlue(QRgb p)
+{
+    return qBlue(p) > 180 && qRed(p) < 100 && qGreen(p) >= 80 && qGreen(p) < 200;
+}
+bool isDark(QRgb p)
+{
+    return qRed(p) < 90 && qGreen(p) < 90 && qBlue(p) < 90;
+}
+
+int countPixels(const QImage& image, const QRect& rect, bool (*test)(QRgb))
+{
+    int n = 0;
+    QRect r = rect.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            n += test(image.pixel(x, y)) ? 1 : 0;
+    return n;
+}
+
+class OutsideDriver : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            GTEST_SKIP() << "needs an X display (the test command runs under Xvfb)";
+        for (const char* tool : {"xdotool", "import"})
+            if (QStandardPaths::findExecutable(QString::fromUtf8(tool)).isEmpty())
+                GTEST_SKIP() << tool << " is not installed";
+        QString error =
+            server_.start(QStringLiteral("127.0.0.1:8090"), QStringLiteral("127.0.0.2:8091"),
+                          QStringLiteral("127.0.0.3:8092"));
+        if (!error.isEmpty())
+            GTEST_SKIP() << "qiv-devserver cannot serve the build's default addresses "
+                            "(127.0.0.1:8090, 127.0.0.2:8091, 127.0.0.3:8092), which the "
+                            "binary has built in; are they taken? "
+                         << error.toStdString();
+
+        // The layout copy: the style the program picks once its window is up.
+        if (QApplication::style()->name().compare(QStringLiteral("windows"), Qt::CaseInsensitive) ==
+            0)
+            QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        layout_ = std::make_unique<MainWindow>(MainWindow::Options{.browserViews = false});
+        layout_->setWindowTitle(QStringLiteral("layout copy"));
+        layout_->setAttribute(Qt::WA_DontShowOnScreen);
+        layout_->show();
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        program_.setProcessEnvironment(env);
+        program_.setStandardOutputFile(QProcess::nullDevice());
+        program_.setStandardErrorFile(QProcess::nullDevice());
+        program_.start(QStringLiteral(QIV_BINARY_DIR "/src/ui/qiv-forward"), {});
+        ASSERT_TRUE(program_.waitForStarted(10000));
+        QString found = xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
+                                 QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                 QString::number(program_.processId()), QStringLiteral("--name"),
+                                 QStringLiteral("^Qiv免费域名转发$")},
+                                60000);
+        window_ = found.split(u'\n', Qt::SkipEmptyParts).value(0).trimmed();
+        ASSERT_FALSE(window_.isEmpty()) << "the window of qiv-forward did not appear";
+        xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window_});
+    }
+
+    void TearDown() override
+    {
+        if (program_.state() != QProcess::NotRunning) {
+            program_.kill();
+            program_.waitForFinished(10000);
+        }
+    }
+
+    QString xdotool(const QStringList& args, int boundMs = 10000)
+    {
+        QProcess p;
+        p.start(QStringLiteral("xdotool"), args);
+        if (!p.waitForFinished(boundMs)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        return QString::fromUtf8(p.readAllStandardOutput());
+    }
+
+    // A control's centre in the window's client area.
+    QPoint at(QWidget* control) const
+    {
+        return control->mapTo(layout_.get(), control->rect().center());
+    }
+    QRect rectOf(QWidget* control) const
+    {
+        return QRect(control->mapTo(layout_.get(), QPoint(0, 0)), control->size());
+    }
+
+    void click(QWidget* control)
+    {
+        QPoint p = at(control);
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window_,
+                 QString::number(p.x()), QString::number(p.y()), QStringLiteral("click"),
+                 QStringLiteral("1")});
+    }
+    void key(const QString& keys) { xdotool({QStringLiteral("key"), keys}); }
+    void type(const QString& text)
+    {
+        xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), text});
+    }
+    // Clicks into a box, selects what it holds and types over it.
+    void fill(QWidget* box, const QString& text)
+    {
+        click(box);
+        key(QStringLiteral("ctrl+a"));
+        type(text);
+    }
+
+    QImage screenshot()
+    {
+        QProcess p;
+        p.start(QStringLiteral("import"),
+                {QStringLiteral("-window"), window_, QStringLiteral("png:-")});
+        if (!p.waitForFinished(20000))
+            return {};
+        return QImage::fromData(p.readAllStandardOutput(), "PNG")
+            .convertToFormat(QImage::Format_RGB32);
+    }
+
+    // The page shown: the one tab drawn (nearly) in the page's white.
+    int shownPage(const QImage& image) const
+    {
+        QTabBar* bar = layout_->选择夹1->tabBar();
+        int shown = -1;
+        for (int i = 0; i < bar->count(); ++i) {
+            QRect tab = bar->tabRect(i).translated(bar->mapTo(layout_.get(), QPoint(0, 0)));
+            QPoint sample(tab.left() + 4, tab.center().y());
+            if (!image.rect().contains(sample))
+                return -1;
+            // The current tab is near white, the others a light grey.
+            if (qGray(image.pixel(sample)) >= 248) {
+                if (shown != -1)
+                    return -1;
+                shown = i;
+            }
+        }
+        return shown;
+    }
+
+    // The band of the login group's caption.
+    QRect captionBand() const
+    {
+        QRect group = rectOf(layout_->分组框1);
+        int h = layout_->分组框1->fontMetrics().height();
+        return QRect(group.left(), group.top() - 2, group.width(), h + 4);
+    }
+
+    // Waits, taking screenshots, until `done` holds for one of them.
+    bool waitForScreen(const std::function<bool(const QImage&)>& done, QImage* last = nullptr)
+    {
+        QImage image;
+        bool ok = QTest::qWaitFor(
+            [&] {
+                image = screenshot();
+                return !image.isNull() && done(image);
+            },
+            kStepBoundMs);
+        if (last != nullptr)
+            *last = image;
+        if (!ok && !image.isNull()) {
+            // What the window showed instead, for whoever reads the failure.
+            QString file = QDir::temp().filePath(QStringLiteral("qiv-outside-driver-%1.png")
+                                                     .arg(QCoreApplication::applicationPid()));
+            image.save(file);
+            std::fprintf(stderr, "outside driver: the last screenshot is %s (page %d)\n",
+                         qPrintable(file), shownPage(image));
+        }
+        return ok;
+    }
+
+    int requests(const QString& path) { return server_.log().count(u' ' + path + u' '); }
+
+    DevServerProcess server_;
+    std::unique_ptr<MainWindow> layout_;
+    QProcess program_;
+    QString window_;
+};
+
+TEST_F(OutsideDriver, TheWholeJourneyByMouseAndKeyboard)
+{
+    MainWindow& l = *layout_;
+    QImage shot;
+
+    // Start-up: the three fetches reach the service, then the caption is the
+    // black "登 录" again.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return requests(QStringLiteral("/getip/getip.asp")) >= 1; },
+                                kStepBoundMs))
+        << server_.log().toStdString();
+    EXPECT_GE(requests(QStringLiteral("/modify.html")), 1);
+    EXPECT_GE(requests(QStringLiteral("/countUser.php")), 1);
+    ASSERT_TRUE(waitForScreen(
+        [&](const QImage& i) {
+            return shownPage(i) == 0 && countPixels(i, captionBand(), isPureBlue) == 0 &&
+                   countPixels(i, captionBand(), isDark) > 0;
+        },
+        &shot));
+
+    // To the registration page; check a free name: the label turns blue.
+    click(l.按钮1);
+    ASSERT_TRUE(waitForScreen([&](const QImage& i) { return shownPage(i) == 1; }));
+    l.选择夹1->setCurrentIndex(1);
+    fill(l.编辑框_用户名_注册, QStringLiteral("outside"));
+    click(l.按钮_检查域名_注册);
+    ASSERT_TRUE(waitForScreen(
+        [&](const QImage& i) {
+            return countPixels(i, rectOf(l.透明标签_检查域名), isFreeBlue) > 5;
+        },
+        &shot));
+    EXPECT_EQ(countPixels(shot, rectOf(l.透明标签_检查域名), isRed), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return requests(QStringLiteral("/regcheck.php")) >= 1; },
+                                kStepBoundMs));
+
+    // Register: the account is in the service's file, the result page shows.
+    fill(l.编辑框_密码_注册, QStringLiteral("pass5678"));
+    fill(l.编辑框_确认密码_注册, QStringLiteral("pass5678"));
+    fill(l.编辑框_主页名称_注册, QStringLiteral("Outside Home"));
+    fill(l.编辑框_转向地址_注册, QStringLiteral("http://example.org/outside"));
+    fill(l.编辑框_邮箱_注册, QStringLiteral("out@example.org"));
+    fill(l.编辑框_姓名_注册, QStringLiteral("Wang"));
+    fill(l.编辑框_电话_注册, QStringLiteral("021-7654321"));
+    fill(l.编辑框_联系地址_注册, QStringLiteral("Road 9"));
+    click(l.按钮_注册);
+    ASSERT_TRUE(waitForScreen([&](const QImage& i) { return shownPage(i) == 4; }));
+    {
+        auto stored = server_.account("outside", "qiv.cn");
+        ASSERT_TRUE(stored.has_value());
+        EXPECT_EQ(stored->password, "pass5678");
+        EXPECT_EQ(stored->title, "Outside Home");
+        EXPECT_EQ(stored->sendUrl, "http://example.org/outside");
+        EXPECT_EQ(stored->email, "out@example.org");
+        EXPECT_EQ(stored->regName, "Wang");
+        EXPECT_EQ(stored->linkTel, "021-7654321");
+        EXPECT_EQ(stored->address, "Road 9");
+        EXPECT_FALSE(stored->hide);
+    }
+
+    // Back to the login page; the name is carried over; the password and
+    // Enter log in and show the account page.
+    l.选择夹1->setCurrentIndex(4);
+    click(l.超级链接框_返回登录);
+    ASSERT_TRUE(waitForScreen([&](const QImage& i) { return shownPage(i) == 0; }));
+    l.选择夹1->setCurrentIndex(0);
+    click(l.编辑框_密码_登录);
+    type(QStringLiteral("pass5678"));
+    key(QStringLiteral("Return"));
+    ASSERT_TRUE(waitForScreen([&](const QImage& i) { return shownPage(i) == 3; }, &shot))
+        << "page " << shownPage(shot);
+    l.选择夹1->setCurrentIndex(3);
+
+    // Modify the title: the service holds it.
+    fill(l.编辑框_主页名称_修改资料, QStringLiteral("Changed Title"));
+    const int loginsBefore = requests(QStringLiteral("/login.php"));
+    click(l.按钮_修改资料);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            auto stored = server_.account("outside", "qiv.cn");
+            return stored && stored->title == "Changed Title";
+        },
+        kStepBoundMs));
+    // A success reloads the account with a login.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return requests(QStringLiteral("/login.php")) > loginsBefore; }, kStepBoundMs));
+    EXPECT_EQ(server_.account("outside", "qiv.cn")->address, "Road 9");
+
+    // Refresh: one more login, the page stays, the service is unchanged.
+    const int loginsBeforeRefresh = requests(QStringLiteral("/login.php"));
+    click(l.按钮_刷新资料);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return requests(QStringLiteral("/login.php")) > loginsBeforeRefresh; },
+        kStepBoundMs));
+    ASSERT_TRUE(waitForScreen([&](const QImage& i) { return shownPage(i) == 3; }));
+    EXPECT_EQ(server_.account("outside", "qiv.cn")->title, "Changed Title");
+
+    // Delete: gone at the service; back on the login page under the blue
+    // caption.
+    click(l.按钮_删除域名);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !server_.account("outside", "qiv.cn").has_value(); },
+                                kStepBoundMs));
+    ASSERT_TRUE(waitForScreen(
+        [&](const QImage& i) {
+            return shownPage(i) == 0 && countPixels(i, captionBand(), isPureBlue) > 5;
+        },
+        &shot));
+    EXPECT_EQ(countPixels(shot, captionBand(), isRed), 0);
+
+    // Log in again: it fails under the red caption.
+    l.选择夹1->setCurrentIndex(0);
+    click(l.按钮_登录);
+    ASSERT_TRUE(waitForScreen(
+        [&](const QImage& i) {
+            return shownPage(i) == 0 && countPixels(i, captionBand(), isRed) > 5;
+        },
+        &shot));
+    EXPECT_EQ(countPixels(shot, captionBand(), isPureBlue), 0);
+    EXPECT_EQ(server_.accountCount(), 0u);
+    EXPECT_EQ(program_.state(), QProcess::Running);
+}
+
+} // namespace
+} // namespace qiv::e2e
+
+int main(int argc, char** argv)
+{
+    // Without a display the test skips; Qt still needs a platform to start.
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
