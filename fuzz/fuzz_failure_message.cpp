@@ -12,7 +12,10 @@ using qiv::fuzz::require;
 
 namespace {
 
-std::string g(const char* utf8) { return *qiv::utf8ToGbk(utf8); }
+std::string g(const char* utf8)
+{
+    return *qiv::utf8ToGbk(utf8);
+}
 
 const std::string& heading()
 {
@@ -62,11 +65,13 @@ void checkWrittenReply(FuzzedDataProvider& input)
         }
         reasons.push_back(reason);
     }
-    std::string reply = g("<html><body><table><tr><td><p>出错的原因：</p><ul>");
+    static const std::string head = g("<html><body><table><tr><td><p>出错的原因：</p><ul>");
+    static const std::string tail = g("</ul><p><a href=\"javascript:history.back()\">"
+                                      "返回上一步重新填写</a></p></td></tr></table></body></html>");
+    std::string reply = head;
     for (const std::string& r : reasons)
         reply += "<li>" + r + "<br>";
-    reply += g("</ul><p><a href=\"javascript:history.back()\">返回上一步重新填写</a></p>"
-               "</td></tr></table></body></html>");
+    reply += tail;
 
     std::string expected = heading();
     for (const std::string& r : reasons)

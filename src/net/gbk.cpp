@@ -58,7 +58,13 @@ std::optional<std::string> utf8ToGbk(std::string_view utf8)
         return std::nullopt;
     std::string out;
     out.reserve(utf8.size());
-    if (conv.run(utf8, out) != 0)
+    std::string_view input = utf8;
+    if (conv.run(input, out) != 0)
+        return std::nullopt;
+    // glibc skips some characters instead of failing on them (the Unicode
+    // tag characters, for one): only bytes that read back as the same text
+    // count as its GBK form.
+    if (gbkToUtf8(out) != utf8)
         return std::nullopt;
     return out;
 }

@@ -7,10 +7,13 @@
 #include <QCoreApplication>
 #include <QInputMethodEvent>
 #include <QProcess>
+
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
+#include <csignal>
+#include <sys/prctl.h>
 
 #include <optional>
 #include <string>
@@ -37,6 +40,8 @@ public:
         if (!dir_.isValid())
             return QStringLiteral("no temporary directory");
         dbPath_ = dir_.filePath(QStringLiteral("accounts.db"));
+        // The server goes with the test, also when the test dies.
+        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         process_.start(QString::fromUtf8(kDevServerPath),
                        {QStringLiteral("--service"), service, QStringLiteral("--ip"), ip,
                         QStringLiteral("--ads"), ads, QStringLiteral("--db"), dbPath_});

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -309,12 +311,17 @@ TEST_F(TimedRequest, ManyThreadsEachGetTheirOwnReplies)
 
 TEST_F(TimedRequest, WorksOnAQThread)
 {
-    std::string result;
-    QThread* thread = QThread::create([&] { result = timedRequest(server.url("/qthread")); });
+    // The reply comes back through a future, a hand-over every race
+    // detector can see.
+    std::promise<std::string> reply;
+    std::future<std::string> result = reply.get_future();
+    QThread* thread = QThread::create(
+        [&reply, url = server.url("/qthread")] { reply.set_value(timedRequest(url)); });
     thread->start();
+    ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
     ASSERT_TRUE(thread->wait(QDeadlineTimer(10000)));
     delete thread;
-    EXPECT_EQ(result, "reply for /qthread");
+    EXPECT_EQ(result.get(), "reply for /qthread");
 }
 
 TEST_F(TimedRequest, LimitOnABackgroundThread)

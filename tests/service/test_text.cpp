@@ -90,6 +90,10 @@ TEST(Gbk, Conversions)
               std::optional<std::string>("\xA3\xAC\xA3\xBF\xA3\xA1\xA3\xBA"));
     EXPECT_FALSE(utf8ToGbk("emoji \xF0\x9F\x98\x80").has_value());
     EXPECT_FALSE(utf8ToGbk("bad \xC3").has_value()); // truncated UTF-8
+    // A tag character that iconv would drop without a word.
+    EXPECT_FALSE(utf8ToGbk("a\xF3\xA0\x80\x81"
+                           "b")
+                     .has_value());
     EXPECT_EQ(gbkToUtf8("\xC9\xBE\xB3\xFD"), "删除");
     // Invalid and truncated GBK shows replacement characters, nothing lost
     // around them.
