@@ -1,8 +1,6 @@
 #include "devserver/form.h"
 
 namespace qiv::devserver {
-namespace {
-
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -13,8 +11,6 @@ int hexValue(char c)
         return c - 'A' + 10;
     return -1;
 }
-
-} // namespace
 
 std::string percentDecode(std::string_view text, bool plusIsSpace)
 {

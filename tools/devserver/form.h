@@ -16,6 +16,9 @@
 // arrives as a space (a client that wants a plus sign sends %2B).
 namespace qiv::devserver {
 
+// The value of one hexadecimal digit, -1 for any other character.
+int hexValue(char c);
+
 // Percent-decodes one key or value. With plusIsSpace, '+' becomes ' '.
 std::string percentDecode(std::string_view text, bool plusIsSpace = true);
 

@@ -2,6 +2,7 @@
 // advertisement pages on loopback for development and tests.
 
 #include "devserver/dev_server.h"
+#include "devserver/form.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -61,17 +62,6 @@ const char kUsage[] =
     std::exit(kExitUsage);
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<std::string> unescape(std::string_view text)
 {
     std::string out;
@@ -98,8 +88,8 @@ std::optional<std::string> unescape(std::string_view text)
         case 'x': {
             if (i + 2 >= text.size())
                 return std::nullopt;
-            const int high = hexDigit(text[i + 1]);
-            const int low = hexDigit(text[i + 2]);
+            const int high = qiv::devserver::hexValue(text[i + 1]);
+            const int low = qiv::devserver::hexValue(text[i + 2]);
             if (high < 0 || low < 0)
                 return std::nullopt;
             out.push_back(static_cast<char>(high * 16 + low));
