@@ -62,16 +62,11 @@ void measure(const StartTimes& times, bool views)
 
 int main(int argc, char** argv)
 {
-    if (argc == 6 && std::strcmp(argv[1], "--measure") == 0) {
-        StartOptions options;
-        options.serviceHost = argv[2];
-        options.ipHost = argv[3];
-        options.adHost = argv[4];
-        options.browserViews = std::strcmp(argv[5], "1") == 0;
-        options.waitForAds = options.browserViews;
-        options.settleMs = kSettleMs;
-        const bool views = options.browserViews;
-        runProgramStart(argv[0], options,
+    if (std::optional<StartOptions> options = measureOptions(argc, argv)) {
+        options->waitForAds = options->browserViews;
+        options->settleMs = kSettleMs;
+        const bool views = options->browserViews;
+        runProgramStart(argv[0], *options,
                         [views](const StartTimes& t, qiv::MainWindow&) { measure(t, views); });
     }
 

@@ -44,13 +44,8 @@ void printRow(const char* what, const Run& r)
 
 int main(int argc, char** argv)
 {
-    if (argc == 6 && std::strcmp(argv[1], "--measure") == 0) {
-        StartOptions options;
-        options.serviceHost = argv[2];
-        options.ipHost = argv[3];
-        options.adHost = argv[4];
-        options.browserViews = std::strcmp(argv[5], "1") == 0;
-        runProgramStart(argv[0], options, [](const StartTimes& t, qiv::MainWindow&) {
+    if (std::optional<StartOptions> options = measureOptions(argc, argv)) {
+        runProgramStart(argv[0], *options, [](const StartTimes& t, qiv::MainWindow&) {
             std::printf("main=%.1f show=%.1f exposed=%.1f painted=%.1f login=%.1f\n",
                         msFromStart(t, t.mainEntered), msFromStart(t, t.showReturned),
                         msFromStart(t, t.exposed), msFromStart(t, t.painted),

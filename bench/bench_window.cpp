@@ -11,6 +11,8 @@
 #include <QWebEngineView>
 #include <QWindow>
 
+#include <cstring>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -136,6 +138,18 @@ void runProgramStart(char* argv0, const StartOptions& options,
     poll.start(1);
     app.exec();
     quitProgram();
+}
+
+std::optional<StartOptions> measureOptions(int argc, char** argv)
+{
+    if (argc != 6 || std::strcmp(argv[1], "--measure") != 0)
+        return std::nullopt;
+    StartOptions options;
+    options.serviceHost = argv[2];
+    options.ipHost = argv[3];
+    options.adHost = argv[4];
+    options.browserViews = std::strcmp(argv[5], "1") == 0;
+    return options;
 }
 
 } // namespace qiv::bench

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace qiv {
@@ -43,5 +44,9 @@ double msFromStart(const StartTimes& times, double moment);
 [[noreturn]] void
 runProgramStart(char* argv0, const StartOptions& options,
                 const std::function<void(const StartTimes&, MainWindow&)>& report);
+
+// The child run a bench starts of itself: "--measure SERVICE IP ADS VIEWS"
+// (VIEWS 1 or 0). Nothing for any other command line.
+std::optional<StartOptions> measureOptions(int argc, char** argv);
 
 } // namespace qiv::bench

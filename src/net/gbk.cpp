@@ -1,6 +1,7 @@
 #include "net/gbk.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <iconv.h>
 
 namespace qiv {
@@ -83,6 +84,14 @@ std::string gbkToUtf8(std::string_view gbk)
         gbk.remove_prefix(1);
     }
     return out;
+}
+
+std::string gbk(std::string_view utf8)
+{
+    std::optional<std::string> bytes = utf8ToGbk(utf8);
+    if (!bytes)
+        std::abort();
+    return *bytes;
 }
 
 } // namespace qiv

@@ -18,4 +18,8 @@ std::optional<std::string> utf8ToGbk(std::string_view utf8);
 // shown.
 std::string gbkToUtf8(std::string_view gbk);
 
+// A UTF-8 text of the program's own (a literal) as GBK bytes. All of them
+// are representable; one that is not is a bug, and the program stops.
+std::string gbk(std::string_view utf8);
+
 } // namespace qiv

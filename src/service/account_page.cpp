@@ -15,13 +15,17 @@ AccountSnapshot& accountSnapshot()
 
 void fillAccountPage(MainWindow& window, std::string_view page)
 {
+    fillAccountPage(window, cutAccountPage(page));
+}
+
+void fillAccountPage(MainWindow& window, const AccountPage& cut)
+{
     MainWindow& w = window;
     QString suffix = w.组合框1->currentIndex() < 0 ? QString() : w.组合框1->currentText();
     w.超级链接框_域名地址->setLinkAddress(QStringLiteral("http://") + w.编辑框_用户名_登录->text() +
                                           QChar('.') + suffix);
     w.编辑框_转向地址_注册->setText(fromGbk(lastPublicIp()));
 
-    AccountPage cut = cutAccountPage(page);
     AccountSnapshot& snapshot = accountSnapshot();
     snapshot = cut.values;
     w.编辑框_主页名称_修改资料->setText(fromGbk(snapshot.Title));

@@ -13,5 +13,7 @@ AccountSnapshot& accountSnapshot();
 // registration target box, the six values (page and snapshot), the hide box,
 // then the public IP (waiting until a lookup succeeds), and shows page 3.
 void fillAccountPage(MainWindow& window, std::string_view page);
+// The same, from a reply already cut.
+void fillAccountPage(MainWindow& window, const AccountPage& cut);
 
 } // namespace qiv

@@ -32,9 +32,11 @@ State& state()
 const QColor kBlue(0, 0, 255);
 const QColor kBlack(0, 0, 0);
 
-bool stopped(const StopFlag& stop)
+// Whether to give up retrying: the background thread is told by its flag; on
+// the UI thread (no flag) the window itself says whether it is still there.
+bool stopped(const QPointer<MainWindow>& window, const StopFlag& stop)
 {
-    return stop && stop->load();
+    return stop ? stop->load() : window.isNull();
 }
 
 // Hands a change of the window to the UI thread. Changes run in the order
@@ -62,11 +64,6 @@ void pauseBeforeRetry()
     waitHandlingEvents(retryPause());
 }
 
-std::string serviceUrl(const char* page)
-{
-    return "http://" + config::serviceHost() + "/" + page;
-}
-
 } // namespace
 
 void startStartupFetches(MainWindow& window)
@@ -88,7 +85,7 @@ void runStartupFetches(QPointer<MainWindow> window, StopFlag stop)
     fetchUserCount(window, stop);
     setCaption(window, QStringLiteral("获取公网IP中...请稍候"));
     fetchPublicIp(window, stop);
-    if (stopped(stop))
+    if (stopped(window, stop))
         return;
     change(window, [](MainWindow& w) {
         w.分组框1->setEnabled(true);
@@ -99,7 +96,7 @@ void runStartupFetches(QPointer<MainWindow> window, StopFlag stop)
 
 void fetchDomainSuffixes(QPointer<MainWindow> window, const StopFlag& stop)
 {
-    while (!stopped(stop)) {
+    while (!stopped(window, stop)) {
         std::vector<Text> suffixes;
         if (cutDomainSuffixes(timedRequest(serviceUrl("modify.html")), suffixes)) {
             QStringList items;
@@ -122,7 +119,7 @@ void fetchDomainSuffixes(QPointer<MainWindow> window, const StopFlag& stop)
 
 void fetchUserCount(QPointer<MainWindow> window, const StopFlag& stop)
 {
-    while (!stopped(stop)) {
+    while (!stopped(window, stop)) {
         Text count =
             textBetween(timedRequest(serviceUrl("countUser.php")), "document.write('", "');");
         if (!count.empty()) {
@@ -138,7 +135,7 @@ void fetchUserCount(QPointer<MainWindow> window, const StopFlag& stop)
 
 void fetchPublicIp(QPointer<MainWindow> window, const StopFlag& stop)
 {
-    while (!stopped(stop) && !(stop == nullptr && window.isNull())) {
+    while (!stopped(window, stop)) {
         Text reply = timedRequest("http://" + config::ipLookupHost() + "/getip/getip.asp");
         if (isPublicIpReply(reply)) {
             {

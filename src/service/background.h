@@ -28,8 +28,8 @@ void startStartupFetches(MainWindow& window);
 // set. `window` is only dereferenced on the UI thread.
 void runStartupFetches(QPointer<MainWindow> window, StopFlag stop);
 
-// One fetch each, repeated until a try succeeds (or `stop` is set). They may
-// run on the background thread or, for the public IP, on the UI thread.
+// One fetch each, repeated until a try succeeds or `stop` is set. Without a
+// flag (on the UI thread only) they give up once the window is gone.
 void fetchDomainSuffixes(QPointer<MainWindow> window, const StopFlag& stop);
 void fetchUserCount(QPointer<MainWindow> window, const StopFlag& stop);
 void fetchPublicIp(QPointer<MainWindow> window, const StopFlag& stop);

@@ -1,6 +1,5 @@
 #include "service/check.h"
 
-#include "config/hosts.h"
 #include "net/timed_request.h"
 #include "service/controls.h"
 #include "ui/main_window.h"
@@ -37,9 +36,8 @@ void checkAvailability(MainWindow& window)
     window.按钮_检查域名_注册->setEnabled(false);
     window.按钮_检查域名_注册->setText(QStringLiteral("查询中"));
 
-    std::string url = "http://" + config::serviceHost() +
-                      "/regcheck.php?username=" + formEncode(name) +
-                      "&domainname=" + formEncode(suffix);
+    std::string url = serviceUrl("regcheck.php?username=" + formEncode(name) +
+                                 "&domainname=" + formEncode(suffix));
     Text reply = timedRequest(url);
     if (!guard)
         return;

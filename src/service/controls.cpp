@@ -1,11 +1,26 @@
 #include "service/controls.h"
 
+#include "config/hosts.h"
 #include "net/gbk.h"
+#include "net/timed_request.h"
 #include "ui/main_window.h"
 
 #include <QComboBox>
 
 namespace qiv {
+
+std::string serviceUrl(std::string_view page)
+{
+    std::string url = "http://" + config::serviceHost();
+    url += '/';
+    url += page;
+    return url;
+}
+
+Text postToService(std::string_view page, const Text& body)
+{
+    return timedRequest(serviceUrl(page), "POST", {}, {}, body);
+}
 
 void showPage(MainWindow& window, int page)
 {

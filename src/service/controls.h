@@ -11,6 +11,11 @@ namespace qiv {
 
 class MainWindow;
 
+// "http://" + service host + "/" + page.
+std::string serviceUrl(std::string_view page);
+// Posts a form body to a service page; the reply text, empty on any failure.
+Text postToService(std::string_view page, const Text& body);
+
 // Makes page n (0 login, 1 registration, 2 login progress, 3 account,
 // 4 registration result) of the tab control current.
 void showPage(MainWindow& window, int page);

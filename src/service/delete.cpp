@@ -1,7 +1,5 @@
 #include "service/delete.h"
 
-#include "config/hosts.h"
-#include "net/timed_request.h"
 #include "service/account_page.h"
 #include "service/controls.h"
 #include "ui/main_window.h"
@@ -32,8 +30,7 @@ void deleteDomain(MainWindow& window)
                 "&EmailAdr=" + formEncode(s.EmailAdr) + "&RegName=" + formEncode(s.RegName) +
                 "&LinkTel=" + formEncode(s.LinkTel) + "&Address=" + formEncode(s.Address) +
                 "&delinfo=" + gbk("删除"); // travels as the raw bytes C9 BE B3 FD
-    Text reply =
-        timedRequest("http://" + config::serviceHost() + "/modify_in.php", "POST", {}, {}, body);
+    Text reply = postToService("modify_in.php", body);
     if (!guard)
         return;
     if (textFind(reply, "{MBuffer}") != -1) {

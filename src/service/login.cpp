@@ -1,7 +1,5 @@
 #include "service/login.h"
 
-#include "config/hosts.h"
-#include "net/timed_request.h"
 #include "service/account_page.h"
 #include "service/controls.h"
 #include "ui/main_window.h"
@@ -78,8 +76,7 @@ void logIn(MainWindow& window)
     }
     showPage(window, 2);
 
-    Text reply = timedRequest("http://" + config::serviceHost() + "/login.php", "POST", {}, {},
-                              loginBody(name, suffix, password));
+    Text reply = postToService("login.php", loginBody(name, suffix, password));
     if (!guard)
         return;
 
@@ -91,13 +88,14 @@ void logIn(MainWindow& window)
     }
     // Only a reply that holds the account is a login; a time-out, a dead
     // network or an error page must not show an empty account.
-    if (!cutAccountPage(reply).hasSection) {
+    AccountPage cut = cutAccountPage(reply);
+    if (!cut.hasSection) {
         w.分组框1->setTitle(QStringLiteral("登录失败,请检查网络后重试"));
         w.分组框1->setCaptionColour(QColor(255, 0, 0));
         showPage(window, 0);
         return;
     }
-    fillAccountPage(window, reply);
+    fillAccountPage(window, cut);
     if (!guard)
         return;
     clearStatusLog(w.列表框1);

@@ -1,7 +1,5 @@
 #include "service/modify.h"
 
-#include "config/hosts.h"
-#include "net/timed_request.h"
 #include "service/account_page.h"
 #include "service/controls.h"
 #include "service/login.h"
@@ -50,8 +48,7 @@ void submitAccountChanges(MainWindow& window, const Text& userName, const Text& 
                 "&RegName=" + formEncode(regName) + "&LinkTel=" + formEncode(linkTel) +
                 "&Address=" + formEncode(address);
     QPointer<MainWindow> guard(&window);
-    Text reply =
-        timedRequest("http://" + config::serviceHost() + "/modify_in.php", "POST", {}, {}, body);
+    Text reply = postToService("modify_in.php", body);
     if (!guard)
         return;
     if (textFind(reply, gbk("您的资料修改成功")) != -1) {
@@ -78,15 +75,14 @@ void refreshAccount(MainWindow& window)
     QPointer<MainWindow> guard(&window);
     w.按钮_刷新资料->setEnabled(false);
     logStatus(w.列表框1, gbk("正在刷新域名信息..."));
-    Text reply = timedRequest("http://" + config::serviceHost() + "/login.php", "POST", {}, {},
-                              loginBody(userName, suffix, password));
+    Text reply = postToService("login.php", loginBody(userName, suffix, password));
     if (!guard)
         return;
     // A reply without the account (a time-out, an error page, a wrong
     // password) must not wipe the account page: a following modify or delete
     // would send the empty values.
-    if (cutAccountPage(reply).hasSection) {
-        fillAccountPage(window, reply);
+    if (AccountPage cut = cutAccountPage(reply); cut.hasSection) {
+        fillAccountPage(window, cut);
         if (!guard)
             return;
         w.编辑框_用户密码_修改资料->clear();

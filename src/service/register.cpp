@@ -1,7 +1,5 @@
 #include "service/register.h"
 
-#include "config/hosts.h"
-#include "net/timed_request.h"
 #include "service/controls.h"
 #include "ui/main_window.h"
 
@@ -32,7 +30,7 @@ void registerDomain(MainWindow& window)
 
     QPointer<MainWindow> guard(&window);
     w.按钮_注册->setEnabled(false);
-    Text reply = timedRequest("http://" + config::serviceHost() + "/reg.php", "POST", {}, {}, body);
+    Text reply = postToService("reg.php", body);
     if (!guard)
         return;
 

@@ -1,9 +1,5 @@
 #include "service/text.h"
 
-#include "net/gbk.h"
-
-#include <cstdlib>
-
 namespace qiv {
 
 int textLength(std::string_view text)
@@ -59,14 +55,6 @@ Text textBetween(std::string_view text, std::string_view start, std::string_view
     Text rest = textMiddle(text, s, textLength(text));
     int q = textFind(rest, end);
     return textMiddle(rest, 1, q - 1);
-}
-
-Text gbk(std::string_view utf8)
-{
-    std::optional<std::string> bytes = utf8ToGbk(utf8);
-    if (!bytes)
-        std::abort(); // a literal of ours that GBK cannot hold is a bug
-    return *bytes;
 }
 
 Text formEncode(std::string_view value)

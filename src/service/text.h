@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/gbk.h" // gbk() for the program's own texts
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,10 +31,6 @@ Text textTrim(std::string_view text);
 // behind it; empty when `end` does not follow. An absent start marker is not
 // special-cased: the search for `end` then runs from byte length(start) - 1.
 Text textBetween(std::string_view text, std::string_view start, std::string_view end);
-
-// A UTF-8 literal as GBK bytes. Only for the program's own texts, which are
-// all representable.
-Text gbk(std::string_view utf8);
 
 // application/x-www-form-urlencoded over GBK bytes: unreserved ASCII
 // (letters, digits, "-", ".", "_", "~") as is, every other byte %XX.

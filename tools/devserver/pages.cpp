@@ -57,14 +57,6 @@ Reply page(std::string body, std::vector<std::string> markers = {})
 
 } // namespace
 
-std::string gbk(std::string_view utf8)
-{
-    std::optional<std::string> bytes = utf8ToGbk(utf8);
-    if (!bytes)
-        throw std::logic_error("server text not representable in GBK");
-    return *bytes;
-}
-
 std::string attributeValue(std::string_view bytes)
 {
     std::string out;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "devserver/account_store.h"
+#include "net/gbk.h"
 
 #include <cstddef>
 #include <string>
@@ -24,9 +25,6 @@ struct Reply {
     // Extra response headers, e.g. the session cookie.
     std::vector<std::pair<std::string, std::string>> headers;
 };
-
-// UTF-8 to GBK for the server's own texts, which are always representable.
-std::string gbk(std::string_view utf8);
 
 // Bytes for a double-quoted HTML attribute. Stored values keep the bytes the
 // client sent; only a double quote is written as &quot; so that it cannot
