@@ -12,10 +12,8 @@ void checkAvailability(MainWindow& window)
 {
     GbkReader read;
     Text name = read(window.编辑框_用户名_注册->text());
-    if (!read.ok()) {
-        showUnsupportedInput(window);
+    if (read.refused(window))
         return;
-    }
     if (name.empty()) {
         showMessage(window, QMessageBox::Warning, QStringLiteral("请填写注册域名完整"));
         return;
@@ -27,10 +25,8 @@ void checkAvailability(MainWindow& window)
         return;
     }
     Text suffix = read.combo(window.组合框2);
-    if (!read.ok()) {
-        showUnsupportedInput(window);
+    if (read.refused(window))
         return;
-    }
 
     QPointer<MainWindow> guard(&window);
     window.按钮_检查域名_注册->setEnabled(false);

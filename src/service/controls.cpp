@@ -33,12 +33,6 @@ void showMessage(MainWindow& window, QMessageBox::Icon icon, const QString& text
     box.exec();
 }
 
-void showUnsupportedInput(MainWindow& window)
-{
-    showMessage(window, QMessageBox::Critical,
-                QStringLiteral("输入内容含有不支持的字符,请修改后重试"));
-}
-
 QString fromGbk(std::string_view text)
 {
     return QString::fromStdString(gbkToUtf8(text));
@@ -58,6 +52,22 @@ Text GbkReader::combo(const QComboBox* box)
 {
     int index = box->currentIndex();
     return index < 0 ? Text() : (*this)(box->itemText(index));
+}
+
+// The stop box an operation shows instead of sending text that GBK cannot
+// hold.
+static void showUnsupportedInput(MainWindow& window)
+{
+    showMessage(window, QMessageBox::Critical,
+                QStringLiteral("输入内容含有不支持的字符,请修改后重试"));
+}
+
+bool GbkReader::refused(MainWindow& window) const
+{
+    if (ok_)
+        return false;
+    showUnsupportedInput(window);
+    return true;
 }
 
 } // namespace qiv

@@ -23,10 +23,6 @@ void showPage(MainWindow& window, int page);
 // A modal box with an OK button and the program's title "岚栖提示：".
 void showMessage(MainWindow& window, QMessageBox::Icon icon, const QString& text);
 
-// The stop box an operation shows instead of sending text that GBK cannot
-// hold.
-void showUnsupportedInput(MainWindow& window);
-
 // GBK bytes as a widget text.
 QString fromGbk(std::string_view text);
 
@@ -39,6 +35,9 @@ public:
     // Item text at the combo box's current selection; empty when none.
     Text combo(const QComboBox* box);
     bool ok() const { return ok_; }
+    // When a text could not be read, shows the stop box and says so: the
+    // operation then sends nothing.
+    bool refused(MainWindow& window) const;
 
 private:
     bool ok_ = true;

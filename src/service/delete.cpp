@@ -14,10 +14,8 @@ void deleteDomain(MainWindow& window)
     GbkReader read;
     Text suffix = read.combo(w.组合框1);
     Text userName = read(w.编辑框_用户名_登录->text());
-    if (!read.ok()) {
-        showUnsupportedInput(window);
+    if (read.refused(window))
         return;
-    }
     QPointer<MainWindow> guard(&window);
     w.按钮_删除域名->setEnabled(false);
     w.按钮_删除域名->setText(QStringLiteral("正在删除"));

@@ -60,10 +60,8 @@ void logIn(MainWindow& window)
     Text name = read(w.编辑框_用户名_登录->text());
     Text password = read(w.编辑框_密码_登录->text());
     Text suffix = read.combo(w.组合框1);
-    if (!read.ok()) {
-        showUnsupportedInput(window);
+    if (read.refused(window))
         return;
-    }
     if (textTrim(name).empty() || password.empty()) {
         showMessage(window, QMessageBox::Warning, QStringLiteral("请填写完整用户名和密码"));
         return;

@@ -22,10 +22,8 @@ void modifyAccount(MainWindow& window)
     Text regName = read(w.编辑框_姓名_修改资料->text());
     Text linkTel = read(w.编辑框_电话_修改资料->text());
     Text address = read(w.编辑框_联系地址_修改资料->text());
-    if (!read.ok()) {
-        showUnsupportedInput(window);
+    if (read.refused(window))
         return;
-    }
     QPointer<MainWindow> guard(&window);
     w.按钮_修改资料->setEnabled(false);
     submitAccountChanges(window, userName, suffix, password, title, sendUrl, email, regName,
@@ -68,10 +66,8 @@ void refreshAccount(MainWindow& window)
     Text suffix = read.combo(w.组合框1);
     Text userName = read(w.编辑框_用户名_登录->text());
     Text password = read(w.编辑框_密码_登录->text());
-    if (!read.ok()) {
-        showUnsupportedInput(window);
+    if (read.refused(window))
         return;
-    }
     QPointer<MainWindow> guard(&window);
     w.按钮_刷新资料->setEnabled(false);
     logStatus(w.列表框1, gbk("正在刷新域名信息..."));

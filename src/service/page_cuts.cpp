@@ -7,32 +7,48 @@ namespace {
 
 const char kValueStart[] = "value=\"";
 
-Text cell(std::string_view section, const char* startUtf8, const char* endUtf8)
+// A row of the account form: its label and the text that ends the row.
+struct Row {
+    Text start, end;
+};
+
+// The account page's markers, converted to GBK once.
+struct AccountMarkers {
+    Text start = gbk("<b><br>修改资料");
+    // One leading ASCII space and a lower-case "url".
+    Text end = gbk(" 隐藏真实url后地址栏将一直显示您的域名");
+    Row title{gbk(">主页名称:</td>"), "name="};
+    Row sendUrl{gbk(">转向地址:</td>"), "name="};
+    Text stateEnd = gbk("\">是否隐藏真实URL？");
+    Row email{gbk(">站长EMAIL:</td>"), "name="};
+    Row regName{gbk(">注册人姓名:</td>"), "readonly"};
+    Row linkTel{gbk(">联系电话:</td>"), gbk("必填，包括区号")};
+    Row address{gbk(">联系地址:</td>"), "Address"};
+};
+
+Text cell(std::string_view section, const Row& row)
 {
-    Text row = textBetween(section, gbk(startUtf8), gbk(endUtf8));
-    return textBetween(row, kValueStart, "\"");
+    return textBetween(textBetween(section, row.start, row.end), kValueStart, "\"");
 }
 
 } // namespace
 
 AccountPage cutAccountPage(std::string_view page)
 {
-    const Text start = gbk("<b><br>修改资料");
-    // One leading ASCII space and a lower-case "url".
-    const Text end = gbk(" 隐藏真实url后地址栏将一直显示您的域名");
+    static const AccountMarkers m;
     AccountPage result;
-    Text section = textBetween(page, start, end);
-    size_t at = page.find(start);
-    result.hasSection =
-        at != std::string_view::npos && page.find(end, at + start.size()) != std::string_view::npos;
+    Text section = textBetween(page, m.start, m.end);
+    size_t at = page.find(m.start);
+    result.hasSection = at != std::string_view::npos &&
+                        page.find(m.end, at + m.start.size()) != std::string_view::npos;
     AccountSnapshot& v = result.values;
-    v.Title = cell(section, ">主页名称:</td>", "name=");
-    v.SendUrl = cell(section, ">转向地址:</td>", "name=");
-    result.state = textBetween(section, "name=\"State\" value=\"", gbk("\">是否隐藏真实URL？"));
-    v.EmailAdr = cell(section, ">站长EMAIL:</td>", "name=");
-    v.RegName = cell(section, ">注册人姓名:</td>", "readonly");
-    v.LinkTel = cell(section, ">联系电话:</td>", "必填，包括区号");
-    v.Address = cell(section, ">联系地址:</td>", "Address");
+    v.Title = cell(section, m.title);
+    v.SendUrl = cell(section, m.sendUrl);
+    result.state = textBetween(section, "name=\"State\" value=\"", m.stateEnd);
+    v.EmailAdr = cell(section, m.email);
+    v.RegName = cell(section, m.regName);
+    v.LinkTel = cell(section, m.linkTel);
+    v.Address = cell(section, m.address);
     return result;
 }
 
@@ -67,8 +83,11 @@ bool isPublicIpReply(std::string_view reply)
 
 Text registrationFailureMessage(std::string_view reply)
 {
-    Text message = gbk("申请域名失败......\r\n");
-    Text section = textBetween(reply, gbk("<p>出错的原因："), gbk("返回上一步重新填写"));
+    static const Text heading = gbk("申请域名失败......\r\n");
+    static const Text start = gbk("<p>出错的原因：");
+    static const Text end = gbk("返回上一步重新填写");
+    Text message = heading;
+    Text section = textBetween(reply, start, end);
     // Each reason is a list item followed by a line break, so after the split
     // it stands in a piece "li>reason<br".
     for (const Text& piece : textSplit(section, "><")) {

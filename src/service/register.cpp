@@ -23,10 +23,8 @@ void registerDomain(MainWindow& window)
             "&RegName=" + formEncode(read(w.编辑框_姓名_注册->text())) +
             "&LinkTel=" + formEncode(read(w.编辑框_电话_注册->text())) +
             "&Address=" + formEncode(read(w.编辑框_联系地址_注册->text()));
-    if (!read.ok()) {
-        showUnsupportedInput(window);
+    if (read.refused(window))
         return;
-    }
 
     QPointer<MainWindow> guard(&window);
     w.按钮_注册->setEnabled(false);
