@@ -21,6 +21,7 @@ namespace qiv {
 namespace {
 
 using namespace std::chrono_literals;
+using test::closedLoopbackPort;
 using test::RecordingServer;
 
 std::string perform(const std::string& url, const std::string& method = {},
@@ -41,20 +42,6 @@ std::string perform(const std::string& url, const std::string& method = {},
 std::string gbk(const char* utf8)
 {
     return utf8ToGbk(utf8).value();
-}
-
-// A port on 127.0.0.1 where nothing listens.
-int closedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
 }
 
 std::set<std::string> cookiesSent(const std::string& request)
@@ -344,7 +331,7 @@ TEST_F(EngineWire, ClosedWithoutAnswerGivesEmptyResponse)
 
 TEST_F(EngineWire, RefusedConnectionGivesEmptyResponse)
 {
-    EXPECT_EQ(perform("http://127.0.0.1:" + std::to_string(closedPort()) + "/x"), "");
+    EXPECT_EQ(perform("http://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/x"), "");
 }
 
 TEST_F(EngineWire, RedirectIsFollowed)

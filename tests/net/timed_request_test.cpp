@@ -27,6 +27,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using test::closedLoopbackPort;
 using test::RecordingServer;
 
 // Replies by path: "/slow..." after `slowDelay`, "/inner..." after 1 s,
@@ -197,15 +198,7 @@ TEST_F(TimedRequest, NegativeLimitReturnsAtOnceWithoutSending)
 
 TEST_F(TimedRequest, RefusedConnectionReturnsAtOnce)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
+    const std::string url = "http://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/";
 
     const auto start = Clock::now();
     EXPECT_EQ(timedRequest(url, "", "", "", "", 30), "");

@@ -109,4 +109,7 @@ private:
     std::thread acceptor_;
 };
 
+// A port on 127.0.0.1 where nothing listens (bound once, then released).
+int closedLoopbackPort();
+
 } // namespace qiv::test
