@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
@@ -91,12 +92,20 @@ protected:
         program_.setStandardErrorFile(QProcess::nullDevice());
         program_.start(QStringLiteral(QIV_BINARY_DIR "/src/ui/qiv-forward"), {});
         ASSERT_TRUE(program_.waitForStarted(10000));
-        QString found = xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
-                                 QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                 QString::number(program_.processId()), QStringLiteral("--name"),
-                                 QStringLiteral("^Qiv免费域名转发$")},
-                                60000);
-        window_ = found.split(u'\n', Qt::SkipEmptyParts).value(0).trimmed();
+        // xdotool gives up with an X error when a window it is looking at
+        // goes away meanwhile (the browser views make and drop some at
+        // start-up): search again until the bound.
+        QElapsedTimer searching;
+        searching.start();
+        while (window_.isEmpty() && searching.elapsed() < 60000 &&
+               program_.state() == QProcess::Running) {
+            QString found = xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
+                                     QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                     QString::number(program_.processId()),
+                                     QStringLiteral("--name"), QStringLiteral("^Qiv免费域名转发$")},
+                                    static_cast<int>(60000 - searching.elapsed()));
+            window_ = found.split(u'\n', Qt::SkipEmptyParts).value(0).trimmed();
+        }
         ASSERT_FALSE(window_.isEmpty()) << "the window of qiv-forward did not appear";
         xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window_});
     }
