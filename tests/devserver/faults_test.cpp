@@ -28,6 +28,9 @@ TEST(FaultSetting, ParseTable)
         {"count_user=huge", true, Page::CountUser, {FaultKind::Huge, 0}},
         {"regcheck=truncated:5", true, Page::RegCheck, {FaultKind::Truncated, 5}},
         {"login=bad-gbk", true, Page::Login, {FaultKind::BadGbk, 0}},
+        {"modify_html=endless", true, Page::ModifyHtml, {FaultKind::Endless, 0}},
+        {"modify_html=flood:10", true, Page::ModifyHtml, {FaultKind::Flood, 10}},
+        {"count_user=markup", true, Page::CountUser, {FaultKind::Markup, 0}},
         {"all=empty", true, std::nullopt, {FaultKind::Empty, 0}},
         {"login=none", true, Page::Login, {FaultKind::None, 0}},
         {"login", false, std::nullopt, {}},
@@ -56,9 +59,10 @@ TEST(FaultSetting, PageAndKindNamesRoundTrip)
 {
     for (Page page : allPages())
         EXPECT_EQ(pageFromName(pageName(page)), page);
-    for (FaultKind kind : {FaultKind::None, FaultKind::Empty, FaultKind::Drop, FaultKind::NoMarker,
-                           FaultKind::LongHeaders, FaultKind::ZeroByte, FaultKind::Huge,
-                           FaultKind::Truncated, FaultKind::BadGbk})
+    for (FaultKind kind :
+         {FaultKind::None, FaultKind::Empty, FaultKind::Drop, FaultKind::NoMarker,
+          FaultKind::LongHeaders, FaultKind::ZeroByte, FaultKind::Huge, FaultKind::Truncated,
+          FaultKind::BadGbk, FaultKind::Endless, FaultKind::Flood, FaultKind::Markup})
         EXPECT_EQ(faultKindFromName(faultKindName(kind)), kind);
 }
 
@@ -125,8 +129,9 @@ TEST(DamageReply, LongHeadersAddMoreThanFourKiB)
 
 TEST(DamageReply, OtherKindsLeaveTheReply)
 {
-    for (FaultKind kind : {FaultKind::None, FaultKind::Empty, FaultKind::Drop, FaultKind::NoMarker,
-                           FaultKind::Huge}) {
+    for (FaultKind kind :
+         {FaultKind::None, FaultKind::Empty, FaultKind::Drop, FaultKind::NoMarker, FaultKind::Huge,
+          FaultKind::Endless, FaultKind::Flood, FaultKind::Markup}) {
         Reply r = sample();
         damageReply(r, kind);
         EXPECT_EQ(r.body, sample().body);
@@ -153,6 +158,36 @@ TEST(HugeBody, FullSizeEndsWithThePage)
     const std::string last = hugeBodyPart(page, kHugeBodySize, kHugeBodySize - 30, 100);
     EXPECT_EQ(last, "....-->\r\n" + page);
     EXPECT_EQ(kHugeBodySize, 52428800u);
+}
+
+TEST(EndlessBody, AnUnclosedCommentAtAnyOffset)
+{
+    EXPECT_EQ(endlessBodyPart(0, 8), "<!--....");
+    EXPECT_EQ(endlessBodyPart(std::size_t{1} << 40, 4), "....");
+}
+
+TEST(ShownTexts, FloodAndMarkupReplaceTheNormalOnes)
+{
+    const std::vector<std::string> normal{"qiv.cn", "qiv.net"};
+    EXPECT_EQ(shownSuffixes(FaultKind::None, normal), normal);
+    const std::vector<std::string> flood = shownSuffixes(FaultKind::Flood, normal);
+    ASSERT_EQ(flood.size(), kFloodOptions);
+    EXPECT_EQ(flood.front(), "s000000.cn");
+    EXPECT_EQ(flood.back(), "s199999.cn");
+    EXPECT_EQ(shownSuffixes(FaultKind::Markup, normal),
+              (std::vector<std::string>{std::string(kMarkupSuffix), "qiv.cn", "qiv.net"}));
+    EXPECT_EQ(shownReasons(FaultKind::Markup, {"a", "b"}),
+              (std::vector<std::string>(2, std::string(kMarkupReason))));
+    EXPECT_EQ(shownReasons(FaultKind::Flood, {}).back(), "r199999");
+    EXPECT_EQ(shownText(FaultKind::BadGbk, "12", kMarkupCount), "12");
+    EXPECT_EQ(shownText(FaultKind::Flood, "12", kMarkupCount), std::string(kFloodTextBytes, '9'));
+    Account account;
+    account.name = "abc";
+    account.title = "t";
+    const Account marked = shownAccount(FaultKind::Markup, account);
+    EXPECT_EQ(marked.name, "abc");
+    EXPECT_EQ(marked.title, kMarkupValue);
+    EXPECT_EQ(marked.address, kMarkupValue);
 }
 
 } // namespace

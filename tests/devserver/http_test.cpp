@@ -642,6 +642,53 @@ TEST_F(DevServerFaults, HugeBodyIsFiftyMebibytesEndingWithThePage)
     EXPECT_EQ(r.body.substr(r.body.size() - page.size()), page);
 }
 
+TEST_F(DevServerFaults, EndlessBodyStreamsUntilTheClientLeaves)
+{
+    server_->setFault(Page::ModifyHtml, Fault{FaultKind::Endless, 0});
+    const std::size_t enough = 8u << 20;
+    const std::optional<std::string> raw =
+        rawExchange("127.0.0.1", server_->servicePort(),
+                    "GET /modify.html HTTP/1.1\r\nHost: x\r\n\r\n", 30000, enough);
+    ASSERT_TRUE(raw);
+    EXPECT_GE(raw->size(), enough);
+    EXPECT_EQ(raw->substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_TRUE(contains(*raw, "Transfer-Encoding: chunked"));
+    EXPECT_TRUE(contains(*raw, "<!--...."));
+    EXPECT_FALSE(contains(*raw, "-->"));
+    // The page answers normally again once the fault is cleared.
+    server_->clearFaults();
+    EXPECT_EQ(readSuffixes(client_.get(url("/modify.html")).body).size(), 3u);
+}
+
+TEST_F(DevServerFaults, FloodFillsTheShownLists)
+{
+    server_->setFault(Page::ModifyHtml, Fault{FaultKind::Flood, 0});
+    const std::vector<std::string> suffixes = readSuffixes(client_.get(url("/modify.html")).body);
+    ASSERT_EQ(suffixes.size(), kFloodOptions);
+    EXPECT_EQ(suffixes[123456], "s123456.cn");
+    server_->setFault(Page::Reg, Fault{FaultKind::Flood, 0});
+    EXPECT_EQ(readReasons(post("/reg.php", rawForm(registration("new"))).body).size(),
+              kFloodOptions);
+    EXPECT_FALSE(server_->findAccount("new", "qiv.cn"));
+    server_->setFault(Page::Login, Fault{FaultKind::Flood, 0});
+    EXPECT_EQ(readAccountPage(login().body).address, std::string(kFloodTextBytes, '9'));
+}
+
+TEST_F(DevServerFaults, MarkupInEveryShownText)
+{
+    server_->setFault("all", Fault{FaultKind::Markup, 0});
+    EXPECT_EQ(readCount(client_.get(url("/countUser.php")).body), kMarkupCount);
+    EXPECT_EQ(readSuffixes(client_.get(url("/modify.html")).body).front(), kMarkupSuffix);
+    EXPECT_EQ(client_.get(server_->ipUrl() + "/getip/getip.asp").body, kMarkupIp);
+    EXPECT_EQ(readReasons(post("/reg.php", "").body),
+              std::vector<std::string>(9, std::string(kMarkupReason)));
+    const AccountView view = readAccountPage(login().body);
+    EXPECT_EQ(view.title, kMarkupValue);
+    EXPECT_EQ(view.linkTel, kMarkupValue);
+    EXPECT_EQ(readAlert(post("/modify_in.php", modifyBody("abc", "", "", false)).body),
+              kMarkupAlert);
+}
+
 TEST_F(DevServerFaults, DelayHoldsTheReply)
 {
     server_->setFault(Page::CountUser, Fault{FaultKind::None, 300});

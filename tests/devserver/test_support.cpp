@@ -196,7 +196,8 @@ std::vector<std::string> CurlClient::cookies()
 }
 
 std::optional<std::string> rawExchange(const std::string& host, int port,
-                                       const std::string& request, int timeoutMs)
+                                       const std::string& request, int timeoutMs,
+                                       std::size_t maxBytes)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
@@ -239,6 +240,8 @@ std::optional<std::string> rawExchange(const std::string& host, int port,
         if (n == 0)
             break;
         reply.append(buffer, static_cast<std::size_t>(n));
+        if (reply.size() >= maxBytes)
+            break;
     }
     ::close(fd);
     return reply;

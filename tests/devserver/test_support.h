@@ -56,9 +56,10 @@ private:
 };
 
 // Sends `request` bytes as they are to host:port and returns everything the
-// server sends until it closes the connection (nothing on a failed connect
-// or when the bound of timeoutMs passes without the close).
+// server sends until it closes the connection or maxBytes have come
+// (nothing on a failed connect or when the bound of timeoutMs passes first).
 std::optional<std::string> rawExchange(const std::string& host, int port,
-                                       const std::string& request, int timeoutMs = 10000);
+                                       const std::string& request, int timeoutMs = 10000,
+                                       std::size_t maxBytes = std::string::npos);
 
 } // namespace qiv::devserver::test

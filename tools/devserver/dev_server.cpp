@@ -432,26 +432,31 @@ struct DevServer::Impl {
         return req.method == "GET" || req.method == "HEAD";
     }
 
-    Reply serve(Page page, const httplib::Request& req)
+    // The page's reply; kind Flood or Markup changes the texts it shows.
+    Reply serve(Page page, const httplib::Request& req, FaultKind kind)
     {
         switch (page) {
         case Page::RegCheck:
-            return isGet(req) ? regCheck(req) : methodNotAllowedPage();
+            return isGet(req) ? regCheck(req, kind) : methodNotAllowedPage();
         case Page::Reg:
-            return req.method == "POST" ? registration(req) : methodNotAllowedPage();
+            return req.method == "POST" ? registration(req, kind) : methodNotAllowedPage();
         case Page::Login:
-            return req.method == "POST" ? login(req) : methodNotAllowedPage();
+            return req.method == "POST" ? login(req, kind) : methodNotAllowedPage();
         case Page::ModifyIn:
-            return req.method == "POST" ? modify(req) : methodNotAllowedPage();
+            return req.method == "POST" ? modify(req, kind) : methodNotAllowedPage();
         case Page::ModifyHtml:
-            return isGet(req) ? suffixListPage(options.suffixes) : methodNotAllowedPage();
+            return isGet(req) ? suffixListPage(shownSuffixes(kind, options.suffixes),
+                                               kind != FaultKind::Markup)
+                              : methodNotAllowedPage();
         case Page::CountUser:
-            return isGet(req) ? userCountPage(store.count()) : methodNotAllowedPage();
+            return isGet(req)
+                       ? countTextPage(shownText(kind, std::to_string(store.count()), kMarkupCount))
+                       : methodNotAllowedPage();
         case Page::GetIp: {
             if (!isGet(req))
                 return methodNotAllowedPage();
             std::lock_guard lock(mutex);
-            return ipPage(ipReply.value_or(req.remote_addr));
+            return ipPage(shownText(kind, ipReply.value_or(req.remote_addr), kMarkupIp));
         }
         case Page::Ads:
             return isGet(req) ? adPage(*adBox(req.path)) : methodNotAllowedPage();
@@ -466,24 +471,29 @@ struct DevServer::Impl {
     }
 
     // Free means: reg.php would accept this name under this suffix.
-    Reply regCheck(const httplib::Request& req)
+    Reply regCheck(const httplib::Request& req, FaultKind kind)
     {
+        auto unavailable = [&](const std::string& name, const std::string& suffix, Rule rule) {
+            return unavailablePage(name, suffix, shownText(kind, ruleReason(rule), kMarkupReason));
+        };
         const FormData query = FormData::parse(queryOf(req.target));
         const std::string name = query.value("username");
         const std::string suffix = query.value("domainname");
         if (name.size() < 3)
-            return unavailablePage(name, suffix, ruleReason(Rule::NameLength));
+            return unavailable(name, suffix, Rule::NameLength);
         if (!isValidName(name))
-            return unavailablePage(name, suffix, ruleReason(Rule::NameCharacters));
+            return unavailable(name, suffix, Rule::NameCharacters);
         if (!knownSuffix(suffix))
-            return unavailablePage(name, suffix, ruleReason(Rule::Suffix));
+            return unavailable(name, suffix, Rule::Suffix);
         if (store.find(name, suffix))
-            return unavailablePage(name, suffix, ruleReason(Rule::NameTaken));
+            return unavailable(name, suffix, Rule::NameTaken);
         return availablePage(name, suffix);
     }
 
-    Reply registration(const httplib::Request& req)
+    Reply registration(const httplib::Request& req, FaultKind kind)
     {
+        if (kind == FaultKind::Flood)
+            return registrationErrorPage(shownReasons(kind, {}));
         const FormData form = FormData::parse(req.body);
         std::lock_guard lock(accountMutex);
         const bool taken = store.find(form.value("username"), form.value("domainname")).has_value();
@@ -492,7 +502,7 @@ struct DevServer::Impl {
             std::vector<std::string> reasons;
             for (Rule rule : failed)
                 reasons.push_back(ruleReason(rule));
-            return registrationErrorPage(reasons);
+            return registrationErrorPage(shownReasons(kind, std::move(reasons)));
         }
         Account a;
         a.name = form.value("username");
@@ -506,11 +516,11 @@ struct DevServer::Impl {
         a.linkTel = form.value("LinkTel");
         a.address = form.value("Address");
         if (!store.insert(a))
-            return registrationErrorPage({ruleReason(Rule::NameTaken)});
+            return registrationErrorPage(shownReasons(kind, {ruleReason(Rule::NameTaken)}));
         return registeredPage(a);
     }
 
-    Reply login(const httplib::Request& req)
+    Reply login(const httplib::Request& req, FaultKind kind)
     {
         const FormData form = FormData::parse(req.body);
         const std::optional<Account> account =
@@ -522,13 +532,16 @@ struct DevServer::Impl {
             std::lock_guard lock(mutex);
             sessions[token] = {account->name, account->suffix};
         }
-        Reply reply = accountPage(*account);
+        Reply reply = accountPage(shownAccount(kind, *account));
         reply.headers.emplace_back("Set-Cookie", "QIVSESSION=" + token + "; path=/");
         return reply;
     }
 
-    Reply modify(const httplib::Request& req)
+    Reply modify(const httplib::Request& req, FaultKind kind)
     {
+        auto alert = [kind](std::string reasonGbk) {
+            return alertPage(shownText(kind, std::move(reasonGbk), kMarkupAlert));
+        };
         const FormData form = FormData::parse(req.body);
         const std::string name = form.value("username");
         const std::string suffix = form.value("domainname");
@@ -537,12 +550,12 @@ struct DevServer::Impl {
             std::lock_guard lock(mutex);
             const auto it = sessions.find(token);
             if (token.empty() || it == sessions.end() || it->second != std::pair(name, suffix))
-                return alertPage(gbk("请先登录"));
+                return alert(gbk("请先登录"));
         }
         std::lock_guard lock(accountMutex);
         std::optional<Account> account = store.find(name, suffix);
         if (!account)
-            return alertPage(gbk("请先登录"));
+            return alert(gbk("请先登录"));
 
         if (form.get("delinfo") == gbk("删除")) {
             store.remove(name, suffix);
@@ -552,7 +565,7 @@ struct DevServer::Impl {
             return deletedPage();
         }
         if (const std::optional<Rule> failed = checkModification(form))
-            return alertPage(ruleReason(*failed));
+            return alert(ruleReason(*failed));
         if (const std::string psw = form.value("psw"); !psw.empty())
             account->password = psw;
         account->title = form.value("Title");
@@ -563,7 +576,7 @@ struct DevServer::Impl {
         account->linkTel = form.value("LinkTel");
         account->address = form.value("Address");
         if (!store.update(*account))
-            return alertPage(gbk("系统繁忙，请稍后再试"));
+            return alert(gbk("系统繁忙，请稍后再试"));
         return modifiedPage();
     }
 
@@ -588,6 +601,7 @@ struct DevServer::Impl {
                 fault.kind = FaultKind::Drop;
             switch (fault.kind) {
             case FaultKind::Empty:
+            case FaultKind::Endless:
                 break;
             case FaultKind::Drop:
                 dropConnection();
@@ -597,7 +611,7 @@ struct DevServer::Impl {
                 reply = busyPage();
                 break;
             default:
-                reply = serve(*page, req);
+                reply = serve(*page, req, fault.kind);
                 damageReply(reply, fault.kind);
             }
         }
@@ -612,6 +626,14 @@ struct DevServer::Impl {
                 [body](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
                     const std::string part = hugeBodyPart(*body, kHugeBodySize, offset,
                                                           std::min<std::size_t>(length, 1 << 16));
+                    return sink.write(part.data(), part.size());
+                });
+        } else if (fault.kind == FaultKind::Endless) {
+            // Chunked, at full speed, until the client goes away (the
+            // write fails) or the server stops (its connections are shut).
+            res.set_chunked_content_provider(
+                kHtmlContentType, [](std::size_t offset, httplib::DataSink& sink) {
+                    const std::string part = endlessBodyPart(offset, 1 << 16);
                     return sink.write(part.data(), part.size());
                 });
         } else {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <limits>
 
 namespace qiv::devserver {
 namespace {
@@ -26,7 +27,7 @@ struct KindEntry {
     FaultKind kind;
     std::string_view name;
 };
-constexpr std::array<KindEntry, 9> kKindNames{{
+constexpr std::array<KindEntry, 12> kKindNames{{
     {FaultKind::None, "none"},
     {FaultKind::Empty, "empty"},
     {FaultKind::Drop, "drop"},
@@ -36,6 +37,9 @@ constexpr std::array<KindEntry, 9> kKindNames{{
     {FaultKind::Huge, "huge"},
     {FaultKind::Truncated, "truncated"},
     {FaultKind::BadGbk, "bad-gbk"},
+    {FaultKind::Endless, "endless"},
+    {FaultKind::Flood, "flood"},
+    {FaultKind::Markup, "markup"},
 }};
 
 // 0xFF is never part of a GBK character; 0x81 is a lead byte that 0xFF
@@ -199,8 +203,66 @@ void damageReply(Reply& reply, FaultKind kind)
     case FaultKind::Drop:
     case FaultKind::NoMarker:
     case FaultKind::Huge:
+    case FaultKind::Endless:
+    case FaultKind::Flood:
+    case FaultKind::Markup:
         return;
     }
+}
+
+namespace {
+
+// count items "<letter>000000<tail>", "<letter>000001<tail>", ...
+std::vector<std::string> numberedTexts(char letter, std::string_view tail, std::size_t count)
+{
+    std::vector<std::string> out;
+    out.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        char text[16];
+        const int n = std::snprintf(text, sizeof text, "%c%06zu", letter, i);
+        out.emplace_back(text, static_cast<std::size_t>(n));
+        out.back() += tail;
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<std::string> shownSuffixes(FaultKind kind, const std::vector<std::string>& normal)
+{
+    if (kind == FaultKind::Flood)
+        return numberedTexts('s', ".cn", kFloodOptions);
+    std::vector<std::string> out;
+    if (kind == FaultKind::Markup)
+        out.emplace_back(kMarkupSuffix);
+    out.insert(out.end(), normal.begin(), normal.end());
+    return out;
+}
+
+std::vector<std::string> shownReasons(FaultKind kind, std::vector<std::string> normal)
+{
+    if (kind == FaultKind::Flood)
+        return numberedTexts('r', "", kFloodOptions);
+    if (kind == FaultKind::Markup)
+        std::fill(normal.begin(), normal.end(), std::string(kMarkupReason));
+    return normal;
+}
+
+std::string shownText(FaultKind kind, std::string normal, std::string_view markup)
+{
+    if (kind == FaultKind::Flood)
+        return std::string(kFloodTextBytes, '9');
+    if (kind == FaultKind::Markup)
+        return std::string(markup);
+    return normal;
+}
+
+Account shownAccount(FaultKind kind, Account account)
+{
+    for (std::string* value : {&account.title, &account.sendUrl, &account.email, &account.regName,
+                               &account.linkTel, &account.address})
+        *value = shownText(kind, std::move(*value), kMarkupValue);
+    return account;
 }
 
 std::string hugeBodyPart(std::string_view page, std::size_t total, std::size_t offset,
@@ -235,6 +297,13 @@ std::string hugeBodyPart(std::string_view page, std::size_t total, std::size_t o
         }
     }
     return out;
+}
+
+std::string endlessBodyPart(std::size_t offset, std::size_t length)
+{
+    // A huge body as long as offsets go, with nothing after its comment:
+    // its close would come after 2^64 bytes.
+    return hugeBodyPart({}, std::numeric_limits<std::size_t>::max(), offset, length);
 }
 
 } // namespace qiv::devserver

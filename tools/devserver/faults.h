@@ -1,5 +1,6 @@
 #pragma once
 
+#include "devserver/account_store.h"
 #include "devserver/pages.h"
 
 #include <array>
@@ -7,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Fault switches: per page, a way to answer badly, for the client's tests.
 namespace qiv::devserver {
@@ -40,6 +42,9 @@ enum class FaultKind {
     Huge,        // 50 MiB of HTML comment, then the normal body
     Truncated,   // the normal body cut in the middle of its last marker
     BadGbk,      // invalid GBK bytes right before and after every marker
+    Endless,     // 200 with a body that never ends; changes nothing
+    Flood,       // the normal reply with a huge number (or size) of shown items
+    Markup,      // the normal reply with HTML markup in every text a client shows
 };
 std::string_view faultKindName(FaultKind kind);
 std::optional<FaultKind> faultKindFromName(std::string_view name);
@@ -65,6 +70,35 @@ std::optional<FaultSetting> parseFaultSetting(std::string_view text, std::string
 inline constexpr std::size_t kHugeBodySize = 50u * 1024u * 1024u;
 inline constexpr std::size_t kLongHeaderLines = 64;
 
+// Flood: the suffix select holds kFloodOptions options ("s000000.cn" to
+// "s199999.cn"), the registration error page as many reasons ("r000000"
+// ...), and every single shown text (user count, alert, IP, the six account
+// values) is kFloodTextBytes nines. The registration page then always
+// answers the error page and stores nothing.
+inline constexpr std::size_t kFloodOptions = 200000;
+inline constexpr std::size_t kFloodTextBytes = 200000;
+
+// Markup: what the pages show instead of their texts. All are ASCII, so
+// equally GBK. The account values stand inside value="..." attributes and
+// carry no double quote; a reason holds no "><" and starts and ends with
+// text, so that the "><" and "<br" a client cuts reasons at stay the page's
+// own.
+inline constexpr std::string_view kMarkupCount = "<b>9</b><img src=\"file:///etc/hostname\">";
+inline constexpr std::string_view kMarkupSuffix = "<b>cn</b>"; // listed first, then the others
+inline constexpr std::string_view kMarkupReason = "R <b>1</b> <img src=\"file:///etc/hostname\"> R";
+inline constexpr std::string_view kMarkupAlert = "<b>A</b><img src=\"file:///etc/hostname\">";
+inline constexpr std::string_view kMarkupValue = "<b>T</b><img src=x>";
+inline constexpr std::string_view kMarkupIp = "<b>127.0.0.1</b><img src=\"file:///etc/hostname\">";
+
+// The texts a page shows under a fault kind: the normal ones, or for Flood
+// and Markup the replacements above.
+std::vector<std::string> shownSuffixes(FaultKind kind, const std::vector<std::string>& normal);
+std::vector<std::string> shownReasons(FaultKind kind, std::vector<std::string> normal);
+// One shown text: the user count, an alert or the IP reply.
+std::string shownText(FaultKind kind, std::string normal, std::string_view markup);
+// The six account values the account page shows.
+Account shownAccount(FaultKind kind, Account account);
+
 // Applies the kinds that change a normal reply's bytes (LongHeaders,
 // ZeroByte, Truncated, BadGbk); the others leave the reply as it is.
 void damageReply(Reply& reply, FaultKind kind);
@@ -74,5 +108,9 @@ void damageReply(Reply& reply, FaultKind kind);
 // parts are made on demand so the body is never held in memory at once.
 std::string hugeBodyPart(std::string_view page, std::size_t total, std::size_t offset,
                          std::size_t length);
+
+// Bytes [offset, offset + length) of the endless body: an HTML comment that
+// is never closed.
+std::string endlessBodyPart(std::size_t offset, std::size_t length);
 
 } // namespace qiv::devserver

@@ -82,7 +82,7 @@ const std::vector<AdBox>& adBoxes()
     return boxes;
 }
 
-Reply suffixListPage(const std::vector<std::string>& suffixes)
+Reply suffixListPage(const std::vector<std::string>& suffixes, bool escape)
 {
     // Clients read the options between the first `domainname">` and the
     // next "</select>", each value as value='x'> in single quotes: the
@@ -93,7 +93,7 @@ Reply suffixListPage(const std::vector<std::string>& suffixes)
                 "<tr><td align=\"right\">用户名:</td><td><input type=\"text\" size=\"16\" "
                 "name=\"username\"> . <select name=\"domainname\">");
     for (const std::string& suffix : suffixes) {
-        const std::string text = htmlText(suffix);
+        const std::string text = escape ? htmlText(suffix) : suffix;
         body += "<option value='" + text + "'>" + text + "</option>";
     }
     body += gbk("</select></td></tr>\r\n"
@@ -107,7 +107,12 @@ Reply suffixListPage(const std::vector<std::string>& suffixes)
 
 Reply userCountPage(std::size_t count)
 {
-    return page("document.write('" + std::to_string(count) + "');", {"document.write('", "');"});
+    return countTextPage(std::to_string(count));
+}
+
+Reply countTextPage(std::string_view countText)
+{
+    return page("document.write('" + std::string(countText) + "');", {"document.write('", "');"});
 }
 
 Reply availablePage(std::string_view name, std::string_view suffix)

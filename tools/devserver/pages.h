@@ -40,8 +40,12 @@ struct AdBox {
 };
 const std::vector<AdBox>& adBoxes();
 
-Reply suffixListPage(const std::vector<std::string>& suffixes);
+// Each suffix is written as page text, or with escape false as it is (for
+// the fault that puts markup into the options).
+Reply suffixListPage(const std::vector<std::string>& suffixes, bool escape = true);
 Reply userCountPage(std::size_t count);
+// The count script writing countText as it is.
+Reply countTextPage(std::string_view countText);
 Reply availablePage(std::string_view name, std::string_view suffix);
 // A name that cannot be registered; reasonGbk says why.
 Reply unavailablePage(std::string_view name, std::string_view suffix, std::string_view reasonGbk);
