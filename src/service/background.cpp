@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace qiv {
@@ -66,11 +67,18 @@ void pauseBeforeRetry()
 
 } // namespace
 
-void startStartupFetches(MainWindow& window)
+bool startStartupFetches(MainWindow& window)
 {
     auto stop = std::make_shared<std::atomic<bool>>(false);
+    try {
+        std::thread(runStartupFetches, QPointer<MainWindow>(&window), stop).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the window stays as it was created, without
+        // the suffixes, the count and the IP, but usable.
+        return false;
+    }
     QObject::connect(&window, &QObject::destroyed, [stop] { stop->store(true); });
-    std::thread(runStartupFetches, QPointer<MainWindow>(&window), stop).detach();
+    return true;
 }
 
 void runStartupFetches(QPointer<MainWindow> window, StopFlag stop)

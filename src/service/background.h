@@ -18,8 +18,9 @@ using StopFlag = std::shared_ptr<std::atomic<bool>>;
 
 // Starts the one background thread of the run, which runs
 // runStartupFetches. The thread is never waited for; it stops retrying once
-// the window is destroyed. Call on the UI thread.
-void startStartupFetches(MainWindow& window);
+// the window is destroyed. Call on the UI thread. False when no thread could
+// be started.
+bool startStartupFetches(MainWindow& window);
 
 // The start-up sequence: suffix list, user count, public IP, each retried
 // until it succeeds, with the login group disabled and its caption telling
