@@ -160,35 +160,5 @@ TEST(HugeBody, FullSizeEndsWithThePage)
     EXPECT_EQ(kHugeBodySize, 52428800u);
 }
 
-TEST(EndlessBody, AnUnclosedCommentAtAnyOffset)
-{
-    EXPECT_EQ(endlessBodyPart(0, 8), "<!--....");
-    EXPECT_EQ(endlessBodyPart(std::size_t{1} << 40, 4), "....");
-}
-
-TEST(ShownTexts, FloodAndMarkupReplaceTheNormalOnes)
-{
-    const std::vector<std::string> normal{"qiv.cn", "qiv.net"};
-    EXPECT_EQ(shownSuffixes(FaultKind::None, normal), normal);
-    const std::vector<std::string> flood = shownSuffixes(FaultKind::Flood, normal);
-    ASSERT_EQ(flood.size(), kFloodOptions);
-    EXPECT_EQ(flood.front(), "s000000.cn");
-    EXPECT_EQ(flood.back(), "s199999.cn");
-    EXPECT_EQ(shownSuffixes(FaultKind::Markup, normal),
-              (std::vector<std::string>{std::string(kMarkupSuffix), "qiv.cn", "qiv.net"}));
-    EXPECT_EQ(shownReasons(FaultKind::Markup, {"a", "b"}),
-              (std::vector<std::string>(2, std::string(kMarkupReason))));
-    EXPECT_EQ(shownReasons(FaultKind::Flood, {}).back(), "r199999");
-    EXPECT_EQ(shownText(FaultKind::BadGbk, "12", kMarkupCount), "12");
-    EXPECT_EQ(shownText(FaultKind::Flood, "12", kMarkupCount), std::string(kFloodTextBytes, '9'));
-    Account account;
-    account.name = "abc";
-    account.title = "t";
-    const Account marked = shownAccount(FaultKind::Markup, account);
-    EXPECT_EQ(marked.name, "abc");
-    EXPECT_EQ(marked.title, kMarkupValue);
-    EXPECT_EQ(marked.address, kMarkupValue);
-}
-
 } // namespace
 } // namespace qiv::devserver

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <set>
+#include <sstream>
 
 #include <unistd.h>
 
@@ -239,6 +241,72 @@ TEST_F(DevServerHttp, ModifyNeedsTheSessionOfThatAccount)
     ASSERT_TRUE(raw);
     EXPECT_TRUE(contains(*raw, kLoginFirst));
     EXPECT_TRUE(server_->findAccount("abc", "qiv.cn"));
+}
+
+TEST_F(DevServerHttp, SessionsAreBoundedAndRandom)
+{
+    server_->stop();
+    Options options = loopbackOptions();
+    options.maxSessions = 2;
+    startServer(options);
+    registerOk("abc");
+    std::array<CurlClient, 3> users;
+    std::set<std::string> tokens;
+    for (CurlClient& user : users) {
+        user.post(url("/login.php"), loginBody("abc", "qiv.cn", "secret1"));
+        for (const std::string& line : user.cookies()) {
+            const std::string token = line.substr(line.rfind('\t') + 1);
+            EXPECT_EQ(token.size(), 32u);
+            EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);
+            tokens.insert(token);
+        }
+    }
+    EXPECT_EQ(tokens.size(), 3u);
+    // The first login's session was dropped for the third.
+    EXPECT_EQ(
+        readAlert(users[0].post(url("/modify_in.php"), modifyBody("abc", "", "T", false)).body),
+        kLoginFirst);
+    EXPECT_TRUE(contains(
+        users[1].post(url("/modify_in.php"), modifyBody("abc", "", "T", false)).body, kModified));
+}
+
+TEST_F(DevServerHttp, RequestsOverOneMebibyteAreRefused)
+{
+    const std::string big(2u << 20, 'x');
+    Fields fields = registration("big");
+    fields.back().second = big;
+    const std::string body = rawForm(fields);
+    const std::string post = "POST /reg.php HTTP/1.1\r\nHost: x\r\nContent-Length: ";
+    std::string headers = "GET /countUser.php HTTP/1.1\r\nHost: x\r\n";
+    while (headers.size() < big.size())
+        headers += "X-Padding: " + std::string(100, 'p') + "\r\n";
+    const std::vector<std::string> requests{
+        post + std::to_string(body.size()) + "\r\n\r\n" + body,
+        // Chunked, so that no length announces the size.
+        "POST /reg.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n" +
+            (std::ostringstream() << std::hex << body.size()).str() + "\r\n" + body +
+            "\r\n0\r\n\r\n",
+        headers + "\r\n",
+    };
+    for (const std::string& request : requests) {
+        const std::optional<std::string> raw =
+            rawExchange("127.0.0.1", server_->servicePort(), request);
+        ASSERT_TRUE(raw);
+        EXPECT_EQ(raw->substr(0, 12), "HTTP/1.1 413") << request.substr(0, 60);
+    }
+    EXPECT_EQ(server_->accountCount(), 0u);
+    EXPECT_EQ(server_->requestCount(Page::Reg), 0u);
+    EXPECT_EQ(server_->requestCount(Page::CountUser), 0u);
+    // Within the bound a request is served (sent without a form content
+    // type: httplib itself refuses form bodies over 8 KiB).
+    fields.back().second.resize(kMaxRequestBytes - 4096);
+    const std::string fits = rawForm(fields);
+    const std::optional<std::string> raw =
+        rawExchange("127.0.0.1", server_->servicePort(),
+                    post + std::to_string(fits.size()) + "\r\nConnection: close\r\n\r\n" + fits);
+    ASSERT_TRUE(raw);
+    EXPECT_EQ(raw->substr(0, 12), "HTTP/1.1 200");
+    EXPECT_EQ(server_->accountCount(), 1u);
 }
 
 struct ReasonCase {
@@ -770,11 +838,16 @@ TEST_F(DevServerHttp, PersistsAccountsInTheDatabaseFile)
     options.dbPath = db.string();
     startServer(options);
     registerOk("abc", true);
+    namespace fs = std::filesystem;
+    const auto ownerOnly = fs::perms::owner_read | fs::perms::owner_write;
+    EXPECT_EQ(fs::status(db).permissions(), ownerOnly);
     server_->stop();
     server_.reset();
+    fs::permissions(db, fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
 
     startServer(options); // a new server on the same file
     EXPECT_EQ(server_->accountCount(), 1u);
+    EXPECT_EQ(fs::status(db).permissions(), ownerOnly);
     std::optional<Account> stored = server_->findAccount("abc", "qiv.cn");
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->regName, gbkOf("张三"));

@@ -2,6 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 namespace qiv::devserver {
 namespace {
 
@@ -82,6 +89,21 @@ bool AccountStore::open(const std::string& path, std::string* error)
     if (db_ != nullptr)
         return true;
     const std::string target = path.empty() ? std::string(":memory:") : path;
+    // The file holds passwords: it is made (or set) readable by its owner
+    // only before SQLite opens it; SQLite gives its journal and WAL files
+    // the database file's mode.
+    if (!path.empty()) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0 || ::fchmod(fd, 0600) != 0) {
+            const int err = errno;
+            if (fd >= 0)
+                ::close(fd);
+            if (error != nullptr)
+                *error = "cannot open database " + target + ": " + std::strerror(err);
+            return false;
+        }
+        ::close(fd);
+    }
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
     if (sqlite3_open_v2(target.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         if (error != nullptr)

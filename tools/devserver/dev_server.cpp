@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,11 +21,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <map>
+#include <list>
 #include <mutex>
-#include <random>
 #include <set>
 #include <thread>
+#include <unordered_map>
 
 namespace qiv::devserver {
 
@@ -93,14 +94,45 @@ std::string ipText(const sockaddr_in& address)
     return text;
 }
 
+bool sendAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        if (!waitFor(fd, POLLOUT, 5, 0))
+            return false;
+        ssize_t n;
+        do {
+            n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 // One accepted connection as httplib's request processing reads and writes
-// it: blocking socket I/O bounded by the server's timeouts, reads buffered.
+// it: blocking socket I/O bounded by the server's timeouts, reads buffered
+// (across the requests of the connection). Each request may read at most
+// kMaxRequestBytes; past that, reads fail and whatever httplib answers is
+// replaced by one 413 reply.
 class ConnectionStream final : public httplib::Stream {
 public:
     ConnectionStream(int fd, time_t readSec, time_t readUsec, time_t writeSec, time_t writeUsec)
         : fd_(fd), readSec_(readSec), readUsec_(readUsec), writeSec_(writeSec),
           writeUsec_(writeUsec)
     {}
+
+    void beginRequest() { consumed_ = 0; }
+    bool hasBuffered() const { return begin_ < end_; }
+    bool overLimit() const { return overLimit_; }
+    // Sends the 413 reply unless it has gone out already.
+    void refuse()
+    {
+        if (overLimit_ && !refused_) {
+            refused_ = true;
+            sendAll(fd_, tooLargeReply());
+        }
+    }
 
     bool is_readable() const override
     {
@@ -110,6 +142,11 @@ public:
 
     ssize_t read(char* ptr, size_t size) override
     {
+        if (consumed_ >= kMaxRequestBytes) {
+            overLimit_ = true;
+            return -1;
+        }
+        size = std::min(size, kMaxRequestBytes - consumed_);
         if (begin_ == end_) {
             if (!waitFor(fd_, POLLIN, readSec_, readUsec_))
                 return -1;
@@ -125,11 +162,16 @@ public:
         const size_t n = std::min(size, end_ - begin_);
         std::memcpy(ptr, buffer_ + begin_, n);
         begin_ += n;
+        consumed_ += n;
         return static_cast<ssize_t>(n);
     }
 
     ssize_t write(const char* ptr, size_t size) override
     {
+        if (overLimit_) {
+            refuse();
+            return static_cast<ssize_t>(size);
+        }
         if (!is_writable())
             return -1;
         ssize_t n;
@@ -165,7 +207,44 @@ private:
     char buffer_[4096];
     size_t begin_ = 0;
     size_t end_ = 0;
+    size_t consumed_ = 0; // by the current request
+    bool overLimit_ = false;
+    bool refused_ = false;
+
+    static const std::string& tooLargeReply()
+    {
+        static const std::string reply = [] {
+            const Reply page = tooLargePage();
+            return "HTTP/1.1 413 Payload Too Large\r\nContent-Type: " +
+                   std::string(kHtmlContentType) +
+                   "\r\nContent-Length: " + std::to_string(page.body.size()) +
+                   "\r\nConnection: close\r\n\r\n" + page.body;
+        }();
+        return reply;
+    }
 };
+
+// Closes a connection whose request failed after its reply: the rest of
+// what the client still sends is read and dropped first (bounded in bytes
+// and time), so that the close does not reset the connection before the
+// client has read the reply.
+void drainAndClose(int fd)
+{
+    ::shutdown(fd, SHUT_WR);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    std::size_t drained = 0;
+    char buffer[16384];
+    while (drained < 8 * kMaxRequestBytes) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !waitFor(fd, POLLIN, 0, left.count() * 1000))
+            break;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        drained += static_cast<std::size_t>(n);
+    }
+}
 
 // httplib's server with our own connection loop. httplib hands handlers no
 // socket and keeps no list of connections; the fault "drop" needs the
@@ -207,15 +286,21 @@ private:
             tCurrentConnection = sock;
             // Like httplib's own loop: up to keep_alive_max_count_ requests,
             // each awaited for keep_alive_timeout_sec_.
+            ConnectionStream stream(sock, read_timeout_sec_, read_timeout_usec_, write_timeout_sec_,
+                                    write_timeout_usec_);
             for (size_t count = keep_alive_max_count_; count > 0; --count) {
                 if (svr_sock_ == INVALID_SOCKET ||
-                    !waitFor(sock, POLLIN, keep_alive_timeout_sec_, 0))
+                    (!stream.hasBuffered() && !waitFor(sock, POLLIN, keep_alive_timeout_sec_, 0)))
                     break;
-                ConnectionStream stream(sock, read_timeout_sec_, read_timeout_usec_,
-                                        write_timeout_sec_, write_timeout_usec_);
+                stream.beginRequest();
                 bool closed = false;
                 ret = process_request(stream, count == 1, closed, nullptr);
-                if (!ret || closed)
+                stream.refuse();
+                if (!ret || stream.overLimit()) {
+                    drainAndClose(sock);
+                    break;
+                }
+                if (closed)
                     break;
             }
             tCurrentConnection = -1;
@@ -240,14 +325,26 @@ void dropConnection()
         ::shutdown(tCurrentConnection, SHUT_RDWR);
 }
 
-std::string newSessionToken()
+// 128 bits from the system's random source, as 32 hex digits; nothing when
+// that source fails.
+std::optional<std::string> newSessionToken()
 {
-    static std::mutex mutex;
-    static std::mt19937_64 engine{std::random_device{}()};
-    std::lock_guard lock(mutex);
-    char text[33];
-    std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(engine()),
-                  static_cast<unsigned long long>(engine()));
+    unsigned char bytes[16];
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return std::nullopt;
+        got += static_cast<std::size_t>(n);
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char b : bytes) {
+        text.push_back(kHex[b >> 4]);
+        text.push_back(kHex[b & 15]);
+    }
     return text;
 }
 
@@ -317,7 +414,13 @@ struct DevServer::Impl {
 
     mutable std::mutex mutex; // faults, sessions, ipReply, lastRequests
     std::array<Fault, kPageCount> faults{};
-    std::map<std::string, std::pair<std::string, std::string>> sessions; // token: name, suffix
+    // Login sessions, oldest first, and by token.
+    struct Session {
+        std::string token;
+        std::pair<std::string, std::string> account; // name, suffix
+    };
+    std::list<Session> sessionOrder;
+    std::unordered_map<std::string, std::list<Session>::iterator> sessions;
     std::optional<std::string> ipReply;
     std::array<std::optional<RecordedRequest>, kPageCount> lastRequests;
     std::array<std::atomic<std::size_t>, kPageCount> counts{};
@@ -527,13 +630,20 @@ struct DevServer::Impl {
             store.find(form.value("username"), form.value("domainname"));
         if (!account || account->password != form.value("password"))
             return wrongPasswordPage();
-        const std::string token = newSessionToken();
+        const std::optional<std::string> token = newSessionToken();
+        if (!token)
+            return busyPage();
         {
             std::lock_guard lock(mutex);
-            sessions[token] = {account->name, account->suffix};
+            sessions[*token] = sessionOrder.insert(
+                sessionOrder.end(), Session{*token, {account->name, account->suffix}});
+            while (sessions.size() > std::max<std::size_t>(options.maxSessions, 1)) {
+                sessions.erase(sessionOrder.front().token);
+                sessionOrder.pop_front();
+            }
         }
         Reply reply = accountPage(shownAccount(kind, *account));
-        reply.headers.emplace_back("Set-Cookie", "QIVSESSION=" + token + "; path=/");
+        reply.headers.emplace_back("Set-Cookie", "QIVSESSION=" + *token + "; path=/");
         return reply;
     }
 
@@ -549,7 +659,8 @@ struct DevServer::Impl {
         {
             std::lock_guard lock(mutex);
             const auto it = sessions.find(token);
-            if (token.empty() || it == sessions.end() || it->second != std::pair(name, suffix))
+            if (token.empty() || it == sessions.end() ||
+                it->second->account != std::pair(name, suffix))
                 return alert(gbk("请先登录"));
         }
         std::lock_guard lock(accountMutex);
@@ -560,8 +671,14 @@ struct DevServer::Impl {
         if (form.get("delinfo") == gbk("删除")) {
             store.remove(name, suffix);
             std::lock_guard sessionLock(mutex);
-            std::erase_if(sessions,
-                          [&](const auto& s) { return s.second == std::pair(name, suffix); });
+            for (auto it = sessionOrder.begin(); it != sessionOrder.end();) {
+                if (it->account == std::pair(name, suffix)) {
+                    sessions.erase(it->token);
+                    it = sessionOrder.erase(it);
+                } else {
+                    ++it;
+                }
+            }
             return deletedPage();
         }
         if (const std::optional<Rule> failed = checkModification(form))
@@ -693,6 +810,9 @@ bool DevServer::start(std::string* error)
         const Role role = kRoles[i];
         l.server = std::make_unique<ListenServer>();
         l.server->set_keep_alive_timeout(2);
+        // A body announced bigger than the whole request may be is refused
+        // unread; the rest of the bound is kept by the connection stream.
+        l.server->set_payload_max_length(kMaxRequestBytes);
         // Headers and body go out in separate writes: without this, each
         // reply waits for the client's delayed acknowledgement.
         l.server->set_tcp_nodelay(true);

@@ -26,6 +26,10 @@ struct ListenAddress {
 // Refuses every address outside loopback, with the reason in *error.
 std::optional<ListenAddress> parseListenAddress(std::string_view text, std::string* error);
 
+// The largest request served: request line, headers and body together.
+// A bigger one is answered 413 and changes nothing.
+inline constexpr std::size_t kMaxRequestBytes = 1u << 20;
+
 struct Options {
     std::string serviceAddress = "127.0.0.1:8090";
     std::string ipAddress = "127.0.0.2:8091";
@@ -34,6 +38,8 @@ struct Options {
     std::string dbPath; // empty: accounts in memory only
     std::vector<FaultSetting> faults;
     std::optional<std::string> ipReply; // forced reply of the IP page
+    // Login sessions kept at most; the oldest goes first.
+    std::size_t maxSessions = 10000;
     // Receives one line per request (never a password). Called from the
     // serving threads, one call at a time.
     std::function<void(const std::string&)> log;

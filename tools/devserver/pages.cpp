@@ -289,6 +289,13 @@ Reply methodNotAllowedPage()
     return reply;
 }
 
+Reply tooLargePage()
+{
+    Reply reply = page(head("413") + gbk("<p>请求过大。</p>\r\n") + tail());
+    reply.status = 413;
+    return reply;
+}
+
 Reply busyPage()
 {
     return page(

@@ -62,6 +62,8 @@ Reply ipPage(std::string_view text);
 Reply adPage(const AdBox& box);
 Reply notFoundPage();
 Reply methodNotAllowedPage();
+// The answer to a request over the size the server reads.
+Reply tooLargePage();
 // A plausible page of the service that carries none of the markers: what a
 // busy or broken service answers instead of the real page.
 Reply busyPage();
