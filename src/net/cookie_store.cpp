@@ -1,5 +1,6 @@
 #include "net/cookie_store.h"
 
+#include <ctime>
 #include <set>
 
 namespace qiv {
@@ -34,6 +35,22 @@ std::vector<std::string_view> fields(std::string_view line)
     return result;
 }
 
+// curl keeps a cookie the server has just deleted (Max-Age=0, an expiry
+// in the past) in its jar, with an expiry in the past, until it purges.
+bool expired(std::string_view line)
+{
+    std::vector<std::string_view> f = fields(line);
+    if (f.size() < 7)
+        return false;
+    long long expiry = 0;
+    for (char c : f[4].substr(0, 18)) {
+        if (c < '0' || c > '9')
+            return false;
+        expiry = expiry * 10 + (c - '0');
+    }
+    return expiry != 0 && expiry <= static_cast<long long>(std::time(nullptr));
+}
+
 } // namespace
 
 std::string CookieStore::keyOf(std::string_view line)
@@ -57,55 +74,111 @@ std::string CookieStore::domainOf(std::string_view line)
     return lower(domain);
 }
 
+bool CookieStore::belongsTo(std::string_view line, std::string_view host)
+{
+    const std::string wanted = lower(host);
+    const std::string domain = domainOf(line);
+    return !domain.empty() &&
+           (domain == wanted || (wanted.size() > domain.size() && wanted.ends_with("." + domain)));
+}
+
 std::vector<std::string> CookieStore::linesFor(std::string_view host) const
 {
-    std::string wanted = lower(host);
     std::vector<std::string> result;
     std::lock_guard lock(mutex_);
-    for (const auto& [key, line] : lines_) {
-        std::string domain = domainOf(line);
-        bool match = domain == wanted || (wanted.size() > domain.size() && !domain.empty() &&
-                                          wanted.ends_with("." + domain));
-        if (match)
-            result.push_back(line);
+    for (const auto& [key, entry] : lines_) {
+        if (belongsTo(entry.line, host))
+            result.push_back(entry.line);
     }
     return result;
+}
+
+void CookieChanges::add(const std::vector<std::string>& loaded, const std::vector<std::string>& jar)
+{
+    std::set<std::string> given(loaded.begin(), loaded.end());
+    std::set<std::string> kept;
+    for (const std::string& line : jar) {
+        std::string key = CookieStore::keyOf(line);
+        if (key.empty() || expired(line))
+            continue;
+        kept.insert(key);
+        if (!given.contains(line))
+            set.push_back(line);
+    }
+    for (const std::string& line : loaded) {
+        std::string key = CookieStore::keyOf(line);
+        if (!key.empty() && !kept.contains(key))
+            deleted.push_back(std::move(key));
+    }
+}
+
+void CookieStore::erase(const std::string& key)
+{
+    auto found = lines_.find(key);
+    if (found == lines_.end())
+        return;
+    totalBytes_ -= found->second.line.size();
+    ages_.erase(found->second.age);
+    lines_.erase(found);
+}
+
+void CookieStore::evictOldest(const std::string& domain)
+{
+    for (const auto& [age, key] : ages_) {
+        if (domain.empty() || domainOf(lines_.at(key).line) == domain) {
+            erase(std::string(key));
+            return;
+        }
+    }
+}
+
+void CookieStore::apply(const CookieChanges& changes)
+{
+    std::lock_guard lock(mutex_);
+    for (const std::string& key : changes.deleted)
+        erase(key);
+    for (const std::string& line : changes.set) {
+        std::string key = keyOf(line);
+        if (key.empty() || line.size() > maxLineBytes)
+            continue;
+        erase(key);
+        const std::string domain = domainOf(line);
+        size_t ofDomain = 0;
+        for (const auto& [otherKey, entry] : lines_)
+            ofDomain += domainOf(entry.line) == domain ? 1 : 0;
+        for (; ofDomain >= maxCookiesPerHost; --ofDomain)
+            evictOldest(domain);
+        while (!lines_.empty() && totalBytes_ + line.size() > maxTotalBytes)
+            evictOldest({});
+        const uint64_t age = nextAge_++;
+        ages_[age] = key;
+        totalBytes_ += line.size();
+        lines_[std::move(key)] = Entry{line, age};
+    }
 }
 
 void CookieStore::update(const std::vector<std::string>& loaded,
                          const std::vector<std::string>& jar)
 {
-    std::set<std::string> kept;
-    for (const std::string& line : jar) {
-        std::string key = keyOf(line);
-        if (!key.empty())
-            kept.insert(key);
-    }
-    std::lock_guard lock(mutex_);
-    for (const std::string& line : loaded) {
-        std::string key = keyOf(line);
-        if (!key.empty() && !kept.contains(key))
-            lines_.erase(key);
-    }
-    for (const std::string& line : jar) {
-        std::string key = keyOf(line);
-        if (!key.empty())
-            lines_[key] = line;
-    }
+    CookieChanges changes;
+    changes.add(loaded, jar);
+    apply(changes);
 }
 
 void CookieStore::clear()
 {
     std::lock_guard lock(mutex_);
     lines_.clear();
+    ages_.clear();
+    totalBytes_ = 0;
 }
 
 std::vector<std::string> CookieStore::all() const
 {
     std::lock_guard lock(mutex_);
     std::vector<std::string> result;
-    for (const auto& [key, line] : lines_)
-        result.push_back(line);
+    for (const auto& [key, entry] : lines_)
+        result.push_back(entry.line);
     return result;
 }
 

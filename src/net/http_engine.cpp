@@ -5,8 +5,12 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <vector>
 
 namespace qiv {
@@ -33,14 +37,6 @@ bool containsNoCase(std::string_view text, std::string_view needle)
             return true;
     }
     return false;
-}
-
-// True when `line` is a header line named `name` (no case), the way curl
-// recognises a custom header that replaces one of its own.
-bool namesHeader(std::string_view line, std::string_view name)
-{
-    return line.size() > name.size() && containsNoCase(line.substr(0, name.size()), name) &&
-           (line[name.size()] == ':' || line[name.size()] == ';');
 }
 
 void initCurlOnce()
@@ -95,12 +91,43 @@ std::string trimBlanks(std::string_view text)
     return std::string(text.substr(first, last - first + 1));
 }
 
+// One hop of an exchange as the curl callbacks see it.
+struct Transfer {
+    RequestSlots& request;
+    size_t bodyStart = 0;    // response bytes that were there before the exchange
+    size_t headerBytes = 0;  // of the current reply
+    bool overflowed = false; // a bound was passed, or memory ran out
+};
+
+// No exception may cross back into curl, so a failing append ends the
+// transfer like an oversized body.
 size_t onBody(char* data, size_t size, size_t count, void* user)
 {
-    auto* request = static_cast<RequestSlots*>(user);
-    if (request->abandoned.load(std::memory_order_relaxed))
+    auto* transfer = static_cast<Transfer*>(user);
+    std::string& response = transfer->request.response;
+    if (transfer->request.abandoned.load(std::memory_order_relaxed))
         return CURL_WRITEFUNC_ERROR;
-    request->response.append(data, size * count);
+    if (response.size() - transfer->bodyStart + size * count > maxReplyBodyBytes) {
+        transfer->overflowed = true;
+        return CURL_WRITEFUNC_ERROR;
+    }
+    try {
+        response.append(data, size * count);
+    } catch (...) {
+        transfer->overflowed = true;
+        return CURL_WRITEFUNC_ERROR;
+    }
+    return size * count;
+}
+
+size_t onHeader(char*, size_t size, size_t count, void* user)
+{
+    auto* transfer = static_cast<Transfer*>(user);
+    transfer->headerBytes += size * count;
+    if (transfer->headerBytes > maxReplyHeaderBytes) {
+        transfer->overflowed = true;
+        return 0;
+    }
     return size * count;
 }
 
@@ -141,11 +168,9 @@ std::vector<std::string> toLines(const curl_slist* list)
 
 // The header lines for curl, in the order of the block. Empty entries
 // ("Name:") keep curl from adding its own Accept, Expect, Content-Type and
-// Proxy-Connection lines. The block's final Content-Length line is left to
-// curl when curl would write the very same bytes at the very same place
-// (right after our lines): then a POST redirected into a GET loses it, as
-// it must, instead of announcing a body that never comes.
-SlistPtr curlHeaderList(const std::string& block, bool postWithBody)
+// Proxy-Connection lines; a Content-Length line in the block keeps curl
+// from writing its own.
+SlistPtr curlHeaderList(const std::string& block)
 {
     std::vector<std::string> lines;
     size_t pos = 0;
@@ -156,13 +181,6 @@ SlistPtr curlHeaderList(const std::string& block, bool postWithBody)
         if (end > pos)
             lines.push_back(block.substr(pos, end - pos));
         pos = end + 2;
-    }
-    if (postWithBody && !lines.empty()) {
-        bool callerNamesLength = false;
-        for (size_t i = 0; i + 1 < lines.size(); ++i)
-            callerNamesLength = callerNamesLength || namesHeader(lines[i], "Content-Length");
-        if (!callerNamesLength)
-            lines.pop_back();
     }
     for (const char* suppressed : {"Accept:", "Expect:", "Content-Type:", "Proxy-Connection:"})
         lines.emplace_back(suppressed);
@@ -175,7 +193,54 @@ SlistPtr curlHeaderList(const std::string& block, bool postWithBody)
     return list;
 }
 
-void exchange(RequestSlots& request)
+struct UrlDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+
+// Where a reply redirects to, as curl resolved its Location.
+struct Hop {
+    std::string url;
+    std::string host; // lower case
+    long port = 0;
+};
+
+std::string urlPart(CURLU* url, CURLUPart part, unsigned flags = 0)
+{
+    char* text = nullptr;
+    if (curl_url_get(url, part, &text, flags) != CURLUE_OK || !text)
+        return {};
+    std::string result(text);
+    curl_free(text);
+    return result;
+}
+
+// The next hop of a 301, 302, 303, 307 or 308 reply; empty when the reply
+// is no redirect or points anywhere but to a plain HTTP host.
+std::optional<Hop> redirectOf(CURL* h)
+{
+    long status = 0;
+    char* location = nullptr;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if ((status < 301 || status > 303) && status != 307 && status != 308)
+        return {};
+    if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || !location)
+        return {};
+    std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, location, 0) != CURLUE_OK ||
+        urlPart(url.get(), CURLUPART_SCHEME) != "http")
+        return {};
+    Hop hop{location, urlPart(url.get(), CURLUPART_HOST),
+            std::atol(urlPart(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT).c_str())};
+    for (char& c : hop.host)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    if (!isReachableHostName(hop.host))
+        return {};
+    return hop;
+}
+
+} // namespace
+
+CookieChanges performExchange(RequestSlots& request)
 {
     const std::string host = urlHost(request.url);
     const std::string path = urlPath(request.url);
@@ -183,19 +248,22 @@ void exchange(RequestSlots& request)
     const bool isGet = request.method.empty() || request.method == "GET";
     const bool isPost = request.method == "POST";
     if ((!isGet && !isPost) || !isReachableHostName(host))
-        return;
+        return {};
 
-    request.headers = headerBlock(request.headers, request.url, request.method, request.body);
-    const bool postWithBody = isPost && !request.body.empty();
+    const std::string callerHeaders = request.headers;
+    request.headers = headerBlock(callerHeaders, request.url, request.method, request.body);
 
     initCurlOnce();
     CurlPtr curl(curl_easy_init());
     if (!curl)
-        return;
-    SlistPtr headerList = curlHeaderList(request.headers, postWithBody);
-    if (!headerList)
-        return;
+        return {};
+    SlistPtr headerList = curlHeaderList(request.headers);
+    // A POST turned into a GET by a redirect goes without the content lines.
+    SlistPtr getHeaderList = curlHeaderList(headerBlock(callerHeaders, request.url, "GET", ""));
+    if (!headerList || !getHeaderList)
+        return {};
     CURL* h = curl.get();
+    Transfer transfer{request, request.response.size()};
 
     // Port 0 stands for the default HTTP port.
     std::string target = "http://" + host;
@@ -204,18 +272,18 @@ void exchange(RequestSlots& request)
         target += std::to_string(port);
     }
     target += wirePath(path);
-    curl_easy_setopt(h, CURLOPT_URL, target.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http");
     curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, maxRedirects);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxReplyBodyBytes));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &request);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &request);
@@ -227,33 +295,84 @@ void exchange(RequestSlots& request)
     curl_easy_setopt(h, CURLOPT_PROXY, proxyUrl.c_str());
     curl_easy_setopt(h, CURLOPT_NOPROXY, "");
 
-    if (isPost) {
-        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(request.body.size()));
-        curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
-    } else {
-        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    // The cookie engine of this handle gets the stored cookies of each host
+    // the first time a hop goes there; what it holds at the end, compared
+    // with what it was given, is what the replies did.
+    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+    std::vector<std::string> loaded;
+    std::set<std::string> loadedKeys;
+    std::vector<std::string> hosts;
+
+    // Redirects are followed here rather than by curl, so that the body of
+    // a POST (it carries passwords) only ever goes to the host and port the
+    // request was addressed to. A 301, 302 or 303 turns a POST into a GET
+    // without body, as browsers do, and may lead anywhere. A 307 or 308
+    // demands the same POST again: it is followed to that host and port
+    // only, and a 307 or 308 pointing elsewhere is the final reply.
+    bool post = isPost;
+    std::string hopUrl = target;
+    std::string hopHost = host;
+    for (long redirects = 0;; ++redirects) {
+        if (std::find(hosts.begin(), hosts.end(), hopHost) == hosts.end()) {
+            hosts.push_back(hopHost);
+            for (std::string& line : cookieStore().linesFor(hopHost)) {
+                if (!loadedKeys.insert(CookieStore::keyOf(line)).second)
+                    continue;
+                curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
+                loaded.push_back(std::move(line));
+            }
+        }
+        curl_easy_setopt(h, CURLOPT_URL, hopUrl.c_str());
+        if (post) {
+            curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(request.body.size()));
+            curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+        } else {
+            curl_easy_setopt(h, CURLOPT_HTTPHEADER, getHeaderList.get());
+            curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        }
+        request.response.resize(transfer.bodyStart);
+        transfer.headerBytes = 0;
+        const CURLcode result = curl_easy_perform(h);
+
+        if (transfer.overflowed || result == CURLE_FILESIZE_EXCEEDED) {
+            request.response.resize(transfer.bodyStart);
+            request.response.shrink_to_fit();
+            return {};
+        }
+        std::optional<Hop> next =
+            result == CURLE_OK && redirects < maxRedirects ? redirectOf(h) : std::nullopt;
+        if (!next)
+            break;
+        long status = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+        const bool sameOrigin = next->host == host && next->port == (port == 0 ? 80 : port);
+        if (post && status != 307 && status != 308)
+            post = false;
+        else if (post && !sameOrigin)
+            break;
+        hopUrl = next->url;
+        hopHost = next->host;
     }
 
-    // The cookie engine of this handle gets the stored cookies of the host;
-    // what it holds afterwards goes back to the store.
-    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
-    const std::vector<std::string> loaded = cookieStore().linesFor(host);
-    for (const std::string& line : loaded)
-        curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
-
-    curl_easy_perform(h);
-
-    if (request.abandoned.load())
-        return;
+    CookieChanges changes;
     curl_slist* jar = nullptr;
     if (curl_easy_getinfo(h, CURLINFO_COOKIELIST, &jar) == CURLE_OK) {
         SlistPtr owned(jar);
-        cookieStore().update(loaded, toLines(jar));
+        // curl only takes a cookie from a host it may belong to; checked
+        // again here, so that no hop can plant cookies for another host.
+        std::vector<std::string> kept;
+        for (std::string& line : toLines(jar)) {
+            if (std::any_of(hosts.begin(), hosts.end(), [&](const std::string& other) {
+                    return CookieStore::belongsTo(line, other);
+                }))
+                kept.push_back(std::move(line));
+        }
+        changes.add(loaded, kept);
     }
+    return changes;
 }
-
-} // namespace
 
 std::string headerBlock(std::string_view headers, std::string_view url, std::string_view method,
                         std::string_view body)
@@ -280,7 +399,9 @@ std::string headerBlock(std::string_view headers, std::string_view url, std::str
 void performRequest(RequestSlots& request)
 {
     request.running.store(true);
-    exchange(request);
+    CookieChanges changes = performExchange(request);
+    if (!request.abandoned.load())
+        cookieStore().apply(changes);
     request.running.store(false);
 }
 

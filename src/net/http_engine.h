@@ -1,12 +1,22 @@
 #pragma once
 
+#include "net/cookie_store.h"
+
 #include <atomic>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 // One complete HTTP exchange on libcurl, with the fixed browser-like header
 // set of the service's pages.
 namespace qiv {
+
+// The pages of the service are a few KiB; a reply far beyond this is a
+// broken or hostile server, and holding it would only eat memory.
+inline constexpr size_t maxReplyBodyBytes = 4 * 1024 * 1024;
+// The header bytes of one reply (curl alone caps a single line at 100 KiB).
+// The service sends well under 1 KiB; this leaves room for many cookies.
+inline constexpr size_t maxReplyHeaderBytes = 256 * 1024;
 
 // The record that carries one request to its worker and the response back.
 // Each call of the timed runner has its own, so exchanges never share one.
@@ -37,10 +47,19 @@ std::string headerBlock(std::string_view headers, std::string_view url, std::str
 
 // Runs the exchange described by `request`: completes request.headers with
 // headerBlock, sends the request (directly or through request.proxy), follows
-// redirects, appends the whole body to request.response, and keeps the
-// reply's cookies in the process's cookie store. Failures of any kind leave
-// the response empty or short; nothing is reported. Clears request.running
-// at the end. Blocks; meant to run on a worker thread.
+// redirects, and appends the whole body of the last reply to
+// request.response. A body over maxReplyBodyBytes or reply headers over
+// maxReplyHeaderBytes end the transfer at once and leave the response
+// empty. Returns what the replies did to the cookies of their hosts, not yet
+// stored, so that a caller can store them together with its own decision
+// about the outcome. Does not touch request.running. Blocks.
+CookieChanges performExchange(RequestSlots& request);
+
+// performExchange, then stores its cookie changes in the process's cookie
+// store unless the exchange was abandoned meanwhile. Failures of any kind
+// leave the response empty or short; nothing is reported. Sets
+// request.running at the start and clears it at the end. Blocks; meant to
+// run on a worker thread.
 void performRequest(RequestSlots& request);
 
 } // namespace qiv

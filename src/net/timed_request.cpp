@@ -1,5 +1,6 @@
 #include "net/timed_request.h"
 
+#include "net/cookie_store.h"
 #include "net/http_engine.h"
 
 #include <QCoreApplication>
@@ -77,13 +78,16 @@ struct CallState {
     Waker* waker = nullptr;
 };
 
-// Called by the worker when the exchange has ended.
-void reportFinished(CallState& state)
+// Called by the worker when the exchange has ended. The outcome and the
+// cookies are decided under the one lock, so a call that has already given
+// up (and returned the empty text) never changes the cookies of later calls.
+void reportFinished(CallState& state, const CookieChanges& cookies)
 {
     std::lock_guard lock(state.mutex);
     if (state.outcome != CallState::Outcome::Waiting)
         return;
     state.outcome = CallState::Outcome::Finished;
+    cookieStore().apply(cookies);
     if (state.waker)
         QCoreApplication::postEvent(state.waker, new QEvent(QEvent::User));
     state.changed.notify_all();
@@ -200,8 +204,9 @@ std::string timedRequest(const std::string& url, const std::string& method,
     addWorker(1);
     try {
         std::thread([requestSlots, state]() mutable {
-            performRequest(*requestSlots);
-            reportFinished(*state);
+            const CookieChanges cookies = performExchange(*requestSlots);
+            requestSlots->running.store(false);
+            reportFinished(*state, cookies);
             requestSlots.reset();
             state.reset();
             addWorker(-1);
@@ -218,8 +223,11 @@ std::string timedRequest(const std::string& url, const std::string& method,
     std::lock_guard lock(state->mutex);
     if (state->outcome != CallState::Outcome::Finished)
         return {};
-    const std::string& response = requestSlots->response;
-    return response.substr(0, response.find('\0'));
+    // The worker is done with the slots: take the body over instead of
+    // copying it.
+    std::string response = std::move(requestSlots->response);
+    response.resize(std::min(response.size(), response.find('\0')));
+    return response;
 }
 
 void waitHandlingEvents(std::chrono::milliseconds duration)

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <set>
+#include <tuple>
 
 namespace qiv {
 namespace {
@@ -363,6 +364,38 @@ TEST_F(EngineWire, PostRedirectedToGetDropsItsBodyAndLength)
     EXPECT_EQ(RecordingServer::bodyOf(second), "");
 }
 
+TEST_F(EngineWire, OverlongRepliesFailAndStoreNoCookie)
+{
+    const std::string head = "HTTP/1.1 200 OK\r\nSet-Cookie: seen=1\r\n";
+    const std::string atCap(maxReplyBodyBytes, 'b');
+    const std::string line = "X-Many: " + std::string(1000, 'h') + "\r\n";
+    std::string underCap;
+    while (underCap.size() + line.size() < maxReplyHeaderBytes - 1024)
+        underCap += line;
+    auto endless = [&](const std::string& start, const std::string& repeated) {
+        RecordingServer::Reply reply{head + start};
+        reply.repeated = repeated;
+        return reply;
+    };
+    const std::string chunk = "4000\r\n" + std::string(0x4000, 'c') + "\r\n";
+    const std::vector<std::tuple<const char*, RecordingServer::Reply, std::string>> rows = {
+        {"bodyAtTheCap", RecordingServer::httpReply(atCap, "Set-Cookie: seen=1\r\n"), atCap},
+        {"announcedOverTheCap", RecordingServer::httpReply(atCap + "b", "Set-Cookie: s=1\r\n"), ""},
+        {"unannouncedOverTheCap", head + "\r\n" + atCap + "b", ""},
+        {"endlessBody", endless("\r\n", std::string(65536, 'e')), ""},
+        {"endlessChunks", endless("Transfer-Encoding: chunked\r\n\r\n", chunk), ""},
+        {"headerFlood", endless("", line), ""},
+        {"headersUnderTheCap", head + underCap + "Content-Length: 2\r\n\r\nok", "ok"}};
+    for (const auto& [name, reply, body] : rows) {
+        SCOPED_TRACE(name);
+        clearCookies();
+        server.setReply(reply);
+        // An endless reply that were not cut would never return.
+        EXPECT_TRUE(perform(server.url("/")) == body);
+        EXPECT_EQ(cookieStore().all().size(), body.empty() ? 0u : 1u);
+    }
+}
+
 // ---- Proxy -------------------------------------------------------------
 
 class EngineProxy : public ::testing::Test {
@@ -553,6 +586,48 @@ TEST_F(EngineCookies, NothingIsWrittenToDisk)
     EXPECT_EQ(RecordingServer::headerValue(lastRequest(service, 2), "Cookie"), "");
 }
 
+TEST_F(EngineCookies, PostBodyAndCookiesNeverLeaveTheirHostOnARedirect)
+{
+    // status, whether it points to the other host, the request line there
+    // ("" when not followed)
+    for (const auto& [status, elsewhere, followedAs] :
+         std::vector<std::tuple<std::string, bool, std::string>>{
+             {"302 Found", true, "GET /next HTTP/1.1"},
+             {"303 See Other", true, "GET /next HTTP/1.1"},
+             {"307 Temporary Redirect", true, ""},
+             {"308 Permanent Redirect", true, ""},
+             {"307 Temporary Redirect", false, "POST /next HTTP/1.1"}}) {
+        SCOPED_TRACE(status);
+        clearCookies();
+        RecordingServer from{"127.0.0.5"};
+        RecordingServer other{"127.0.0.6"};
+        RecordingServer& to = elsewhere ? other : from;
+        const std::string moved = "Location: " + to.url("/next") + "\r\nSet-Cookie: sid=s\r\n";
+        auto reply = [&](const std::string& request) {
+            if (RecordingServer::requestLine(request).find(" /next ") != std::string::npos)
+                return RecordingServer::httpReply("arrived", "Set-Cookie: o=1\r\n");
+            return RecordingServer::httpReply("moved", moved, status);
+        };
+        from.setHandler(reply);
+        other.setHandler(reply);
+        EXPECT_EQ(perform(from.url("/login.php"), "POST", "", "", "password=pw"),
+                  followedAs.empty() ? "moved" : "arrived");
+        const std::vector<std::string> atTarget = to.requests();
+        ASSERT_EQ(atTarget.size(), (elsewhere ? 0u : 1u) + (followedAs.empty() ? 0u : 1u));
+        if (!followedAs.empty()) {
+            EXPECT_EQ(RecordingServer::requestLine(atTarget.back()), followedAs);
+            EXPECT_EQ(RecordingServer::bodyOf(atTarget.back()), elsewhere ? "" : "password=pw");
+            EXPECT_EQ(RecordingServer::headerValue(atTarget.back(), "Cookie"),
+                      elsewhere ? "" : "sid=s");
+        }
+        // Each cookie is kept for the host that set it.
+        EXPECT_EQ(cookieStore().all().size(), followedAs.empty() ? 1u : 2u);
+        for (const std::string& line : cookieStore().all())
+            EXPECT_EQ(CookieStore::domainOf(line),
+                      line.ends_with("sid\ts") ? "127.0.0.5" : to.address());
+    }
+}
+
 // ---- Cookie store ------------------------------------------------------
 
 std::string cookieLine(const std::string& domain, const std::string& name, const std::string& value,
@@ -610,6 +685,35 @@ TEST(CookieStoreTest, SameNameOnAnotherPathIsAnotherCookie)
     store.update({}, {cookieLine("h", "a", "1", "/"), cookieLine("h", "a", "2", "/sub")});
     EXPECT_EQ(store.all().size(), 2u);
     EXPECT_EQ(CookieStore::keyOf("not a cookie line"), "");
+}
+
+TEST(CookieStoreTest, ALateTransferNeverUndoesAnother)
+{
+    CookieStore store;
+    store.update({}, {cookieLine("h", "sid", "old"), cookieLine("h", "gone", "1")});
+    const std::vector<std::string> slow = store.linesFor("h");
+    // A quicker transfer rotates sid and deletes gone; then the slow one
+    // ends, its server having changed nothing.
+    store.update(store.linesFor("h"), {cookieLine("h", "sid", "new")});
+    store.update(slow, slow);
+    EXPECT_EQ(store.all(), (std::vector<std::string>{cookieLine("h", "sid", "new")}));
+}
+
+TEST(CookieStoreTest, IsBoundedAndTheOldestGoFirst)
+{
+    CookieStore store;
+    for (size_t i = 0; i < CookieStore::maxCookiesPerHost + 10; ++i)
+        store.update({}, {cookieLine("h", "c" + std::to_string(i), "v")});
+    store.update({}, {cookieLine("k", "big", std::string(CookieStore::maxLineBytes, 'x'))});
+    EXPECT_EQ(store.all().size(), CookieStore::maxCookiesPerHost);
+    EXPECT_EQ(store.linesFor("h").front(), cookieLine("h", "c10", "v")); // c0 to c9 are gone
+    for (int i = 0; i < 40; ++i)
+        store.update({}, {cookieLine("h" + std::to_string(i), "c", std::string(4000, 'v'))});
+    size_t bytes = 0;
+    for (const std::string& line : store.all())
+        bytes += line.size();
+    EXPECT_LE(bytes, CookieStore::maxTotalBytes);
+    EXPECT_TRUE(store.linesFor("h0").empty() && store.linesFor("h39").size() == 1u);
 }
 
 // ---- Runner on a thread without a Qt application -------------------------

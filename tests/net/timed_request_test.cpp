@@ -172,6 +172,35 @@ TEST_F(TimedRequest, LimitPassedMidBodyReturnsNothingAndStoresNoCookie)
     EXPECT_EQ(RecordingServer::headerValue(server.requests()[1], "Cookie"), "");
 }
 
+TEST_F(TimedRequest, OverlappingCallNeverUndoesARotatedOrDeletedCookie)
+{
+    server.setHandler([](const std::string& request) {
+        RecordingServer::Reply reply = replyByPath(request);
+        const std::string line = RecordingServer::requestLine(request);
+        if (line.starts_with("GET /set?")) // the query is the cookie
+            reply.bytes = RecordingServer::httpReply(
+                "", "Set-Cookie: " + line.substr(9, line.rfind(' ') - 9) + "\r\n");
+        return reply;
+    });
+    for (std::string change : {"sid=new", "sid=;Max-Age=0"}) {
+        clearCookies();
+        server.clearRequests();
+        timedRequest(server.url("/set?sid=old"));
+        // The slow call has sent sid=old before the quick one changes it.
+        QTimer::singleShot(0, [&] {
+            server.waitForRequests(2, 5s);
+            timedRequest(server.url("/set?" + change));
+        });
+        EXPECT_EQ(timedRequest(server.url("/inner")), "reply for /inner");
+        ASSERT_TRUE(server.waitForRequests(3, 5s));
+        EXPECT_EQ(RecordingServer::headerValue(server.requests()[1], "Cookie"), "sid=old");
+        EXPECT_EQ(cookieStore().all(),
+                  change == "sid=new"
+                      ? std::vector<std::string>{"127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tnew"}
+                      : std::vector<std::string>{});
+    }
+}
+
 TEST_F(TimedRequest, ZeroMeansTheDefaultLimit)
 {
     setDefaultRequestLimit(1s);

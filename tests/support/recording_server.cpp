@@ -44,16 +44,18 @@ int waitReadable(int fd, int wakeFd, int timeoutMs)
     }
 }
 
-void sendAll(int fd, std::string_view bytes)
+// False when the peer has gone away.
+bool sendAll(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
         ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return;
+            return false;
         bytes.remove_prefix(static_cast<size_t>(n));
     }
+    return true;
 }
 
 } // namespace
@@ -289,9 +291,12 @@ void RecordingServer::serve(int fd)
         }
         Reply reply = handler(request);
         if (!reply.closeWithoutAnswer && pause(reply.delay)) {
-            sendAll(fd, reply.bytes);
-            if (!reply.tail.empty() && pause(reply.tailDelay))
-                sendAll(fd, reply.tail);
+            bool open = sendAll(fd, reply.bytes);
+            if (open && !reply.tail.empty() && pause(reply.tailDelay))
+                open = sendAll(fd, reply.tail);
+            pollfd wake{wakeRead_, POLLIN, 0};
+            while (open && !reply.repeated.empty() && poll(&wake, 1, 0) == 0)
+                open = sendAll(fd, reply.repeated);
         }
     }
     ::shutdown(fd, SHUT_WR);

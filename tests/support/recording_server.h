@@ -43,6 +43,9 @@ public:
         std::string tail;                   // sent after `tailDelay` when non-empty
         std::chrono::milliseconds tailDelay{0};
         bool closeWithoutAnswer = false; // close the connection, send nothing
+        // Sent over and over after the rest, until the client goes away or
+        // the server stops: an endless body or header block.
+        std::string repeated;
     };
     using Handler = std::function<Reply(const std::string& request)>;
 
