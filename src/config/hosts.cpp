@@ -12,9 +12,11 @@ struct Hosts {
     std::string ad = QIV_DEFAULT_AD_HOST;
 };
 
+// Never destroyed: the background thread and request workers read it to the
+// very end, also while exit() runs the static destructors.
 Hosts& hosts()
 {
-    static Hosts h;
+    static Hosts& h = *new Hosts;
     return h;
 }
 

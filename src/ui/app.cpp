@@ -10,6 +10,7 @@
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QColor>
 #include <QEvent>
 #include <QLineEdit>
 #include <QPointer>
@@ -19,6 +20,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+
+#include <unistd.h>
 
 namespace qiv {
 namespace {
@@ -62,6 +65,11 @@ protected:
 private:
     std::function<void()> quit_;
 };
+
+bool asksNoSandbox(const QByteArray& flags)
+{
+    return flags.simplified().split(' ').contains("--no-sandbox");
+}
 
 } // namespace
 
@@ -112,15 +120,42 @@ void onWindowCreated(MainWindow& window)
     QString style = QApplication::style()->name();
     if (style.compare(QStringLiteral("windows"), Qt::CaseInsensitive) == 0)
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    startStartupFetches(window);
+    // The login waits for the start-up fetches. Disabled here at once, before
+    // a click already queued can reach it; the thread's own first change,
+    // queued behind that click, sets the same again. Without a thread the
+    // window stays as it was created.
+    if (startStartupFetches(window)) {
+        window.分组框1->setTitle(QStringLiteral("域名后缀下载中...请稍候"));
+        window.分组框1->setCaptionColour(QColor(0, 0, 255));
+        window.分组框1->setEnabled(false);
+    }
+}
+
+bool sandboxDisabled(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot)
+{
+    return runningAsRoot || userDisabledSandbox || asksNoSandbox(userFlags);
+}
+
+QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot)
+{
+    if (asksNoSandbox(userFlags) || !sandboxDisabled(userFlags, userDisabledSandbox, runningAsRoot))
+        return userFlags;
+    return (userFlags + " --no-sandbox").trimmed();
 }
 
 int runApplication(int argc, char** argv)
 {
-    // Chromium's sandbox cannot run as root or under a bare X server; the
-    // advertisement pages are our own host's.
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox");
+    // The browser views show remote pages: they keep Chromium's sandbox
+    // unless it cannot run (as root) or the user turned it off. The user's
+    // own flags stay.
+    QByteArray userFlags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    bool userDisabledSandbox = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX");
+    bool runningAsRoot = ::geteuid() == 0;
+    if (sandboxDisabled(userFlags, userDisabledSandbox, runningAsRoot)) {
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+                chromiumFlags(userFlags, userDisabledSandbox, runningAsRoot));
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    }
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     // The program takes no options: Qt sees the program name only.
     int qtArgc = argc > 0 ? 1 : 0;
@@ -130,6 +165,15 @@ int runApplication(int argc, char** argv)
     wireEvents(window, quitProgram);
     window.show();
     QTimer::singleShot(0, &window, [&window] { onWindowCreated(window); });
+    // Qt calls exit() when the display goes away. End there as quitProgram
+    // does, with that status, before the destructors of what exists by now
+    // run under the background thread and the request workers.
+    ::on_exit(
+        [](int status, void*) {
+            std::fflush(nullptr);
+            std::_Exit(status);
+        },
+        nullptr);
     app.exec();
     // Worker and background threads may still run: end without waiting.
     quitProgram();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 #include <functional>
 
 class QLineEdit;
@@ -22,6 +24,15 @@ void selectAllOnFocus(QLineEdit* box);
 // Ends the process at once with status 0, without waiting for any thread or
 // request.
 [[noreturn]] void quitProgram();
+
+// Whether the browser views run outside Chromium's sandbox: only where it
+// cannot run (as root) or where the user turned it off, by setting
+// QTWEBENGINE_DISABLE_SANDBOX or by --no-sandbox in their own flags.
+bool sandboxDisabled(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot);
+
+// The Chromium flags for the browser views: the user's own, with
+// --no-sandbox added when the sandbox is off.
+QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot);
 
 // The program: creates and shows the window, runs the event loop, ends with 0.
 int runApplication(int argc, char** argv);

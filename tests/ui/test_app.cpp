@@ -8,8 +8,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
@@ -24,6 +26,24 @@
 
 namespace qiv {
 namespace {
+
+// A loopback socket on `port` (0: a free one, written back) that listens and
+// never answers; -1 when the port is taken.
+int silentListener(uint16_t& port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0), on = 1;
+    sockaddr_in a{.sin_family = AF_INET,
+                  .sin_port = htons(port),
+                  .sin_addr = {htonl(INADDR_LOOPBACK)},
+                  .sin_zero = {}};
+    socklen_t length = sizeof a;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), length) != 0 || ::listen(fd, 16) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0)
+        return ::close(fd), -1;
+    port = ntohs(a.sin_port);
+    return fd;
+}
 
 class EventTable : public ::testing::Test {
 protected:
@@ -152,15 +172,10 @@ TEST_F(EventTable, ClosingTheWindowQuitsEvenDuringAWait)
 {
     // A socket that listens but never answers keeps the check's request
     // waiting in its nested event loop while the window is closed.
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(fd, 4), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    config::setServiceHost("127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+    uint16_t port = 0;
+    int fd = silentListener(port);
+    ASSERT_GE(fd, 0);
+    config::setServiceHost("127.0.0.1:" + std::to_string(port));
     setDefaultRequestLimit(std::chrono::seconds(2));
 
     window_->选择夹1->setCurrentIndex(1);
@@ -176,22 +191,76 @@ TEST_F(EventTable, ClosingTheWindowQuitsEvenDuringAWait)
     setDefaultRequestLimit(std::chrono::seconds(90));
 }
 
+TEST_F(EventTable, WindowCreatedDisablesTheLoginGroupBeforeAQueuedClick)
+{
+    MainWindow& w = *window_;
+    testing::ModalCatcher boxes;
+    // A click queued before: with empty boxes a login would show a box.
+    QPoint centre = w.按钮_登录->rect().center();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+        QCoreApplication::postEvent(
+            w.按钮_登录, new QMouseEvent(type, centre, w.按钮_登录->mapToGlobal(centre),
+                                         Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+    onWindowCreated(w);
+    EXPECT_FALSE(w.分组框1->isEnabled());
+    EXPECT_EQ(w.分组框1->title(), QStringLiteral("域名后缀下载中...请稍候"));
+    EXPECT_EQ(w.分组框1->captionColour(), QColor(0, 0, 255));
+    QTest::qWait(50);
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+TEST(ChromiumSandbox, OffOnlyAsRootOrWhenTheUserSaysSoAndTheUserFlagsStay)
+{
+    const struct {
+        const char* user;
+        bool userOff, root, off;
+        const char* flags;
+    } rows[] = {
+        {"", false, false, false, ""},
+        {"--disable-gpu", false, false, false, "--disable-gpu"},
+        {"", false, true, true, "--no-sandbox"},
+        {"--disable-gpu", false, true, true, "--disable-gpu --no-sandbox"},
+        {"--disable-gpu", true, false, true, "--disable-gpu --no-sandbox"},
+        {"--no-sandbox --disable-gpu", false, false, true, "--no-sandbox --disable-gpu"},
+        {" --no-sandbox ", true, true, true, " --no-sandbox "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.user);
+        EXPECT_EQ(sandboxDisabled(row.user, row.userOff, row.root), row.off);
+        EXPECT_EQ(chromiumFlags(row.user, row.userOff, row.root), QByteArray(row.flags));
+    }
+}
+
 TEST(QuitProgram, EndsAtOnceWithStatusZero)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(quitProgram(), ::testing::ExitedWithCode(0), "");
 }
 
-TEST(RealProgram, ClosingTheWindowEndsWithStatusZero)
+// On its own Xvfb, against a service that takes every connection and never
+// answers, so the background thread and a request worker are busy at the end.
+// Row false closes the window: status 0. Row true kills the display: Qt
+// calls exit(), which must end the process without a signal.
+class RealProgram : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RealProgram, EndsByExitWhileTheStartupFetchesWait)
 {
-    QByteArray display = qgetenv("DISPLAY");
-    if (display.isEmpty())
-        GTEST_SKIP() << "needs an X display (the test command runs under Xvfb)";
+    uint16_t port = 8090;
+    int service = silentListener(port);
+    if (service < 0 || QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        GTEST_SKIP() << "needs Xvfb and 127.0.0.1:8090, the service address built in";
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                        QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    ASSERT_TRUE(xvfb.waitForReadyRead(20000));
+    QString display = QStringLiteral(":") + QString::fromUtf8(xvfb.readLine().trimmed());
 
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("DISPLAY"), display);
     program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
     program.start(QStringLiteral(QIV_BINARY_DIR "/src/ui/qiv-forward"), {});
     ASSERT_TRUE(program.waitForStarted(10000));
 
@@ -203,8 +272,11 @@ TEST(RealProgram, ClosingTheWindowEndsWithStatusZero)
     searching.start();
     while (ids.isEmpty() && searching.elapsed() < 60000 && program.state() == QProcess::Running) {
         QProcess search;
+        search.setProcessEnvironment(env);
         search.start(QStringLiteral("xdotool"),
-                     {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"),
+                     {QStringLiteral("search"), QStringLiteral("--sync"),
+                      QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                      QString::number(program.processId()), QStringLiteral("--name"),
                       QStringLiteral("^Qiv免费域名转发$")});
         ASSERT_TRUE(search.waitForFinished(60000));
         ids = search.readAllStandardOutput().split('\n');
@@ -213,12 +285,18 @@ TEST(RealProgram, ClosingTheWindowEndsWithStatusZero)
     ASSERT_FALSE(ids.isEmpty());
     unsigned long id = ids.first().trimmed().toULong();
     ASSERT_NE(id, 0u);
-    ASSERT_TRUE(testing::requestWindowClose(display.constData(), id));
 
-    ASSERT_TRUE(program.waitForFinished(20000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
+    if (GetParam())
+        xvfb.kill();
+    else
+        EXPECT_TRUE(testing::requestWindowClose(display.toUtf8().constData(), id));
+    ASSERT_TRUE(program.waitForFinished(30000));
+    ::close(service);
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << program.readAll().toStdString();
+    EXPECT_TRUE(GetParam() || program.exitCode() == 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Endings, RealProgram, ::testing::Bool());
 
 } // namespace
 } // namespace qiv
