@@ -151,7 +151,7 @@ std::string commandName(pid_t pid)
     return name;
 }
 
-DevServerChild::DevServerChild()
+DevServerChild::DevServerChild(const std::vector<std::string>& extraArgs, bool defaultPorts)
 {
     char logTemplate[] = "/tmp/qiv-bench-devserver-XXXXXX";
     const int logFd = mkstemp(logTemplate);
@@ -164,8 +164,11 @@ DevServerChild::DevServerChild()
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, logPath_.c_str(), O_WRONLY | O_TRUNC, 0);
-    std::vector<std::string> args{QIV_DEVSERVER_PATH, "--service", "127.0.0.1:0", "--ip",
-                                  "127.0.0.2:0",      "--ads",     "127.0.0.3:0"};
+    std::vector<std::string> args{QIV_DEVSERVER_PATH};
+    if (!defaultPorts)
+        args.insert(args.end(),
+                    {"--service", "127.0.0.1:0", "--ip", "127.0.0.2:0", "--ads", "127.0.0.3:0"});
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());

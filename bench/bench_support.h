@@ -30,10 +30,13 @@ std::string commandName(pid_t pid);
 
 // qiv-devserver from this build, run as a child process with its three roles
 // on their usual loopback addresses but on free ports, so that it collides
-// with no other server. Stopped by the destructor.
+// with no other server; with defaultPorts on its default addresses, the
+// hosts qiv-forward is built with. extraArgs follow (e.g. --fault ...).
+// Stopped by the destructor.
 class DevServerChild {
 public:
-    DevServerChild();
+    explicit DevServerChild(const std::vector<std::string>& extraArgs = {},
+                            bool defaultPorts = false);
     ~DevServerChild();
     DevServerChild(const DevServerChild&) = delete;
     DevServerChild& operator=(const DevServerChild&) = delete;
