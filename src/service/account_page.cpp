@@ -9,7 +9,9 @@
 namespace qiv {
 AccountSnapshot& accountSnapshot()
 {
-    static AccountSnapshot snapshot;
+    // Never destroyed, like every program-wide value a thread may still
+    // reach while the process exits.
+    static AccountSnapshot& snapshot = *new AccountSnapshot;
     return snapshot;
 }
 

@@ -24,14 +24,20 @@ struct State {
     std::atomic<long long> pauseMs{2000};
 };
 
+// Never destroyed: the detached background thread may still use it while the
+// process exits (Qt calls exit() when the display goes away).
 State& state()
 {
-    static State s;
+    static State& s = *new State;
     return s;
 }
 
-const QColor kBlue(0, 0, 255);
-const QColor kBlack(0, 0, 0);
+constexpr QColor kBlue(0, 0, 255);
+constexpr QColor kBlack(0, 0, 0);
+
+// Suffix items per queued change: a bounded list still reaches the boxes in
+// pieces short enough that the window keeps answering meanwhile.
+constexpr qsizetype kSuffixBatch = 100;
 
 // Whether to give up retrying: the background thread is told by its flag; on
 // the UI thread (no flag) the window itself says whether it is still there.
@@ -110,11 +116,13 @@ void fetchDomainSuffixes(QPointer<MainWindow> window, const StopFlag& stop)
             QStringList items;
             for (const Text& suffix : suffixes)
                 items << fromGbk(suffix);
-            change(window, [items](MainWindow& w) {
-                for (const QString& item : items) {
-                    w.组合框1->addItem(item);
-                    w.组合框2->addItem(item);
-                }
+            for (qsizetype from = 0; from < items.size(); from += kSuffixBatch) {
+                change(window, [batch = items.mid(from, kSuffixBatch)](MainWindow& w) {
+                    w.组合框1->addItems(batch);
+                    w.组合框2->addItems(batch);
+                });
+            }
+            change(window, [](MainWindow& w) {
                 w.组合框1->setCurrentIndex(0);
                 w.组合框2->setCurrentIndex(0);
             });
@@ -128,8 +136,7 @@ void fetchDomainSuffixes(QPointer<MainWindow> window, const StopFlag& stop)
 void fetchUserCount(QPointer<MainWindow> window, const StopFlag& stop)
 {
     while (!stopped(window, stop)) {
-        Text count =
-            textBetween(timedRequest(serviceUrl("countUser.php")), "document.write('", "');");
+        Text count = cutUserCount(timedRequest(serviceUrl("countUser.php")));
         if (!count.empty()) {
             QString caption =
                 QStringLiteral("现用户申请总数:") + fromGbk(count) + QStringLiteral("个");

@@ -29,8 +29,41 @@ void showPage(MainWindow& window, int page)
 
 void showMessage(MainWindow& window, QMessageBox::Icon icon, const QString& text)
 {
-    QMessageBox box(icon, QStringLiteral("岚栖提示："), text, QMessageBox::Ok, &window);
+    QMessageBox box(icon, QStringLiteral("岚栖提示："), QString(), QMessageBox::Ok, &window);
+    // Set before the text: a text from a reply is never taken for markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
     box.exec();
+}
+
+namespace {
+// UI thread only.
+bool accountOperationRunning = false;
+} // namespace
+
+AccountOperation::AccountOperation(MainWindow& window) : window_(&window)
+{
+    if (accountOperationRunning)
+        return;
+    accountOperationRunning = true;
+    started_ = true;
+}
+
+AccountOperation::~AccountOperation()
+{
+    if (!started_)
+        return;
+    accountOperationRunning = false;
+    if (holding_ && window_)
+        window_->分组框1->setEnabled(true);
+}
+
+void AccountOperation::holdLoginForm()
+{
+    if (!started_ || holding_ || !window_ || !window_->分组框1->isEnabled())
+        return;
+    holding_ = true;
+    window_->分组框1->setEnabled(false);
 }
 
 QString fromGbk(std::string_view text)

@@ -3,6 +3,7 @@
 #include "service/text.h"
 
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 
 class QComboBox;
@@ -20,8 +21,34 @@ Text postToService(std::string_view page, const Text& body);
 // 4 registration result) of the tab control current.
 void showPage(MainWindow& window, int page);
 
-// A modal box with an OK button and the program's title "岚栖提示：".
+// A modal box with an OK button and the program's title "岚栖提示：". The
+// text is shown as plain text: it may come from a reply.
 void showMessage(MainWindow& window, QMessageBox::Icon icon, const QString& text);
+
+// Keeps the account operations (login, refresh, modification, deletion)
+// apart. Each waits for the service with the window live, so without this
+// a login started inside another's wait would send a second request, and
+// the first reply would fill the account page under whatever the login form
+// says by then. While one runs another does not start, and the login form
+// (the account's name, suffix and password) can be held against edits.
+class AccountOperation {
+public:
+    explicit AccountOperation(MainWindow& window);
+    ~AccountOperation();
+    AccountOperation(const AccountOperation&) = delete;
+    AccountOperation& operator=(const AccountOperation&) = delete;
+
+    // False when another account operation runs: then do nothing.
+    bool started() const { return started_; }
+    // Disables the login group until the operation ends, unless something
+    // else (the start-up fetches) has it disabled already.
+    void holdLoginForm();
+
+private:
+    QPointer<MainWindow> window_;
+    bool started_ = false;
+    bool holding_ = false;
+};
 
 // GBK bytes as a widget text.
 QString fromGbk(std::string_view text);

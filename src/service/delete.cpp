@@ -11,6 +11,9 @@ namespace qiv {
 void deleteDomain(MainWindow& window)
 {
     MainWindow& w = window;
+    AccountOperation operation(window);
+    if (!operation.started())
+        return;
     GbkReader read;
     Text suffix = read.combo(w.组合框1);
     Text userName = read(w.编辑框_用户名_登录->text());
@@ -19,6 +22,7 @@ void deleteDomain(MainWindow& window)
     QPointer<MainWindow> guard(&window);
     w.按钮_删除域名->setEnabled(false);
     w.按钮_删除域名->setText(QStringLiteral("正在删除"));
+    operation.holdLoginForm();
     logStatus(w.列表框1, gbk("正在提交删除域名信息..."));
 
     // The values of the last login or refresh, not the edited boxes.

@@ -14,7 +14,9 @@ namespace {
 
 std::function<bool()>& connectivityCheck()
 {
-    static std::function<bool()> check;
+    // Never destroyed: a login may still run inside a wait while the process
+    // exits.
+    static std::function<bool()>& check = *new std::function<bool()>;
     return check;
 }
 
@@ -56,6 +58,11 @@ Text loginBody(const Text& name, const Text& suffix, const Text& password)
 void logIn(MainWindow& window)
 {
     MainWindow& w = window;
+    // The tab headers stay usable on the progress page: the login group can
+    // be reached while this login waits.
+    AccountOperation operation(window);
+    if (!operation.started())
+        return;
     GbkReader read;
     Text name = read(w.编辑框_用户名_登录->text());
     Text password = read(w.编辑框_密码_登录->text());
@@ -73,6 +80,7 @@ void logIn(MainWindow& window)
             return;
     }
     showPage(window, 2);
+    operation.holdLoginForm();
 
     Text reply = postToService("login.php", loginBody(name, suffix, password));
     if (!guard)

@@ -9,57 +9,10 @@
 
 namespace qiv {
 
-void modifyAccount(MainWindow& window)
-{
-    MainWindow& w = window;
-    GbkReader read;
-    Text suffix = read.combo(w.组合框1);
-    Text userName = read(w.编辑框_用户名_登录->text());
-    Text password = read(w.编辑框_用户密码_修改资料->text());
-    Text title = read(w.编辑框_主页名称_修改资料->text());
-    Text sendUrl = read(w.编辑框_转向地址_修改资料->text());
-    Text email = read(w.编辑框_邮箱_修改资料->text());
-    Text regName = read(w.编辑框_姓名_修改资料->text());
-    Text linkTel = read(w.编辑框_电话_修改资料->text());
-    Text address = read(w.编辑框_联系地址_修改资料->text());
-    if (read.refused(window))
-        return;
-    QPointer<MainWindow> guard(&window);
-    w.按钮_修改资料->setEnabled(false);
-    submitAccountChanges(window, userName, suffix, password, title, sendUrl, email, regName,
-                         linkTel, address);
-    if (guard)
-        w.按钮_修改资料->setEnabled(true);
-}
+namespace {
 
-void submitAccountChanges(MainWindow& window, const Text& userName, const Text& suffix,
-                          const Text& password, const Text& title, const Text& sendUrl,
-                          const Text& email, const Text& regName, const Text& linkTel,
-                          const Text& address)
-{
-    MainWindow& w = window;
-    logStatus(w.列表框1, gbk("正在提交修改信息......"));
-    Text state = w.选择框2->isChecked() ? "&State=1" : "";
-    Text body = "username=" + formEncode(userName) + "&domainname=" + formEncode(suffix) +
-                "&psw=" + formEncode(password) + "&Title=" + formEncode(title) +
-                "&SendUrl=" + formEncode(sendUrl) + state + "&EmailAdr=" + formEncode(email) +
-                "&RegName=" + formEncode(regName) + "&LinkTel=" + formEncode(linkTel) +
-                "&Address=" + formEncode(address);
-    QPointer<MainWindow> guard(&window);
-    Text reply = postToService("modify_in.php", body);
-    if (!guard)
-        return;
-    if (textFind(reply, gbk("您的资料修改成功")) != -1) {
-        logStatus(w.列表框1, gbk("您的资料修改成功!"));
-        refreshAccount(window);
-        return;
-    }
-    Text alert = textBetween(reply, "alert('", "');");
-    logStatus(w.列表框1, alert);
-    showMessage(window, QMessageBox::Warning, fromGbk(alert));
-}
-
-void refreshAccount(MainWindow& window)
+// The refresh itself; the caller holds the account operation.
+void refreshHeld(MainWindow& window)
 {
     MainWindow& w = window;
     GbkReader read;
@@ -87,6 +40,71 @@ void refreshAccount(MainWindow& window)
         logStatus(w.列表框1, gbk("刷新域名信息失败,请稍后重试"));
     }
     w.按钮_刷新资料->setEnabled(true);
+}
+
+} // namespace
+
+void modifyAccount(MainWindow& window)
+{
+    MainWindow& w = window;
+    AccountOperation operation(window);
+    if (!operation.started())
+        return;
+    GbkReader read;
+    Text suffix = read.combo(w.组合框1);
+    Text userName = read(w.编辑框_用户名_登录->text());
+    Text password = read(w.编辑框_用户密码_修改资料->text());
+    Text title = read(w.编辑框_主页名称_修改资料->text());
+    Text sendUrl = read(w.编辑框_转向地址_修改资料->text());
+    Text email = read(w.编辑框_邮箱_修改资料->text());
+    Text regName = read(w.编辑框_姓名_修改资料->text());
+    Text linkTel = read(w.编辑框_电话_修改资料->text());
+    Text address = read(w.编辑框_联系地址_修改资料->text());
+    if (read.refused(window))
+        return;
+    QPointer<MainWindow> guard(&window);
+    w.按钮_修改资料->setEnabled(false);
+    operation.holdLoginForm();
+    submitAccountChanges(window, userName, suffix, password, title, sendUrl, email, regName,
+                         linkTel, address);
+    if (guard)
+        w.按钮_修改资料->setEnabled(true);
+}
+
+void submitAccountChanges(MainWindow& window, const Text& userName, const Text& suffix,
+                          const Text& password, const Text& title, const Text& sendUrl,
+                          const Text& email, const Text& regName, const Text& linkTel,
+                          const Text& address)
+{
+    MainWindow& w = window;
+    logStatus(w.列表框1, gbk("正在提交修改信息......"));
+    Text state = w.选择框2->isChecked() ? "&State=1" : "";
+    Text body = "username=" + formEncode(userName) + "&domainname=" + formEncode(suffix) +
+                "&psw=" + formEncode(password) + "&Title=" + formEncode(title) +
+                "&SendUrl=" + formEncode(sendUrl) + state + "&EmailAdr=" + formEncode(email) +
+                "&RegName=" + formEncode(regName) + "&LinkTel=" + formEncode(linkTel) +
+                "&Address=" + formEncode(address);
+    QPointer<MainWindow> guard(&window);
+    Text reply = postToService("modify_in.php", body);
+    if (!guard)
+        return;
+    if (textFind(reply, gbk("您的资料修改成功")) != -1) {
+        logStatus(w.列表框1, gbk("您的资料修改成功!"));
+        refreshHeld(window);
+        return;
+    }
+    Text alert = cutModifyAlert(reply);
+    logStatus(w.列表框1, alert);
+    showMessage(window, QMessageBox::Warning, fromGbk(alert));
+}
+
+void refreshAccount(MainWindow& window)
+{
+    AccountOperation operation(window);
+    if (!operation.started())
+        return;
+    operation.holdLoginForm();
+    refreshHeld(window);
 }
 
 } // namespace qiv

@@ -31,11 +31,44 @@ Text cell(std::string_view section, const Row& row)
     return textBetween(textBetween(section, row.start, row.end), kValueStart, "\"");
 }
 
+// Visits the pieces textSplit gives, in order, until `visit` returns false,
+// without building the list: a reply of nothing but delimiters would make
+// millions of pieces.
+template <typename Visit>
+void forEachPiece(std::string_view text, std::string_view delimiter, Visit visit)
+{
+    size_t from = 0;
+    for (;;) {
+        size_t at = text.find(delimiter, from);
+        bool last = at == std::string_view::npos;
+        if (!visit(text.substr(from, last ? std::string_view::npos : at - from)) || last)
+            return;
+        from = at + delimiter.size();
+    }
+}
+
 } // namespace
+
+Text gbkPrefix(std::string_view text, std::size_t maxBytes)
+{
+    if (text.size() <= maxBytes)
+        return Text(text);
+    // A lead byte (0x81 and above) and the byte behind it are one character.
+    size_t end = 0;
+    while (end < text.size()) {
+        size_t step = static_cast<unsigned char>(text[end]) >= 0x81 ? 2 : 1;
+        if (end + step > maxBytes)
+            break;
+        end += step;
+    }
+    return Text(text.substr(0, end));
+}
 
 AccountPage cutAccountPage(std::string_view page)
 {
-    static const AccountMarkers m;
+    // Never destroyed: the background thread may still cut while the process
+    // exits.
+    static const AccountMarkers& m = *new AccountMarkers;
     AccountPage result;
     Text section = textBetween(page, m.start, m.end);
     size_t at = page.find(m.start);
@@ -58,12 +91,25 @@ bool cutDomainSuffixes(std::string_view page, std::vector<Text>& suffixes)
     Text list = textBetween(page, "domainname\">", "</select>");
     if (textFind(list, "<option") == -1)
         return false;
-    for (const Text& piece : textSplit(list, "<option")) {
+    forEachPiece(list, "<option", [&suffixes](std::string_view piece) {
         Text value = textBetween(piece, "value='", "'>");
-        if (!value.empty())
-            suffixes.push_back(value);
-    }
+        // A longer value is no domain name: skipped, not cut into a suffix the
+        // service does not have.
+        if (!value.empty() && value.size() <= kMaxSuffixBytes)
+            suffixes.push_back(std::move(value));
+        return suffixes.size() < kMaxSuffixes;
+    });
     return true;
+}
+
+Text cutUserCount(std::string_view reply)
+{
+    return gbkPrefix(textBetween(reply, "document.write('", "');"), kMaxShownBytes);
+}
+
+Text cutModifyAlert(std::string_view reply)
+{
+    return gbkPrefix(textBetween(reply, "alert('", "');"), kMaxShownBytes);
 }
 
 bool isPublicIpReply(std::string_view reply)
@@ -83,18 +129,23 @@ bool isPublicIpReply(std::string_view reply)
 
 Text registrationFailureMessage(std::string_view reply)
 {
-    static const Text heading = gbk("申请域名失败......\r\n");
-    static const Text start = gbk("<p>出错的原因：");
-    static const Text end = gbk("返回上一步重新填写");
+    static const Text& heading = *new Text(gbk("申请域名失败......\r\n"));
+    static const Text& start = *new Text(gbk("<p>出错的原因："));
+    static const Text& end = *new Text(gbk("返回上一步重新填写"));
     Text message = heading;
     Text section = textBetween(reply, start, end);
     // Each reason is a list item followed by a line break, so after the split
     // it stands in a piece "li>reason<br".
-    for (const Text& piece : textSplit(section, "><")) {
+    size_t reasons = 0;
+    forEachPiece(section, "><", [&](std::string_view piece) {
         Text reason = textBetween(piece, "li>", "<br");
-        if (!reason.empty())
-            message += "\r\n* " + reason;
-    }
+        if (!reason.empty()) {
+            // The start of an overlong reason still says what is wrong.
+            message += "\r\n* " + gbkPrefix(reason, kMaxReasonBytes);
+            ++reasons;
+        }
+        return reasons < kMaxReasons;
+    });
     return message;
 }
 

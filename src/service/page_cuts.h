@@ -2,11 +2,27 @@
 
 #include "service/text.h"
 
+#include <cstddef>
 #include <vector>
 
 // The cuts that read the service's replies. Pure functions over GBK bytes,
 // with no window behind them.
 namespace qiv {
+
+// What one reply can put into the window is bounded, whatever its size.
+// A suffix is a domain name, at most 255 bytes; the service offers a handful,
+// so a thousand is far beyond a real list and still fills a combo box at once.
+inline constexpr std::size_t kMaxSuffixes = 1000;
+inline constexpr std::size_t kMaxSuffixBytes = 255;
+// A registration is refused for a few reasons of a line each.
+inline constexpr std::size_t kMaxReasons = 100;
+inline constexpr std::size_t kMaxReasonBytes = 256;
+// The user count and the modification's alert text: one line each.
+inline constexpr std::size_t kMaxShownBytes = 1024;
+
+// At most `maxBytes` bytes from the start of `text`, never half a GBK
+// character.
+Text gbkPrefix(std::string_view text, std::size_t maxBytes);
 
 // The six account texts as last read from the account page; the deletion
 // sends these rather than the edit boxes.
@@ -33,15 +49,25 @@ AccountPage cutAccountPage(std::string_view page);
 
 // Suffixes from the modify.html page: the value='...'> of every option
 // between the first domainname"> and the next </select>, empty values
-// skipped. False when the list holds no "<option" (a failed try).
+// skipped. False when the list holds no "<option" (a failed try). At most
+// kMaxSuffixes, each at most kMaxSuffixBytes; later options are ignored.
 bool cutDomainSuffixes(std::string_view page, std::vector<Text>& suffixes);
+
+// The count text of countUser.php: what document.write(' writes, cut to
+// kMaxShownBytes. Empty for a failed try.
+Text cutUserCount(std::string_view reply);
+
+// The text of the first alert('...'); of a refused modification, cut to
+// kMaxShownBytes.
+Text cutModifyAlert(std::string_view reply);
 
 // A public-IP reply counts only when, white space around it ignored, it is
 // one IPv4 or IPv6 address.
 bool isPublicIpReply(std::string_view reply);
 
 // The result text of a failed registration: the heading, then one
-// "\r\n* reason" line per reason the service listed, in its order.
+// "\r\n* reason" line per reason the service listed, in its order: at most
+// kMaxReasons, each cut to kMaxReasonBytes.
 Text registrationFailureMessage(std::string_view reply);
 
 } // namespace qiv

@@ -14,8 +14,12 @@ constexpr int kCaptionIndent = 8;
 
 } // namespace
 
-TransparentLabel::TransparentLabel(const QString& text, QWidget* parent) : QLabel(text, parent)
+TransparentLabel::TransparentLabel(const QString& text, QWidget* parent) : QLabel(parent)
 {
+    // Labels show texts from the service's replies: never markup, never a
+    // resource to load. Colour comes from the palette, not from HTML.
+    setTextFormat(Qt::PlainText);
+    setText(text);
     // The page shows through: no background of our own.
     setAutoFillBackground(false);
     setTextColour(QColor(0, 0, 0));
@@ -37,6 +41,9 @@ HyperlinkBox::HyperlinkBox(const QString& text, const QColor& normal, const QCol
                            const QColor& visited, QWidget* parent)
     : QLabel(parent), text_(text), normal_(normal), hover_(hover), visited_(visited)
 {
+    // The address is built from typed text: shown as it is, the underline
+    // from the font.
+    setTextFormat(Qt::PlainText);
     setAutoFillBackground(false);
     setCursor(Qt::PointingHandCursor);
     QFont f = font();

@@ -9,7 +9,7 @@
 // The control kinds of the main window that Qt has no exact widget for.
 namespace qiv {
 
-// Static text without a background of its own; the page shows through.
+// Static plain text without a background of its own; the page shows through.
 class TransparentLabel : public QLabel {
     Q_OBJECT
 public:
@@ -19,7 +19,7 @@ public:
     QColor textColour() const;
 };
 
-// A short clickable text drawn in link colours, with an optional address.
+// A short clickable plain text drawn in link colours, with an optional address.
 // A left-button press emits pressed(); when an address is set, the press also
 // opens it in the desktop's browser. It shows its text, or its address when it
 // has no text of its own.

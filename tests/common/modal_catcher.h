@@ -18,6 +18,7 @@ public:
         QMessageBox::Icon icon;
         QString title;
         QString text;
+        Qt::TextFormat format;
     };
 
     ModalCatcher()
@@ -38,7 +39,7 @@ private:
         // live on the stack and may share an address; do not track them.)
         if (box == nullptr || !box->isVisible())
             return;
-        boxes_.push_back({box->icon(), box->windowTitle(), box->text()});
+        boxes_.push_back({box->icon(), box->windowTitle(), box->text(), box->textFormat()});
         box->accept();
     }
 

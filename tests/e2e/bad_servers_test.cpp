@@ -51,6 +51,9 @@ const Fault kZeroByte = after(FaultKind::ZeroByte);
 const Fault kHuge = after(FaultKind::Huge);
 const Fault kTruncated = after(FaultKind::Truncated);
 const Fault kBadGbk = after(FaultKind::BadGbk);
+const Fault kEndless = after(FaultKind::Endless);
+const Fault kFlood = after(FaultKind::Flood);
+const Fault kMarkup = after(FaultKind::Markup);
 
 constexpr Shows S = Shows::Success;
 constexpr Shows F = Shows::Failure;
@@ -60,26 +63,31 @@ constexpr Service Same = Service::Unchanged;
 // clang-format off
 const Row kRows[] = {
     // The start-up fetches retry until the fault is lifted; a damaged reply
-    // that still holds what the cut needs is a success. The IP must be one
-    // address and nothing else.
+    // that still holds what the cut needs is a success, one over the reply
+    // bound (Huge) is none. The IP must be one address and nothing else.
     {"Suffixes_Delay",       kDelay,       Op::Suffixes,  F, Same},
     {"Suffixes_Empty",       kEmpty,       Op::Suffixes,  F, Same},
     {"Suffixes_Drop",        kDrop,        Op::Suffixes,  F, Same},
     {"Suffixes_NoMarker",    kNoMarker,    Op::Suffixes,  F, Same},
     {"Suffixes_LongHeaders", kLongHeaders, Op::Suffixes,  S, Same},
     {"Suffixes_ZeroByte",    kZeroByte,    Op::Suffixes,  F, Same},
-    {"Suffixes_Huge",        kHuge,        Op::Suffixes,  S, Same},
+    {"Suffixes_Huge",        kHuge,        Op::Suffixes,  F, Same},
     {"Suffixes_Truncated",   kTruncated,   Op::Suffixes,  F, Same},
     {"Suffixes_BadGbk",      kBadGbk,      Op::Suffixes,  S, Same},
+    {"Suffixes_Endless",     kEndless,     Op::Suffixes,  F, Same},
+    // 200 000 options are more bytes than a reply may have.
+    {"Suffixes_Flood",       kFlood,       Op::Suffixes,  F, Same},
     {"UserCount_Delay",      kDelay,       Op::UserCount, F, Same},
     {"UserCount_Empty",      kEmpty,       Op::UserCount, F, Same},
     {"UserCount_Drop",       kDrop,        Op::UserCount, F, Same},
     {"UserCount_NoMarker",   kNoMarker,    Op::UserCount, F, Same},
     {"UserCount_LongHeaders",kLongHeaders, Op::UserCount, S, Same},
     {"UserCount_ZeroByte",   kZeroByte,    Op::UserCount, F, Same},
-    {"UserCount_Huge",       kHuge,        Op::UserCount, S, Same},
+    {"UserCount_Huge",       kHuge,        Op::UserCount, F, Same},
     {"UserCount_Truncated",  kTruncated,   Op::UserCount, F, Same},
     {"UserCount_BadGbk",     kBadGbk,      Op::UserCount, S, Same},
+    {"UserCount_Flood",      kFlood,       Op::UserCount, S, Same},
+    {"UserCount_Markup",     kMarkup,      Op::UserCount, S, Same},
     {"PublicIp_Delay",       kDelay,       Op::PublicIp,  F, Same},
     {"PublicIp_Empty",       kEmpty,       Op::PublicIp,  F, Same},
     {"PublicIp_Drop",        kDrop,        Op::PublicIp,  F, Same},
@@ -96,22 +104,26 @@ const Row kRows[] = {
     {"Check_NoMarker",       kNoMarker,    Op::Check,     F, Same},
     {"Check_LongHeaders",    kLongHeaders, Op::Check,     S, Same},
     {"Check_ZeroByte",       kZeroByte,    Op::Check,     F, Same},
-    {"Check_Huge",           kHuge,        Op::Check,     S, Same},
+    {"Check_Huge",           kHuge,        Op::Check,     F, Same},
     {"Check_Truncated",      kTruncated,   Op::Check,     F, Same},
     {"Check_BadGbk",         kBadGbk,      Op::Check,     S, Same},
+    {"Check_Markup",         kMarkup,      Op::Check,     S, Same},
 
-    // ZeroByte and Truncated damage only the reply: the service registered,
-    // modified or deleted, and the window, which cannot see the marker,
-    // reports a failure.
+    // ZeroByte, Huge and Truncated damage only the reply: the service
+    // registered, modified or deleted, and the window, which cannot see the
+    // marker, reports a failure.
     {"Register_Delay",       kDelay,       Op::Register,  F, Same},
     {"Register_Empty",       kEmpty,       Op::Register,  F, Same},
     {"Register_Drop",        kDrop,        Op::Register,  F, Same},
     {"Register_NoMarker",    kNoMarker,    Op::Register,  F, Same},
     {"Register_LongHeaders", kLongHeaders, Op::Register,  S, Done},
     {"Register_ZeroByte",    kZeroByte,    Op::Register,  F, Done},
-    {"Register_Huge",        kHuge,        Op::Register,  S, Done},
+    {"Register_Huge",        kHuge,        Op::Register,  F, Done},
     {"Register_Truncated",   kTruncated,   Op::Register,  F, Done},
     {"Register_BadGbk",      kBadGbk,      Op::Register,  S, Done},
+    // Flood and Markup: a form the service refuses, to see its reasons.
+    {"Register_Flood",       kFlood,       Op::Register,  F, Same},
+    {"Register_Markup",      kMarkup,      Op::Register,  F, Same},
 
     {"Login_Delay",          kDelay,       Op::Login,     F, Same},
     {"Login_Empty",          kEmpty,       Op::Login,     F, Same},
@@ -119,9 +131,11 @@ const Row kRows[] = {
     {"Login_NoMarker",       kNoMarker,    Op::Login,     F, Same},
     {"Login_LongHeaders",    kLongHeaders, Op::Login,     S, Same},
     {"Login_ZeroByte",       kZeroByte,    Op::Login,     F, Same},
-    {"Login_Huge",           kHuge,        Op::Login,     S, Same},
+    {"Login_Huge",           kHuge,        Op::Login,     F, Same},
     {"Login_Truncated",      kTruncated,   Op::Login,     F, Same},
     {"Login_BadGbk",         kBadGbk,      Op::Login,     S, Same},
+    {"Login_Endless",        kEndless,     Op::Login,     F, Same},
+    {"Login_Markup",         kMarkup,      Op::Login,     S, Same},
 
     {"Modify_Delay",         kDelay,       Op::Modify,    F, Same},
     {"Modify_Empty",         kEmpty,       Op::Modify,    F, Same},
@@ -129,9 +143,12 @@ const Row kRows[] = {
     {"Modify_NoMarker",      kNoMarker,    Op::Modify,    F, Same},
     {"Modify_LongHeaders",   kLongHeaders, Op::Modify,    S, Done},
     {"Modify_ZeroByte",      kZeroByte,    Op::Modify,    F, Done},
-    {"Modify_Huge",          kHuge,        Op::Modify,    S, Done},
+    {"Modify_Huge",          kHuge,        Op::Modify,    F, Done},
     {"Modify_Truncated",     kTruncated,   Op::Modify,    F, Done},
     {"Modify_BadGbk",        kBadGbk,      Op::Modify,    S, Done},
+    // Flood and Markup: a change the service refuses, to see its alert.
+    {"Modify_Flood",         kFlood,       Op::Modify,    F, Same},
+    {"Modify_Markup",        kMarkup,      Op::Modify,    F, Same},
 
     {"Refresh_Delay",        kDelay,       Op::Refresh,   F, Same},
     {"Refresh_Empty",        kEmpty,       Op::Refresh,   F, Same},
@@ -139,7 +156,7 @@ const Row kRows[] = {
     {"Refresh_NoMarker",     kNoMarker,    Op::Refresh,   F, Same},
     {"Refresh_LongHeaders",  kLongHeaders, Op::Refresh,   S, Same},
     {"Refresh_ZeroByte",     kZeroByte,    Op::Refresh,   F, Same},
-    {"Refresh_Huge",         kHuge,        Op::Refresh,   S, Same},
+    {"Refresh_Huge",         kHuge,        Op::Refresh,   F, Same},
     {"Refresh_Truncated",    kTruncated,   Op::Refresh,   F, Same},
     {"Refresh_BadGbk",       kBadGbk,      Op::Refresh,   S, Same},
 
@@ -149,7 +166,7 @@ const Row kRows[] = {
     {"Delete_NoMarker",      kNoMarker,    Op::Delete,    F, Same},
     {"Delete_LongHeaders",   kLongHeaders, Op::Delete,    S, Done},
     {"Delete_ZeroByte",      kZeroByte,    Op::Delete,    F, Done},
-    {"Delete_Huge",          kHuge,        Op::Delete,    S, Done},
+    {"Delete_Huge",          kHuge,        Op::Delete,    F, Done},
     {"Delete_Truncated",     kTruncated,   Op::Delete,    F, Done},
     {"Delete_BadGbk",        kBadGbk,      Op::Delete,    S, Done},
 };
@@ -176,6 +193,15 @@ Page pageOf(Op op)
         return Page::ModifyIn;
     }
     return Page::Ads;
+}
+
+// A text as the window shows it when the service replaced it: Flood's
+// nines up to the bound, Markup's ASCII as it is.
+QString shown(const Row& row, const QString& normal, std::string_view markup)
+{
+    return row.fault == kFlood    ? QString(static_cast<qsizetype>(kMaxShownBytes), u'9')
+           : row.fault == kMarkup ? QString::fromLatin1(markup.data(), std::ssize(markup))
+                                  : normal;
 }
 
 bool isStartUp(Op op)
@@ -272,7 +298,9 @@ protected:
 
     void applyFault(const Row& row)
     {
-        setDefaultRequestLimit(row.fault == kDelay ? kShortLimit : kLongLimit);
+        // An endless body ends at the reply bound, or else at the limit.
+        setDefaultRequestLimit(row.fault == kDelay || row.fault == kEndless ? kShortLimit
+                                                                            : kLongLimit);
         server_->setFault(pageOf(row.op), row.fault);
     }
 
@@ -363,6 +391,7 @@ void BadServer::runStartUp(const Row& row)
     EXPECT_EQ(w().组合框1->itemText(0), QStringLiteral("qiv.cn"));
     EXPECT_EQ(w().组合框2->itemText(2), QStringLiteral("qiv.org"));
     EXPECT_EQ(w().组合框1->currentIndex(), 0);
+    EXPECT_EQ(w().透明标签_申请个数->textFormat(), Qt::PlainText);
     if (row.op == Op::UserCount && row.fault == kBadGbk) {
         // The invalid bytes stand between the markers and are shown as such.
         EXPECT_EQ(w().透明标签_申请个数->text(), QStringLiteral("现用户申请总数:") +
@@ -370,7 +399,9 @@ void BadServer::runStartUp(const Row& row)
                                                              "0\xFF") +
                                                      QStringLiteral("个"));
     } else {
-        EXPECT_EQ(w().透明标签_申请个数->text(), QStringLiteral("现用户申请总数:0个"));
+        const QString count =
+            row.op == Op::UserCount ? shown(row, "0", devserver::kMarkupCount) : "0";
+        EXPECT_EQ(w().透明标签_申请个数->text(), "现用户申请总数:" + count + "个");
     }
     EXPECT_TRUE(isPublicIpReply(lastPublicIp()));
     EXPECT_EQ(w().透明标签_公网IP->text(),
@@ -396,6 +427,7 @@ void BadServer::runCheck(const Row& row)
         EXPECT_EQ(w().透明标签_检查域名->text(), QStringLiteral("对不起,该域名已被注册！"));
         EXPECT_EQ(w().透明标签_检查域名->textColour(), kRed);
     }
+    EXPECT_EQ(w().透明标签_检查域名->textFormat(), Qt::PlainText);
     EXPECT_EQ(w().按钮_检查域名_注册->text(), QStringLiteral("检查域名"));
     EXPECT_TRUE(w().按钮_检查域名_注册->isEnabled());
     EXPECT_EQ(w().编辑框_用户名_注册->text(), QStringLiteral("fresh"));
@@ -409,7 +441,9 @@ void BadServer::runRegister(const Row& row)
     w().编辑框_用户名_注册->setText("fresh");
     w().组合框2->setCurrentIndex(1);
     w().编辑框_密码_注册->setText("pass123");
-    w().编辑框_确认密码_注册->setText("pass123");
+    // Flood and Markup: a confirmation that differs, one reason.
+    const bool refused = row.fault == kFlood || row.fault == kMarkup;
+    w().编辑框_确认密码_注册->setText(refused ? "pass124" : "pass123");
     w().编辑框_主页名称_注册->setText(QStringLiteral("主页"));
     w().编辑框_转向地址_注册->setText("http://example.org/");
     w().编辑框_邮箱_注册->setText("a@example.org");
@@ -429,7 +463,12 @@ void BadServer::runRegister(const Row& row)
         EXPECT_TRUE(w().编辑框_用户名_注册->text().isEmpty());
         EXPECT_EQ(w().编辑框_用户名_登录->text(), QStringLiteral("fresh"));
     } else {
-        EXPECT_EQ(w().透明标签_申请提示->text(), QStringLiteral("申请域名失败......\r\n"));
+        QString reasons =
+            row.fault == kMarkup ? "\r\n* " + shown(row, {}, devserver::kMarkupReason) : "";
+        for (std::size_t i = 0; row.fault == kFlood && i < kMaxReasons; ++i)
+            reasons += QStringLiteral("\r\n* r%1").arg(i, 6, 10, QChar(u'0'));
+        EXPECT_EQ(w().透明标签_申请提示->text(),
+                  QStringLiteral("申请域名失败......\r\n") + reasons);
         // The form stays as typed for another try.
         EXPECT_EQ(w().编辑框_用户名_注册->text(), QStringLiteral("fresh"));
         EXPECT_EQ(w().编辑框_主页名称_注册->text(), QStringLiteral("主页"));
@@ -438,6 +477,7 @@ void BadServer::runRegister(const Row& row)
         EXPECT_EQ(w().编辑框_密码_注册->text(), QStringLiteral("pass123"));
         EXPECT_EQ(w().组合框2->currentIndex(), 1);
     }
+    EXPECT_EQ(w().透明标签_申请提示->textFormat(), Qt::PlainText);
     auto stored = server_->findAccount("fresh", "qiv.net");
     if (row.service == Service::Done) {
         ASSERT_TRUE(stored.has_value());
@@ -471,7 +511,12 @@ void BadServer::runLogin(const Row& row)
         EXPECT_EQ(w().分组框1->captionColour(), kRed);
         EXPECT_EQ(logLines(w()), kWelcome + QStringList{"kept"});
     }
-    expectAccountKept();
+    EXPECT_EQ(w().超级链接框_域名地址->textFormat(), Qt::PlainText);
+    const QString v = shown(row, {}, devserver::kMarkupValue);
+    if (row.fault == kMarkup)
+        EXPECT_TRUE(boxesOf(w()) == (Boxes{v, v, v, v, v, v}));
+    else
+        expectAccountKept();
     EXPECT_EQ(server_->findAccount("owner", "qiv.cn"), account("owner"));
 }
 
@@ -479,6 +524,10 @@ void BadServer::runModify(const Row& row)
 {
     logInFirst();
     w().编辑框_主页名称_修改资料->setText(QStringLiteral("新标题"));
+    // Flood and Markup: without an e-mail the service refuses, with an alert.
+    const bool refused = row.fault == kFlood || row.fault == kMarkup;
+    if (refused)
+        w().编辑框_邮箱_修改资料->clear();
     applyFault(row);
     ModalCatcher boxes;
     click(w().按钮_修改资料, Page::ModifyIn);
@@ -487,6 +536,8 @@ void BadServer::runModify(const Row& row)
     EXPECT_TRUE(w().按钮_修改资料->isEnabled());
     Boxes expected = original_;
     expected.title = QStringLiteral("新标题");
+    if (refused)
+        expected.email.clear();
     EXPECT_TRUE(boxesOf(w()) == expected);
     if (row.shows == Shows::Success) {
         EXPECT_EQ(logLines(w()).mid(3), (QStringList{"正在提交修改信息......", "您的资料修改成功!",
@@ -495,11 +546,13 @@ void BadServer::runModify(const Row& row)
         EXPECT_EQ(accountSnapshot().Title, gbk("新标题"));
     } else {
         // No alert in the reply: its empty text goes to the log and the box.
-        EXPECT_EQ(logLines(w()).mid(3), (QStringList{"正在提交修改信息......", ""}));
+        const QString alert = shown(row, {}, devserver::kMarkupAlert);
+        EXPECT_EQ(logLines(w()).mid(3), (QStringList{"正在提交修改信息......", alert}));
         ASSERT_EQ(boxes.boxes().size(), 1u);
         EXPECT_EQ(boxes.boxes()[0].icon, QMessageBox::Warning);
         EXPECT_EQ(boxes.boxes()[0].title, QStringLiteral("岚栖提示："));
-        EXPECT_EQ(boxes.boxes()[0].text, QString());
+        EXPECT_EQ(boxes.boxes()[0].text, alert);
+        EXPECT_EQ(boxes.boxes()[0].format, Qt::PlainText);
         EXPECT_TRUE(sameSnapshot(accountSnapshot(), originalSnapshot_));
     }
     devserver::Account expectedStored = account("owner");

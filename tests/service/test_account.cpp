@@ -7,6 +7,7 @@
 #include "service/delete.h"
 #include "service/modify.h"
 
+#include <QTabBar>
 #include <QTest>
 
 namespace qiv::testing {
@@ -150,6 +151,23 @@ TEST_F(Account, LoginThatTimesOutIsAFailureAndLeavesTheLogAlone)
     EXPECT_EQ(w().分组框1->captionColour(), QColor(255, 0, 0));
     EXPECT_EQ(logLines(w()), QStringList{"kept"});
     EXPECT_TRUE(w().编辑框_主页名称_修改资料->text().isEmpty());
+}
+
+TEST_F(Account, ASecondLoginInsideTheWaitIsNotStarted)
+{
+    server_->setFault(Page::Login, Fault{FaultKind::None, 600});
+    QTimer::singleShot(150, [&] {
+        QTabBar* tabs = w().选择夹1->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+        QTest::keyClicks(w().编辑框_用户名_登录, "x");
+        QTest::mouseClick(w().按钮_登录, Qt::LeftButton);
+        QTest::keyClick(w().编辑框_密码_登录, Qt::Key_Return);
+        logIn(w());
+    });
+    logInWithButton();
+    EXPECT_EQ(server_->requestCount(Page::Login), 1u);
+    expectAccountShown(); // under "owner", not "ownerx"
+    EXPECT_TRUE(w().分组框1->isEnabled());
 }
 
 TEST_F(Account, ModificationSucceedsAndRefreshes)

@@ -117,6 +117,18 @@ TEST(SuffixCut, Table)
     EXPECT_FALSE(cutDomainSuffixes("domainname\">no options</select>", suffixes));
     // Options outside the select do not count.
     EXPECT_FALSE(cutDomainSuffixes("<option value='a'>domainname\"></select>", suffixes));
+
+    // Longer than a domain name: skipped. At most kMaxSuffixes are taken.
+    std::string flood = "domainname\"><option value='" + std::string(256, 'x') + "'>";
+    for (size_t i = 0; i <= kMaxSuffixes; ++i)
+        flood += "<option value='s" + std::to_string(i) + "'>";
+    EXPECT_TRUE(cutDomainSuffixes(flood + "</select>", suffixes));
+    EXPECT_EQ(suffixes.size(), kMaxSuffixes);
+    EXPECT_EQ(suffixes.front() + suffixes.back(), "s0s999");
+    // Shown texts are cut, never in half a GBK character.
+    EXPECT_EQ(gbkPrefix("a" + gbk("中文"), 4), "a" + gbk("中"));
+    EXPECT_EQ(cutModifyAlert("alert('" + std::string(5000, '9') + "');alert('b');"),
+              std::string(kMaxShownBytes, '9'));
 }
 
 TEST(RegistrationFailure, Reasons)
@@ -130,6 +142,13 @@ TEST(RegistrationFailure, Reasons)
               heading);
     // Without the closing link text nothing lies between the markers.
     EXPECT_EQ(registrationFailureMessage(gbk("<p>出错的原因：<li>x<br>")), heading);
+
+    // At most kMaxReasons, each cut to kMaxReasonBytes.
+    std::string flood = gbk("<p>出错的原因：") + "<li>" + std::string(300, 'x') + "<br>";
+    for (size_t i = 0; i < kMaxReasons; ++i)
+        flood += "<li>r<br>";
+    EXPECT_EQ(registrationFailureMessage(flood + gbk("返回上一步重新填写")).size(),
+              heading.size() + 4 + kMaxReasonBytes + 5 * (kMaxReasons - 1));
 }
 
 TEST(PublicIpReply, OnlyAddressesCount)
