@@ -1,8 +1,8 @@
 #include "bench_window.h"
 
+#include "app/app.h"
 #include "bench_support.h"
 #include "config/hosts.h"
-#include "ui/app.h"
 #include "ui/main_window.h"
 
 #include <QApplication>

@@ -12,7 +12,7 @@
 set -u
 build=${1:?usage: bench_window_shown.sh BUILD_DIR [RUNS]}
 runs=${2:-5}
-forward="$build/src/ui/qiv-forward"
+forward="$build/src/app/qiv-forward"
 devserver="$build/tools/devserver/qiv-devserver"
 [ -n "${DISPLAY:-}" ] || { echo "needs a display: run under xvfb-run -a" >&2; exit 2; }
 waiter="$build/bench/wait_window_mapped"

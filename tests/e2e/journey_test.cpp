@@ -4,6 +4,7 @@
 // After each step the window and the service's account file are checked.
 // With QIV_JOURNEY_DIR set, a PNG of the window is written after each step.
 #include "../common/modal_catcher.h"
+#include "app/app.h"
 #include "config/hosts.h"
 #include "e2e_support.h"
 #include "net/gbk.h"
@@ -13,7 +14,6 @@
 #include "service/login.h"
 #include "service/page_cuts.h"
 #include "service/text.h"
-#include "ui/app.h"
 #include "ui/main_window.h"
 
 #include <QApplication>

@@ -3,6 +3,7 @@
 // The real window against qiv-devserver running in this process on free
 // loopback ports.
 #include "../common/modal_catcher.h"
+#include "app/app.h"
 #include "config/hosts.h"
 #include "devserver/dev_server.h"
 #include "net/gbk.h"
@@ -11,7 +12,6 @@
 #include "service/background.h"
 #include "service/login.h"
 #include "service/text.h"
-#include "ui/app.h"
 #include "ui/main_window.h"
 
 #include <QApplication>

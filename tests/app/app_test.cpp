@@ -1,9 +1,9 @@
 // The event table with the real window, and the real program's start and end.
 #include "../common/modal_catcher.h"
+#include "app/app.h"
 #include "config/hosts.h"
 #include "net/timed_request.h"
 #include "service/login.h"
-#include "ui/app.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -261,7 +261,7 @@ TEST_P(RealProgram, EndsByExitWhileTheStartupFetchesWait)
     env.insert(QStringLiteral("DISPLAY"), display);
     program.setProcessEnvironment(env);
     program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(QStringLiteral(QIV_BINARY_DIR "/src/ui/qiv-forward"), {});
+    program.start(QStringLiteral(QIV_BINARY_DIR "/src/app/qiv-forward"), {});
     ASSERT_TRUE(program.waitForStarted(10000));
 
     // xdotool gives up with an X error when a window it looks at goes away

@@ -1,4 +1,4 @@
-#include "ui/app.h"
+#include "app/app.h"
 
 int main(int argc, char** argv)
 {
