@@ -129,41 +129,44 @@ private:
     }
 };
 
-template <class W> W* place(W* widget, const char* name, int left, int top, int width, int height)
+// A control's member and its objectName come from the one identifier.
+#define NAMED(member) member, #member
+
+template <class W> W* place(W* widget, W*& member, const char* name, const QRect& geometry)
 {
+    member = widget;
     widget->setObjectName(QString::fromUtf8(name));
-    widget->setGeometry(left, top, width, height);
+    widget->setGeometry(geometry);
     return widget;
 }
 
-TransparentLabel* label(QWidget* parent, const char* name, int left, int top, int width, int height,
-                        const char* text)
+TransparentLabel* label(QWidget* parent, TransparentLabel*& member, const char* name,
+                        const QRect& geometry, const char* text)
 {
-    auto* l = place(new TransparentLabel(QString::fromUtf8(text), parent), name, left, top, width,
-                    height);
+    auto* l = place(new TransparentLabel(QString::fromUtf8(text), parent), member, name, geometry);
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return l;
 }
 
-TransparentLabel* styledLabel(QWidget* parent, const char* name, int left, int top, int width,
-                              int height, const char* text, const QFont& font,
+TransparentLabel* styledLabel(QWidget* parent, TransparentLabel*& member, const char* name,
+                              const QRect& geometry, const char* text, const QFont& font,
                               const QColor& colour = QColor(0, 0, 0))
 {
-    TransparentLabel* l = label(parent, name, left, top, width, height, text);
+    TransparentLabel* l = label(parent, member, name, geometry, text);
     l->setFont(font);
     l->setTextColour(colour);
     return l;
 }
 
-QLineEdit* edit(QWidget* parent, const char* name, int left, int top, int width, int height)
+QLineEdit* edit(QWidget* parent, QLineEdit*& member, const char* name, const QRect& geometry)
 {
-    return place(new QLineEdit(parent), name, left, top, width, height);
+    return place(new QLineEdit(parent), member, name, geometry);
 }
 
-QLineEdit* passwordEdit(QWidget* parent, QStyle* style, const char* name, int left, int top,
-                        int width, int height)
+QLineEdit* passwordEdit(QWidget* parent, QStyle* style, QLineEdit*& member, const char* name,
+                        const QRect& geometry)
 {
-    QLineEdit* e = edit(parent, name, left, top, width, height);
+    QLineEdit* e = edit(parent, member, name, geometry);
     e->setEchoMode(QLineEdit::Password);
     e->setStyle(style);
     return e;
@@ -176,43 +179,44 @@ void setBase(QWidget* widget, const QColor& colour)
     widget->setPalette(pal);
 }
 
-QComboBox* combo(QWidget* parent, const char* name, int left, int top, int width, int height)
+QComboBox* combo(QWidget* parent, QComboBox*& member, const char* name, const QRect& geometry)
 {
-    auto* c = place(new QComboBox(parent), name, left, top, width, height);
+    auto* c = place(new QComboBox(parent), member, name, geometry);
     c->setEditable(false);
     return c;
 }
 
-QPushButton* button(QWidget* parent, const char* name, int left, int top, int width, int height,
+QPushButton* button(QWidget* parent, QPushButton*& member, const char* name, const QRect& geometry,
                     const char* text)
 {
-    return place(new QPushButton(QString::fromUtf8(text), parent), name, left, top, width, height);
+    return place(new QPushButton(QString::fromUtf8(text), parent), member, name, geometry);
 }
 
-QCheckBox* checkBox(QWidget* parent, const char* name, int left, int top, int width, int height,
+QCheckBox* checkBox(QWidget* parent, QCheckBox*& member, const char* name, const QRect& geometry,
                     const char* text)
 {
-    return place(new QCheckBox(QString::fromUtf8(text), parent), name, left, top, width, height);
+    return place(new QCheckBox(QString::fromUtf8(text), parent), member, name, geometry);
 }
 
-SeparatorLine* separator(QWidget* parent, const char* name, int left, int top, int width)
+SeparatorLine* separator(QWidget* parent, SeparatorLine*& member, const char* name, int left,
+                         int top, int width)
 {
-    return place(new SeparatorLine(parent), name, left, top, width, 1);
+    return place(new SeparatorLine(parent), member, name, QRect(left, top, width, 1));
 }
 
-HyperlinkBox* link(QWidget* parent, const char* name, int left, int top, int width, int height,
+HyperlinkBox* link(QWidget* parent, HyperlinkBox*& member, const char* name, const QRect& geometry,
                    const char* text, QRgb normal, QRgb hover, QRgb visited)
 {
     auto* h = new HyperlinkBox(QString::fromUtf8(text), QColor(normal), QColor(hover),
                                QColor(visited), parent);
-    return place(h, name, left, top, width, height);
+    return place(h, member, name, geometry);
 }
 
-QWidget* browserBox(QWidget* parent, bool real, const char* name, int left, int top, int width,
-                    int height)
+QWidget* browserBox(QWidget* parent, bool real, QWidget*& member, const char* name,
+                    const QRect& geometry)
 {
     QWidget* w = real ? new QWebEngineView(parent) : new QWidget(parent);
-    return place(w, name, left, top, width, height);
+    return place(w, member, name, geometry);
 }
 
 void setWhiteBackground(QWidget* widget)
@@ -337,6 +341,24 @@ MainWindow::MainWindow(Options options) : QWidget(nullptr)
     // This widget took the application font before the line above ran.
     setFont(defaultGuiFont());
 
+    const bool web = options.browserViews;
+    QStyle* windowStyle = buildFrame(web);
+    buildLoginPage(选择夹1->widget(0), windowStyle, web);
+    buildRegistrationPage(选择夹1->widget(1), windowStyle, web);
+    buildLoginProgressPage(选择夹1->widget(2));
+    buildAccountPage(选择夹1->widget(3), windowStyle);
+    buildRegistrationResultPage(选择夹1->widget(4), web);
+    选择夹1->setCurrentIndex(0);
+
+    nameForScreenReaders();
+    if (web)
+        startAdvertisements();
+}
+
+// The window itself, the top banner and the tab control with its five
+// empty pages.
+QStyle* MainWindow::buildFrame(bool web)
+{
     setWindowTitle(QStringLiteral("Qiv免费域名转发"));
     QIcon icon;
     for (int size : {48, 32, 24, 16})
@@ -347,179 +369,175 @@ MainWindow::MainWindow(Options options) : QWidget(nullptr)
     move(kDesignedPosition);
     installEventFilter(new OuterSizeKeeper(this));
 
-    const bool web = options.browserViews;
-
-    超文本浏览框1 = browserBox(this, web, "超文本浏览框1", -56, -16, 400, 112);
-    选择夹1 = place(new QTabWidget(this), "选择夹1", 0, 96, 272, 472);
+    browserBox(this, web, NAMED(超文本浏览框1), {-56, -16, 400, 112});
+    place(new QTabWidget(this), NAMED(选择夹1), {0, 96, 272, 472});
     setWhiteBackground(选择夹1);
     // A child of the tab control created after its tab bar and page stack, so it
     // is destroyed after every widget that uses it.
     auto* windowStyle = new WindowStyle();
     windowStyle->setParent(选择夹1);
     选择夹1->tabBar()->setStyle(windowStyle);
-    QWidget* pages[5];
-    const char* captions[5] = {"登 录", "注 册", "登录跳转", "主界面", "注册提示"};
-    for (int i = 0; i < 5; ++i) {
-        pages[i] = new QWidget();
-        setWhiteBackground(pages[i]);
-        选择夹1->addTab(pages[i], QString::fromUtf8(captions[i]));
+    for (const char* caption : {"登 录", "注 册", "登录跳转", "主界面", "注册提示"}) {
+        auto* page = new QWidget();
+        setWhiteBackground(page);
+        选择夹1->addTab(page, QString::fromUtf8(caption));
     }
+    return windowStyle;
+}
 
-    // Page 0, login.
-    QWidget* p = pages[0];
-    透明标签_申请个数 = label(p, "透明标签_申请个数", 56, 24, 152, 24, "用户统计拉取中.....");
-    透明标签_申请个数->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    分组框1 = place(new CaptionGroupBox(QStringLiteral("登 录"), p), "分组框1", 8, 76, 256, 96);
+void MainWindow::buildLoginPage(QWidget* p, QStyle* windowStyle, bool web)
+{
+    label(p, NAMED(透明标签_申请个数), {56, 24, 152, 24}, "用户统计拉取中.....")
+        ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    place(new CaptionGroupBox(QStringLiteral("登 录"), p), NAMED(分组框1), {8, 76, 256, 96});
     QWidget* g = 分组框1;
-    编辑框_用户名_登录 = edit(g, "编辑框_用户名_登录", 48, 16, 72, 20);
-    透明标签2 = label(g, "透明标签2", 120, 16, 8, 16, ".");
-    组合框1 = combo(g, "组合框1", 128, 16, 121, 20);
-    透明标签1 = label(g, "透明标签1", 8, 18, 40, 16, "HTTP://");
-    编辑框_密码_登录 = passwordEdit(g, windowStyle, "编辑框_密码_登录", 48, 40, 128, 20);
-    透明标签3 = label(g, "透明标签3", 8, 44, 37, 16, "密 码：");
-    按钮1 = button(g, "按钮1", 8, 65, 64, 24, "注册");
-    按钮_登录 = button(g, "按钮_登录", 91, 65, 64, 24, "登 录");
-    按钮_取消 = button(g, "按钮_取消", 180, 65, 64, 24, "退 出");
-    超文本浏览框3 = browserBox(p, web, "超文本浏览框3", -64, 176, 416, 256);
+    edit(g, NAMED(编辑框_用户名_登录), {48, 16, 72, 20});
+    label(g, NAMED(透明标签2), {120, 16, 8, 16}, ".");
+    combo(g, NAMED(组合框1), {128, 16, 121, 20});
+    label(g, NAMED(透明标签1), {8, 18, 40, 16}, "HTTP://");
+    passwordEdit(g, windowStyle, NAMED(编辑框_密码_登录), {48, 40, 128, 20});
+    label(g, NAMED(透明标签3), {8, 44, 37, 16}, "密 码：");
+    button(g, NAMED(按钮1), {8, 65, 64, 24}, "注册");
+    button(g, NAMED(按钮_登录), {91, 65, 64, 24}, "登 录");
+    button(g, NAMED(按钮_取消), {180, 65, 64, 24}, "退 出");
+    browserBox(p, web, NAMED(超文本浏览框3), {-64, 176, 416, 256});
     chainTabOrder({编辑框_用户名_登录, 组合框1, 编辑框_密码_登录});
+}
 
-    // Page 1, registration.
-    p = pages[1];
+void MainWindow::buildRegistrationPage(QWidget* p, QStyle* windowStyle, bool web)
+{
     const QFont bold12 = faceFont("宋体", 12, true);
-    透明标签5 = styledLabel(p, "透明标签5", 12, 2, 248, 24, "注册域名", faceFont("宋体", 16, true),
-                            QColor(0, 0, 255));
-    透明标签5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    分隔条3 = separator(p, "分隔条3", 8, 25, 256);
-    按钮_检查域名_注册 = button(p, "按钮_检查域名_注册", 67, 31, 64, 20, "检查域名");
-    透明标签4 = styledLabel(p, "透明标签4", 5, 34, 56, 16, "申请域名:", bold12);
-    透明标签_检查域名 = label(p, "透明标签_检查域名", 136, 35, 136, 16, "");
-    透明标签_检查域名->setTextColour(QColor(0, 136, 255));
-    编辑框_用户名_注册 = edit(p, "编辑框_用户名_注册", 56, 52, 76, 20);
-    透明标签7 = styledLabel(p, "透明标签7", 133, 52, 8, 20, ".", bold12);
-    组合框2 = combo(p, "组合框2", 140, 52, 121, 20);
-    透明标签6 = label(p, "透明标签6", 13, 55, 40, 16, "http://");
-    编辑框_密码_注册 = passwordEdit(p, windowStyle, "编辑框_密码_注册", 68, 72, 92, 20);
-    编辑框_密码_注册->setMaxLength(12);
-    透明标签35 = label(p, "透明标签35", 160, 72, 96, 24, "可用6-12位,区分大小写,请牢记");
-    透明标签35->setWordWrap(true);
-    透明标签8 = styledLabel(p, "透明标签8", 5, 76, 56, 16, "用户密码:", bold12);
-    编辑框_确认密码_注册 = passwordEdit(p, windowStyle, "编辑框_确认密码_注册", 68, 93, 92, 20);
-    编辑框_确认密码_注册->setMaxLength(12);
-    透明标签9 = styledLabel(p, "透明标签9", 5, 97, 56, 16, "确认密码:", bold12);
-    透明标签38 = label(p, "透明标签38", 160, 97, 72, 16, "重新输入密码");
-    编辑框_主页名称_注册 = edit(p, "编辑框_主页名称_注册", 68, 117, 190, 20);
-    透明标签10 = styledLabel(p, "透明标签10", 5, 121, 56, 16, "主页名称:", bold12);
-    编辑框_转向地址_注册 = edit(p, "编辑框_转向地址_注册", 68, 140, 189, 20);
-    透明标签11 = styledLabel(p, "透明标签11", 5, 144, 56, 16, "转向地址:", bold12);
-    选择框_隐藏_注册 = checkBox(p, "选择框_隐藏_注册", 138, 161, 122, 16, "是否隐藏真实URL？");
-    透明标签39 = label(p, "透明标签39", 0, 162, 136, 16, "(域名转向地址,可为网址)");
-    分隔条1 = separator(p, "分隔条1", 8, 184, 256);
-    透明标签13 = styledLabel(p, "透明标签13", 20, 184, 231, 24, "请认真填写以下注册人信息(必填)",
-                             faceFont("宋体", 14, true), QColor(0, 0, 255));
-    透明标签13->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    编辑框_邮箱_注册 = edit(p, "编辑框_邮箱_注册", 72, 205, 182, 20);
-    透明标签12 = styledLabel(p, "透明标签12", 5, 208, 67, 16, "联系Email:", bold12);
-    编辑框_姓名_注册 = edit(p, "编辑框_姓名_注册", 77, 228, 59, 20);
-    透明标签36 = label(p, "透明标签36", 138, 230, 120, 16, "必填,注册后不得更改");
-    透明标签14 = styledLabel(p, "透明标签14", 5, 232, 75, 16, "注册人姓名:", bold12);
-    编辑框_电话_注册 = edit(p, "编辑框_电话_注册", 67, 249, 87, 20);
+    const QColor blue(0, 0, 255);
+    styledLabel(p, NAMED(透明标签5), {12, 2, 248, 24}, "注册域名", faceFont("宋体", 16, true), blue)
+        ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    separator(p, NAMED(分隔条3), 8, 25, 256);
+    button(p, NAMED(按钮_检查域名_注册), {67, 31, 64, 20}, "检查域名");
+    styledLabel(p, NAMED(透明标签4), {5, 34, 56, 16}, "申请域名:", bold12);
+    label(p, NAMED(透明标签_检查域名), {136, 35, 136, 16}, "")->setTextColour(QColor(0, 136, 255));
+    edit(p, NAMED(编辑框_用户名_注册), {56, 52, 76, 20});
+    styledLabel(p, NAMED(透明标签7), {133, 52, 8, 20}, ".", bold12);
+    combo(p, NAMED(组合框2), {140, 52, 121, 20});
+    label(p, NAMED(透明标签6), {13, 55, 40, 16}, "http://");
+    passwordEdit(p, windowStyle, NAMED(编辑框_密码_注册), {68, 72, 92, 20})->setMaxLength(12);
+    label(p, NAMED(透明标签35), {160, 72, 96, 24}, "可用6-12位,区分大小写,请牢记")
+        ->setWordWrap(true);
+    styledLabel(p, NAMED(透明标签8), {5, 76, 56, 16}, "用户密码:", bold12);
+    passwordEdit(p, windowStyle, NAMED(编辑框_确认密码_注册), {68, 93, 92, 20})->setMaxLength(12);
+    styledLabel(p, NAMED(透明标签9), {5, 97, 56, 16}, "确认密码:", bold12);
+    label(p, NAMED(透明标签38), {160, 97, 72, 16}, "重新输入密码");
+    edit(p, NAMED(编辑框_主页名称_注册), {68, 117, 190, 20});
+    styledLabel(p, NAMED(透明标签10), {5, 121, 56, 16}, "主页名称:", bold12);
+    edit(p, NAMED(编辑框_转向地址_注册), {68, 140, 189, 20});
+    styledLabel(p, NAMED(透明标签11), {5, 144, 56, 16}, "转向地址:", bold12);
+    checkBox(p, NAMED(选择框_隐藏_注册), {138, 161, 122, 16}, "是否隐藏真实URL？");
+    label(p, NAMED(透明标签39), {0, 162, 136, 16}, "(域名转向地址,可为网址)");
+    separator(p, NAMED(分隔条1), 8, 184, 256);
+    styledLabel(p, NAMED(透明标签13), {20, 184, 231, 24}, "请认真填写以下注册人信息(必填)",
+                faceFont("宋体", 14, true), blue)
+        ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    edit(p, NAMED(编辑框_邮箱_注册), {72, 205, 182, 20});
+    styledLabel(p, NAMED(透明标签12), {5, 208, 67, 16}, "联系Email:", bold12);
+    edit(p, NAMED(编辑框_姓名_注册), {77, 228, 59, 20});
+    label(p, NAMED(透明标签36), {138, 230, 120, 16}, "必填,注册后不得更改");
+    styledLabel(p, NAMED(透明标签14), {5, 232, 75, 16}, "注册人姓名:", bold12);
+    QLineEdit* phone = edit(p, NAMED(编辑框_电话_注册), {67, 249, 87, 20});
     // Telephone numbers as the hint beside the box writes them: digits and "-".
-    编辑框_电话_注册->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[0-9-]*")), 编辑框_电话_注册));
-    透明标签37 = label(p, "透明标签37", 156, 252, 100, 16, "格式：010-123456");
-    透明标签15 = styledLabel(p, "透明标签15", 5, 253, 59, 16, "联系电话:", bold12);
-    编辑框_联系地址_注册 = edit(p, "编辑框_联系地址_注册", 67, 269, 187, 20);
-    透明标签16 = styledLabel(p, "透明标签16", 5, 274, 59, 16, "联系地址:", bold12);
-    分隔条2 = separator(p, "分隔条2", 8, 293, 256);
-    按钮_返回登录 = button(p, "按钮_返回登录", 54, 300, 64, 24, "返回登录");
-    按钮_注册 = button(p, "按钮_注册", 160, 300, 64, 24, "提交注册");
-    超文本浏览框2 = browserBox(p, web, "超文本浏览框2", -24, 328, 344, 104);
+    phone->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9-]*")), phone));
+    label(p, NAMED(透明标签37), {156, 252, 100, 16}, "格式：010-123456");
+    styledLabel(p, NAMED(透明标签15), {5, 253, 59, 16}, "联系电话:", bold12);
+    edit(p, NAMED(编辑框_联系地址_注册), {67, 269, 187, 20});
+    styledLabel(p, NAMED(透明标签16), {5, 274, 59, 16}, "联系地址:", bold12);
+    separator(p, NAMED(分隔条2), 8, 293, 256);
+    button(p, NAMED(按钮_返回登录), {54, 300, 64, 24}, "返回登录");
+    button(p, NAMED(按钮_注册), {160, 300, 64, 24}, "提交注册");
+    browserBox(p, web, NAMED(超文本浏览框2), {-24, 328, 344, 104});
     chainTabOrder({编辑框_用户名_注册, 组合框2, 编辑框_密码_注册, 编辑框_确认密码_注册,
                    编辑框_主页名称_注册, 编辑框_转向地址_注册, 选择框_隐藏_注册, 编辑框_邮箱_注册,
                    编辑框_姓名_注册, 编辑框_电话_注册, 编辑框_联系地址_注册});
+}
 
-    // Page 2, login progress: the button is a notice, nothing is bound to it.
-    p = pages[2];
-    按钮3 = button(p, "按钮3", 66, 120, 140, 24, "正在登录...");
-    按钮3->setFont(bold12);
+// The button is a notice: nothing is bound to it.
+void MainWindow::buildLoginProgressPage(QWidget* p)
+{
+    button(p, NAMED(按钮3), {66, 120, 140, 24}, "正在登录...")->setFont(faceFont("宋体", 12, true));
+}
 
-    // Page 3, account.
-    p = pages[3];
-    透明标签18 = styledLabel(p, "透明标签18", 24, 3, 224, 24, "修改资料",
-                             faceFont("微软雅黑", 16, false), QColor(0, 0, 255));
-    透明标签18->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    分隔条6 = separator(p, "分隔条6", 8, 26, 256);
-    超级链接框_域名地址 = link(p, "超级链接框_域名地址", 64, 32, 200, 16, "", qRgb(0, 0, 0),
-                               qRgb(0, 96, 192), qRgb(51, 94, 168));
-    超级链接框_域名地址->setLinkAddress(QStringLiteral("http://"));
-    透明标签19 = label(p, "透明标签19", 8, 33, 56, 16, "您的域名:");
-    编辑框_用户密码_修改资料 =
-        passwordEdit(p, windowStyle, "编辑框_用户密码_修改资料", 64, 56, 96, 20);
-    编辑框_用户密码_修改资料->setMaxLength(12);
-    setBase(编辑框_用户密码_修改资料, QColor(236, 236, 236));
-    透明标签22 = label(p, "透明标签22", 160, 56, 80, 24, "不修改请留空!");
-    透明标签20 = label(p, "透明标签20", 8, 60, 56, 16, "用户密码:");
-    编辑框_主页名称_修改资料 = edit(p, "编辑框_主页名称_修改资料", 64, 80, 160, 20);
-    透明标签21 = label(p, "透明标签21", 8, 85, 56, 16, "主页名称:");
-    编辑框_转向地址_修改资料 = edit(p, "编辑框_转向地址_修改资料", 64, 104, 160, 20);
-    透明标签24 = label(p, "透明标签24", 8, 109, 56, 16, "转向地址:");
-    选择框2 = checkBox(p, "选择框2", 64, 125, 128, 16, "是否隐藏真实URL？");
-    透明标签30 = label(p, "透明标签30", 182, 141, 91, 24, "用于重发密码用,请填写真实信箱");
-    透明标签30->setWordWrap(true);
-    编辑框_邮箱_修改资料 = edit(p, "编辑框_邮箱_修改资料", 72, 146, 109, 20);
-    透明标签25 = label(p, "透明标签25", 8, 150, 64, 16, "站长EMAIL:");
-    编辑框_姓名_修改资料 = edit(p, "编辑框_姓名_修改资料", 78, 170, 90, 20);
-    编辑框_姓名_修改资料->setReadOnly(true);
-    setBase(编辑框_姓名_修改资料, QColor(192, 192, 192));
-    透明标签26 = label(p, "透明标签26", 8, 174, 64, 16, "注册人姓名:");
-    透明标签28 = label(p, "透明标签28", 168, 174, 72, 16, "本项不能更改");
-    编辑框_电话_修改资料 = edit(p, "编辑框_电话_修改资料", 64, 195, 104, 20);
-    透明标签27 = label(p, "透明标签27", 8, 199, 56, 16, "联系电话:");
-    透明标签29 = label(p, "透明标签29", 168, 200, 88, 16, "必填,包括区号");
-    编辑框_联系地址_修改资料 = edit(p, "编辑框_联系地址_修改资料", 64, 220, 160, 20);
-    透明标签31 = label(p, "透明标签31", 8, 223, 51, 16, "联系地址:");
-    透明标签32 = label(p, "透明标签32", 224, 224, 24, 16, "必填");
-    透明标签32->setTextColour(QColor(255, 0, 0));
-    透明标签33 = label(p, "透明标签33", 6, 240, 232, 20, "* 隐藏真实url后地址栏将一直显示您的域名");
-    分隔条4 = separator(p, "分隔条4", 8, 262, 256);
-    按钮_删除域名 = button(p, "按钮_删除域名", 8, 272, 80, 24, "删除此域名");
-    按钮_刷新资料 = button(p, "按钮_刷新资料", 136, 272, 56, 24, "刷新");
-    按钮_修改资料 = button(p, "按钮_修改资料", 208, 272, 56, 24, "修改");
-    列表框1 = place(new QListWidget(p), "列表框1", 8, 304, 256, 88);
-    {
-        QPalette pal = 列表框1->palette();
-        pal.setColor(QPalette::Text, QColor(0, 136, 255));
-        pal.setColor(QPalette::Base, Qt::white);
-        列表框1->setPalette(pal);
-    }
-    透明标签_公网IP = label(p, "透明标签_公网IP", 8, 392, 208, 16, "您当前公网IP:");
+void MainWindow::buildAccountPage(QWidget* p, QStyle* windowStyle)
+{
+    styledLabel(p, NAMED(透明标签18), {24, 3, 224, 24}, "修改资料", faceFont("微软雅黑", 16, false),
+                QColor(0, 0, 255))
+        ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    separator(p, NAMED(分隔条6), 8, 26, 256);
+    link(p, NAMED(超级链接框_域名地址), {64, 32, 200, 16}, "", qRgb(0, 0, 0), qRgb(0, 96, 192),
+         qRgb(51, 94, 168))
+        ->setLinkAddress(QStringLiteral("http://"));
+    label(p, NAMED(透明标签19), {8, 33, 56, 16}, "您的域名:");
+    QLineEdit* password =
+        passwordEdit(p, windowStyle, NAMED(编辑框_用户密码_修改资料), {64, 56, 96, 20});
+    password->setMaxLength(12);
+    setBase(password, QColor(236, 236, 236));
+    label(p, NAMED(透明标签22), {160, 56, 80, 24}, "不修改请留空!");
+    label(p, NAMED(透明标签20), {8, 60, 56, 16}, "用户密码:");
+    edit(p, NAMED(编辑框_主页名称_修改资料), {64, 80, 160, 20});
+    label(p, NAMED(透明标签21), {8, 85, 56, 16}, "主页名称:");
+    edit(p, NAMED(编辑框_转向地址_修改资料), {64, 104, 160, 20});
+    label(p, NAMED(透明标签24), {8, 109, 56, 16}, "转向地址:");
+    checkBox(p, NAMED(选择框2), {64, 125, 128, 16}, "是否隐藏真实URL？");
+    label(p, NAMED(透明标签30), {182, 141, 91, 24}, "用于重发密码用,请填写真实信箱")
+        ->setWordWrap(true);
+    edit(p, NAMED(编辑框_邮箱_修改资料), {72, 146, 109, 20});
+    label(p, NAMED(透明标签25), {8, 150, 64, 16}, "站长EMAIL:");
+    QLineEdit* name = edit(p, NAMED(编辑框_姓名_修改资料), {78, 170, 90, 20});
+    name->setReadOnly(true);
+    setBase(name, QColor(192, 192, 192));
+    label(p, NAMED(透明标签26), {8, 174, 64, 16}, "注册人姓名:");
+    label(p, NAMED(透明标签28), {168, 174, 72, 16}, "本项不能更改");
+    edit(p, NAMED(编辑框_电话_修改资料), {64, 195, 104, 20});
+    label(p, NAMED(透明标签27), {8, 199, 56, 16}, "联系电话:");
+    label(p, NAMED(透明标签29), {168, 200, 88, 16}, "必填,包括区号");
+    edit(p, NAMED(编辑框_联系地址_修改资料), {64, 220, 160, 20});
+    label(p, NAMED(透明标签31), {8, 223, 51, 16}, "联系地址:");
+    label(p, NAMED(透明标签32), {224, 224, 24, 16}, "必填")->setTextColour(QColor(255, 0, 0));
+    label(p, NAMED(透明标签33), {6, 240, 232, 20}, "* 隐藏真实url后地址栏将一直显示您的域名");
+    separator(p, NAMED(分隔条4), 8, 262, 256);
+    button(p, NAMED(按钮_删除域名), {8, 272, 80, 24}, "删除此域名");
+    button(p, NAMED(按钮_刷新资料), {136, 272, 56, 24}, "刷新");
+    button(p, NAMED(按钮_修改资料), {208, 272, 56, 24}, "修改");
+    place(new QListWidget(p), NAMED(列表框1), {8, 304, 256, 88});
+    QPalette pal = 列表框1->palette();
+    pal.setColor(QPalette::Text, QColor(0, 136, 255));
+    pal.setColor(QPalette::Base, Qt::white);
+    列表框1->setPalette(pal);
+    label(p, NAMED(透明标签_公网IP), {8, 392, 208, 16}, "您当前公网IP:");
     chainTabOrder({编辑框_用户密码_修改资料, 编辑框_主页名称_修改资料, 编辑框_转向地址_修改资料,
                    选择框2, 编辑框_邮箱_修改资料, 编辑框_姓名_修改资料, 编辑框_电话_修改资料,
                    编辑框_联系地址_修改资料, 按钮_修改资料});
+}
 
-    // Page 4, registration result. The links lie inside the result text's
-    // area and stay above it.
-    p = pages[4];
-    透明标签23 = styledLabel(p, "透明标签23", 8, 8, 216, 32, "申请域名", faceFont("宋体", 20, true),
-                             QColor(0, 0, 255));
-    分隔条7 = separator(p, "分隔条7", 8, 37, 256);
-    透明标签_申请提示 = label(p, "透明标签_申请提示", 8, 50, 248, 202, "");
-    透明标签_申请提示->setWordWrap(true);
-    超级链接框_返回注册 = link(p, "超级链接框_返回注册", 48, 216, 48, 16, "返回注册",
-                               qRgb(0, 0, 255), qRgb(128, 0, 0), qRgb(0, 0, 255));
-    超级链接框_返回登录 = link(p, "超级链接框_返回登录", 152, 216, 48, 16, "返回登录",
-                               qRgb(0, 0, 255), qRgb(0, 0, 255), qRgb(0, 0, 255));
-    超文本浏览框4 = browserBox(p, web, "超文本浏览框4", -37, 240, 360, 176);
-    分隔条5 = separator(p, "分隔条5", 8, 264, 256);
+// The links lie inside the result text's area and stay above it.
+void MainWindow::buildRegistrationResultPage(QWidget* p, bool web)
+{
+    styledLabel(p, NAMED(透明标签23), {8, 8, 216, 32}, "申请域名", faceFont("宋体", 20, true),
+                QColor(0, 0, 255));
+    separator(p, NAMED(分隔条7), 8, 37, 256);
+    label(p, NAMED(透明标签_申请提示), {8, 50, 248, 202}, "")->setWordWrap(true);
+    link(p, NAMED(超级链接框_返回注册), {48, 216, 48, 16}, "返回注册", qRgb(0, 0, 255),
+         qRgb(128, 0, 0), qRgb(0, 0, 255));
+    link(p, NAMED(超级链接框_返回登录), {152, 216, 48, 16}, "返回登录", qRgb(0, 0, 255),
+         qRgb(0, 0, 255), qRgb(0, 0, 255));
+    browserBox(p, web, NAMED(超文本浏览框4), {-37, 240, 360, 176});
+    separator(p, NAMED(分隔条5), 8, 264, 256);
     超级链接框_返回注册->raise();
     超级链接框_返回登录->raise();
+}
 
-    选择夹1->setCurrentIndex(0);
-
+// Accessible names. Buttons, check boxes and links are named by their own
+// text, which Qt follows when an operation changes it; the inputs take their
+// label's text, and the few without a label a name of their own.
+void MainWindow::nameForScreenReaders()
+{
     installAccessibleFactories();
-    // Accessible names. Buttons, check boxes and links are named by their own
-    // text, which Qt follows when an operation changes it; the inputs take
-    // their label's text, and the few without a label a name of their own.
     labelInput(透明标签1, 编辑框_用户名_登录);
     编辑框_用户名_登录->setAccessibleName(QStringLiteral("登录域名"));
     组合框1->setAccessibleName(QStringLiteral("域名后缀"));
@@ -560,16 +578,17 @@ MainWindow::MainWindow(Options options) : QWidget(nullptr)
 
     for (QWidget* box : {超文本浏览框1, 超文本浏览框2, 超文本浏览框3, 超文本浏览框4})
         box->setAccessibleName(QStringLiteral("广告"));
+}
 
-    if (web) {
-        // One profile for the four boxes, kept in memory only: the program
-        // stores nothing. Created after the views so that it outlives them.
-        auto* profile = new QWebEngineProfile(this);
-        startAdvertisement(超文本浏览框1, profile, QStringLiteral("/\\280.html"));
-        startAdvertisement(超文本浏览框3, profile, QStringLiteral("/\\270x270.html"));
-        startAdvertisement(超文本浏览框2, profile, QStringLiteral("/\\250x90.html"));
-        startAdvertisement(超文本浏览框4, profile, QStringLiteral("/\\199.html"));
-    }
+void MainWindow::startAdvertisements()
+{
+    // One profile for the four boxes, kept in memory only: the program
+    // stores nothing. Created after the views so that it outlives them.
+    auto* profile = new QWebEngineProfile(this);
+    startAdvertisement(超文本浏览框1, profile, QStringLiteral("/\\280.html"));
+    startAdvertisement(超文本浏览框3, profile, QStringLiteral("/\\270x270.html"));
+    startAdvertisement(超文本浏览框2, profile, QStringLiteral("/\\250x90.html"));
+    startAdvertisement(超文本浏览框4, profile, QStringLiteral("/\\199.html"));
 }
 
 } // namespace qiv

@@ -10,7 +10,12 @@
 #include <QTabWidget>
 #include <QWidget>
 
+class QStyle;
+
 namespace qiv {
+
+// The five pages of the tab control 选择夹1, by their index.
+enum class Page { Login = 0, Registration, LoginProgress, Account, RegistrationResult };
 
 // The program's one window: an advertisement banner over a tab control with
 // five pages and their controls. A view without behaviour: the operations
@@ -129,6 +134,19 @@ public:
     HyperlinkBox* 超级链接框_返回登录;
     QWidget* 超文本浏览框4;
     SeparatorLine* 分隔条5;
+
+private:
+    // One builder per part of the window; each creates its controls in the
+    // order they lie over each other (later ones on top). The frame builder
+    // returns the window's own style for the password boxes.
+    QStyle* buildFrame(bool web);
+    void buildLoginPage(QWidget* page, QStyle* windowStyle, bool web);
+    void buildRegistrationPage(QWidget* page, QStyle* windowStyle, bool web);
+    void buildLoginProgressPage(QWidget* page);
+    void buildAccountPage(QWidget* page, QStyle* windowStyle);
+    void buildRegistrationResultPage(QWidget* page, bool web);
+    void nameForScreenReaders();
+    void startAdvertisements();
 };
 
 } // namespace qiv
