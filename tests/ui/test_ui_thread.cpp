@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QThread>
 #include <QWidget>
 
@@ -60,6 +61,29 @@ TEST(UiThread, ChangeForADeletedContextIsDropped)
     QCoreApplication::processEvents();
     EXPECT_FALSE(ran);
 }
+
+#ifdef __SANITIZE_THREAD__
+// The hand-over hides nothing: a race inside a change is reported (by a child run).
+TEST(UiThread, RaceInsideAChangeIsReported)
+{
+    if (qEnvironmentVariableIsSet("QIV_RACE_CHILD")) {
+        QWidget target;
+        int shared = 0, ran = 0;
+        std::thread worker([&] {
+            onUiThread(&target, [&] { ran = ++shared; });
+            ++shared; // unguarded, after the hand-over
+        });
+        while (!ran)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        return worker.join();
+    }
+    qputenv("QIV_RACE_CHILD", "1");
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=*RaceInsideAChange*"});
+    ASSERT_TRUE(child.waitForFinished(120000));
+    EXPECT_TRUE(child.readAllStandardError().contains("ThreadSanitizer: data race"));
+}
+#endif
 
 } // namespace
 } // namespace qiv
