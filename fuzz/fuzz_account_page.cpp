@@ -3,8 +3,8 @@
 // service's, with generated values: the cut reads back exactly those values.
 
 #include "fuzz_check.h"
-#include "net/gbk.h"
-#include "service/page_cuts.h"
+#include "text/gbk.h"
+#include "text/page_cuts.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -3,7 +3,7 @@
 // service's suffix page: the cut reads back exactly its non-empty values.
 
 #include "fuzz_check.h"
-#include "service/page_cuts.h"
+#include "text/page_cuts.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

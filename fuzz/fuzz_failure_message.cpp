@@ -3,8 +3,8 @@
 // reply. A reply written like the service's: exactly its reasons, in order.
 
 #include "fuzz_check.h"
-#include "net/gbk.h"
-#include "service/page_cuts.h"
+#include "text/gbk.h"
+#include "text/page_cuts.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

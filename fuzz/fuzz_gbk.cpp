@@ -3,7 +3,7 @@
 // comes back unchanged; ASCII passes through both ways untouched.
 
 #include "fuzz_check.h"
-#include "net/gbk.h"
+#include "text/gbk.h"
 
 using qiv::fuzz::require;
 

@@ -3,7 +3,7 @@
 // absent, from byte length(start) - 1) up to the first end marker there.
 
 #include "fuzz_check.h"
-#include "service/text.h"
+#include "text/text.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

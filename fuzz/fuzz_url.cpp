@@ -2,7 +2,7 @@
 // well-formed, and a URL put together from them splits back into them.
 
 #include "fuzz_check.h"
-#include "net/url.h"
+#include "text/url.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "net/http_engine.h"
 
 #include "net/cookie_store.h"
-#include "net/url.h"
+#include "text/url.h"
 
 #include <curl/curl.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/page_cuts.h"
+#include "text/page_cuts.h"
 
 namespace qiv {
 

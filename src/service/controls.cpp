@@ -1,8 +1,8 @@
 #include "service/controls.h"
 
 #include "config/hosts.h"
-#include "net/gbk.h"
 #include "net/timed_request.h"
+#include "text/gbk.h"
 #include "ui/main_window.h"
 
 #include <QComboBox>

@@ -2,6 +2,7 @@
 
 #include "service/account_page.h"
 #include "service/controls.h"
+#include "service/status_log.h"
 #include "ui/main_window.h"
 
 #include <QPointer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/text.h"
+#include "text/text.h"
 
 namespace qiv {
 

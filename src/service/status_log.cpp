@@ -1,6 +1,6 @@
-#include "service/text.h"
+#include "service/status_log.h"
 
-#include "net/gbk.h"
+#include "text/gbk.h"
 
 #include <QListWidget>
 #include <QString>

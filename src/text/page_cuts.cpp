@@ -1,4 +1,4 @@
-#include "service/page_cuts.h"
+#include "text/page_cuts.h"
 
 #include <arpa/inet.h>
 

@@ -1,4 +1,4 @@
-#include "service/text.h"
+#include "text/text.h"
 
 namespace qiv {
 

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "net/gbk.h" // gbk() for the program's own texts
+#include "text/gbk.h" // gbk() for the program's own texts
 
 #include <string>
 #include <string_view>
 #include <vector>
-
-class QListWidget;
 
 // Page-text primitives. Every text here is a GBK byte string: lengths and
 // positions count bytes, positions are 1-based, a Chinese character is two
@@ -35,9 +33,5 @@ Text textBetween(std::string_view text, std::string_view start, std::string_view
 // application/x-www-form-urlencoded over GBK bytes: unreserved ASCII
 // (letters, digits, "-", ".", "_", "~") as is, every other byte %XX.
 Text formEncode(std::string_view value);
-
-// The status log on the account page.
-void logStatus(QListWidget* log, std::string_view line);
-void clearStatusLog(QListWidget* log);
 
 } // namespace qiv

@@ -1,4 +1,4 @@
-#include "net/url.h"
+#include "text/url.h"
 
 #include <cstdint>
 

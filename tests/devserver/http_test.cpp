@@ -3,8 +3,8 @@
 #include "client_cuts.h"
 #include "devserver/dev_server.h"
 #include "markers.h"
-#include "net/gbk.h"
 #include "test_support.h"
+#include "text/gbk.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "test_support.h"
 
-#include "net/gbk.h"
+#include "text/gbk.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -7,13 +7,13 @@
 #include "app/app.h"
 #include "config/hosts.h"
 #include "e2e_support.h"
-#include "net/gbk.h"
 #include "net/timed_request.h"
 #include "service/account_page.h"
 #include "service/background.h"
 #include "service/login.h"
-#include "service/page_cuts.h"
-#include "service/text.h"
+#include "text/gbk.h"
+#include "text/page_cuts.h"
+#include "text/text.h"
 #include "ui/main_window.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 #include "net/cookie_store.h"
-#include "net/gbk.h"
 #include "net/http_engine.h"
 #include "net/timed_request.h"
 #include "net_test_util.h"
 #include "recording_server.h"
+#include "text/gbk.h"
 
 #include <gtest/gtest.h>
 

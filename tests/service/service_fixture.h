@@ -6,12 +6,12 @@
 #include "app/app.h"
 #include "config/hosts.h"
 #include "devserver/dev_server.h"
-#include "net/gbk.h"
 #include "net/timed_request.h"
 #include "service/account_page.h"
 #include "service/background.h"
 #include "service/login.h"
-#include "service/text.h"
+#include "text/gbk.h"
+#include "text/text.h"
 #include "ui/main_window.h"
 
 #include <QApplication>

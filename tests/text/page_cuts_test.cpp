@@ -1,9 +1,6 @@
 // The cuts that read the service's replies: the account page, the suffix list,
 // the registration's reasons and the public-IP reply.
-#include "service/account_page.h"
-#include "service/background.h"
-#include "service/register.h"
-#include "service/text.h"
+#include "text/page_cuts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Page-text primitives, the form encoder and the GBK boundary, as tables of
 // byte strings.
-#include "net/gbk.h"
-#include "service/text.h"
+#include "text/gbk.h"
+#include "text/text.h"
 
 #include <gtest/gtest.h>
 

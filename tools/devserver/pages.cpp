@@ -1,6 +1,6 @@
 #include "devserver/pages.h"
 
-#include "net/gbk.h"
+#include "text/gbk.h"
 
 #include <stdexcept>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "devserver/account_store.h"
-#include "net/gbk.h"
+#include "text/gbk.h"
 
 #include <cstddef>
 #include <string>
