@@ -1,5 +1,7 @@
 #include "net/cookie_store.h"
 
+#include "text/text.h"
+
 #include <ctime>
 #include <set>
 
@@ -7,16 +9,6 @@ namespace qiv {
 namespace {
 
 constexpr std::string_view httpOnlyMarker = "#HttpOnly_";
-
-std::string lower(std::string_view text)
-{
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return result;
-}
 
 // Splits a Netscape cookie line into its tab-separated fields: domain,
 // include-subdomains flag, path, secure, expiry, name, value.
@@ -58,7 +50,7 @@ std::string CookieStore::keyOf(std::string_view line)
     std::vector<std::string_view> f = fields(line);
     if (f.size() < 7 || f[0].empty())
         return {};
-    std::string key = lower(f[0]);
+    std::string key = asciiLower(f[0]);
     key += '\t';
     key += f[2];
     key += '\t';
@@ -71,12 +63,12 @@ std::string CookieStore::domainOf(std::string_view line)
     std::string_view domain = fields(line).front();
     if (domain.starts_with('.'))
         domain.remove_prefix(1);
-    return lower(domain);
+    return asciiLower(domain);
 }
 
 bool CookieStore::belongsTo(std::string_view line, std::string_view host)
 {
-    const std::string wanted = lower(host);
+    const std::string wanted = asciiLower(host);
     const std::string domain = domainOf(line);
     return !domain.empty() &&
            (domain == wanted || (wanted.size() > domain.size() && wanted.ends_with("." + domain)));

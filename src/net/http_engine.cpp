@@ -1,6 +1,7 @@
 #include "net/http_engine.h"
 
 #include "net/cookie_store.h"
+#include "text/text.h"
 #include "text/url.h"
 
 #include <curl/curl.h>
@@ -26,12 +27,11 @@ constexpr long maxRedirects = 20;
 
 bool containsNoCase(std::string_view text, std::string_view needle)
 {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
     if (needle.size() > text.size())
         return false;
     for (size_t i = 0; i + needle.size() <= text.size(); ++i) {
         size_t j = 0;
-        while (j < needle.size() && lower(text[i + j]) == lower(needle[j]))
+        while (j < needle.size() && asciiLower(text[i + j]) == asciiLower(needle[j]))
             ++j;
         if (j == needle.size())
             return true;
@@ -66,29 +66,8 @@ bool isReachableHostName(std::string_view host)
 // "#" which it takes for a fragment) are percent-encoded.
 std::string wirePath(std::string_view path)
 {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string result;
-    result.reserve(path.size());
-    for (char c : path) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7f || byte == '#') {
-            result += '%';
-            result += hex[byte >> 4];
-            result += hex[byte & 0x0f];
-        } else {
-            result += c;
-        }
-    }
-    return result;
-}
-
-std::string trimBlanks(std::string_view text)
-{
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    size_t last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
+    return percentEncode(
+        path, [](unsigned char byte) { return byte <= 0x20 || byte == 0x7f || byte == '#'; });
 }
 
 // One hop of an exchange as the curl callbacks see it.
@@ -290,7 +269,7 @@ CookieChanges performExchange(RequestSlots& request)
 
     // An explicit proxy setting, even the empty one, keeps the http_proxy
     // and no_proxy environment variables out of the way.
-    const std::string proxy = trimBlanks(request.proxy);
+    const std::string proxy = textTrim(request.proxy, " \t");
     const std::string proxyUrl = proxy.empty() ? std::string() : "http://" + proxy;
     curl_easy_setopt(h, CURLOPT_PROXY, proxyUrl.c_str());
     curl_easy_setopt(h, CURLOPT_NOPROXY, "");

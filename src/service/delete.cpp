@@ -28,11 +28,19 @@ void deleteDomain(MainWindow& window)
 
     // The values of the last login or refresh, not the edited boxes.
     const AccountSnapshot& s = accountSnapshot();
-    Text body = "username=" + formEncode(userName) + "&domainname=" + formEncode(suffix) +
-                "&psw=&Title=" + formEncode(s.Title) + "&SendUrl=" + formEncode(s.SendUrl) +
-                "&EmailAdr=" + formEncode(s.EmailAdr) + "&RegName=" + formEncode(s.RegName) +
-                "&LinkTel=" + formEncode(s.LinkTel) + "&Address=" + formEncode(s.Address) +
-                "&delinfo=" + gbk("删除"); // travels as the raw bytes C9 BE B3 FD
+    const Text del = gbk("删除"); // travels as the raw bytes C9 BE B3 FD
+    Text body = formBody({
+        {"username", userName},
+        {"domainname", suffix},
+        {"psw", ""},
+        {"Title", s.Title},
+        {"SendUrl", s.SendUrl},
+        {"EmailAdr", s.EmailAdr},
+        {"RegName", s.RegName},
+        {"LinkTel", s.LinkTel},
+        {"Address", s.Address},
+        {.key = "delinfo", .value = del, .raw = true},
+    });
     Text reply = postToService("modify_in.php", body);
     if (!guard)
         return;

@@ -52,8 +52,11 @@ void setConnectivityCheck(std::function<bool()> check)
 
 Text loginBody(const Text& name, const Text& suffix, const Text& password)
 {
-    return "username=" + formEncode(name) + "&domainname=" + formEncode(suffix) +
-           "&password=" + formEncode(password) + "&Submit.x=86&Submit.y=24";
+    return formBody({{"username", name},
+                     {"domainname", suffix},
+                     {"password", password},
+                     {.key = "Submit.x", .value = "86", .raw = true},
+                     {.key = "Submit.y", .value = "24", .raw = true}});
 }
 
 void logIn(MainWindow& window)

@@ -79,12 +79,18 @@ void submitAccountChanges(MainWindow& window, const Text& userName, const Text& 
 {
     MainWindow& w = window;
     logStatus(w.列表框1, gbk("正在提交修改信息......"));
-    Text state = w.选择框2->isChecked() ? "&State=1" : "";
-    Text body = "username=" + formEncode(userName) + "&domainname=" + formEncode(suffix) +
-                "&psw=" + formEncode(password) + "&Title=" + formEncode(title) +
-                "&SendUrl=" + formEncode(sendUrl) + state + "&EmailAdr=" + formEncode(email) +
-                "&RegName=" + formEncode(regName) + "&LinkTel=" + formEncode(linkTel) +
-                "&Address=" + formEncode(address);
+    Text body = formBody({
+        {"username", userName},
+        {"domainname", suffix},
+        {"psw", password},
+        {"Title", title},
+        {"SendUrl", sendUrl},
+        {.key = "State", .value = "1", .raw = true, .present = w.选择框2->isChecked()},
+        {"EmailAdr", email},
+        {"RegName", regName},
+        {"LinkTel", linkTel},
+        {"Address", address},
+    });
     QPointer<MainWindow> guard(&window);
     Text reply = postToService("modify_in.php", body);
     if (!guard)

@@ -11,18 +11,19 @@ void registerDomain(MainWindow& window)
 {
     MainWindow& w = window;
     GbkReader read;
-    Text body = "username=" + formEncode(read(w.编辑框_用户名_注册->text())) +
-                "&domainname=" + formEncode(read.combo(w.组合框2)) +
-                "&Password=" + formEncode(read(w.编辑框_密码_注册->text())) +
-                "&rePassword=" + formEncode(read(w.编辑框_确认密码_注册->text())) +
-                "&Title=" + formEncode(read(w.编辑框_主页名称_注册->text())) +
-                "&SendUrl=" + formEncode(read(w.编辑框_转向地址_注册->text()));
-    if (w.选择框_隐藏_注册->isChecked())
-        body += "&State=1";
-    body += "&EmailAdr=" + formEncode(read(w.编辑框_邮箱_注册->text())) +
-            "&RegName=" + formEncode(read(w.编辑框_姓名_注册->text())) +
-            "&LinkTel=" + formEncode(read(w.编辑框_电话_注册->text())) +
-            "&Address=" + formEncode(read(w.编辑框_联系地址_注册->text()));
+    Text body = formBody({
+        {"username", read(w.编辑框_用户名_注册->text())},
+        {"domainname", read.combo(w.组合框2)},
+        {"Password", read(w.编辑框_密码_注册->text())},
+        {"rePassword", read(w.编辑框_确认密码_注册->text())},
+        {"Title", read(w.编辑框_主页名称_注册->text())},
+        {"SendUrl", read(w.编辑框_转向地址_注册->text())},
+        {.key = "State", .value = "1", .raw = true, .present = w.选择框_隐藏_注册->isChecked()},
+        {"EmailAdr", read(w.编辑框_邮箱_注册->text())},
+        {"RegName", read(w.编辑框_姓名_注册->text())},
+        {"LinkTel", read(w.编辑框_电话_注册->text())},
+        {"Address", read(w.编辑框_联系地址_注册->text())},
+    });
     if (read.refused(window))
         return;
 

@@ -114,13 +114,8 @@ Text cutModifyAlert(std::string_view reply)
 
 bool isPublicIpReply(std::string_view reply)
 {
-    const char* space = " \t\r\n\f\v";
-    size_t first = reply.find_first_not_of(space);
-    if (first == std::string_view::npos)
-        return false;
-    size_t last = reply.find_last_not_of(space);
-    std::string address(reply.substr(first, last - first + 1));
-    if (address.find('\0') != std::string::npos)
+    std::string address = textTrim(reply, " \t\r\n\f\v");
+    if (address.empty() || address.find('\0') != std::string::npos)
         return false;
     unsigned char buffer[sizeof(in6_addr)];
     return inet_pton(AF_INET, address.c_str(), buffer) == 1 ||

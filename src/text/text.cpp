@@ -39,13 +39,26 @@ std::vector<Text> textSplit(std::string_view text, std::string_view delimiter)
     }
 }
 
-Text textTrim(std::string_view text)
+Text textTrim(std::string_view text, std::string_view characters)
 {
-    size_t first = text.find_first_not_of(' ');
+    size_t first = text.find_first_not_of(characters);
     if (first == std::string_view::npos)
         return {};
-    size_t last = text.find_last_not_of(' ');
+    size_t last = text.find_last_not_of(characters);
     return Text(text.substr(first, last - first + 1));
+}
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+Text asciiLower(std::string_view text)
+{
+    Text result(text);
+    for (char& c : result)
+        c = asciiLower(c);
+    return result;
 }
 
 Text textBetween(std::string_view text, std::string_view start, std::string_view end)
@@ -57,25 +70,47 @@ Text textBetween(std::string_view text, std::string_view start, std::string_view
     return textMiddle(rest, 1, q - 1);
 }
 
-Text formEncode(std::string_view value)
+Text percentEncode(std::string_view bytes, bool (*encoded)(unsigned char byte))
 {
     static const char hex[] = "0123456789ABCDEF";
     Text out;
-    out.reserve(value.size() * 3);
-    for (char ch : value) {
+    out.reserve(bytes.size());
+    for (char ch : bytes) {
         auto byte = static_cast<unsigned char>(ch);
-        bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                          (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' ||
-                          byte == '_' || byte == '~';
-        if (unreserved) {
-            out += ch;
-        } else {
+        if (encoded(byte)) {
             out += '%';
             out += hex[byte >> 4];
             out += hex[byte & 0xF];
+        } else {
+            out += ch;
         }
     }
     return out;
+}
+
+Text formEncode(std::string_view value)
+{
+    return percentEncode(value, [](unsigned char byte) {
+        bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                          (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' ||
+                          byte == '_' || byte == '~';
+        return !unreserved;
+    });
+}
+
+Text formBody(std::initializer_list<FormField> fields)
+{
+    Text body;
+    for (const FormField& field : fields) {
+        if (!field.present)
+            continue;
+        if (!body.empty())
+            body += '&';
+        body += field.key;
+        body += '=';
+        body += field.raw ? Text(field.value) : formEncode(field.value);
+    }
+    return body;
 }
 
 } // namespace qiv

@@ -1,14 +1,11 @@
 #include "text/url.h"
 
+#include "text/text.h"
+
 #include <cstdint>
 
 namespace qiv {
 namespace {
-
-char asciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // Index of the first byte of the host part: past "http://" (any case),
 // else the start of the text.
@@ -61,11 +58,7 @@ int readPort(std::string_view text)
 std::string urlHost(std::string_view url)
 {
     std::string_view host = hostPart(url);
-    host = host.substr(0, host.find(':'));
-    std::string result(host);
-    for (char& c : result)
-        c = asciiLower(c);
-    return result;
+    return asciiLower(host.substr(0, host.find(':')));
 }
 
 int urlPort(std::string_view url)

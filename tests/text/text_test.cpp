@@ -51,6 +51,8 @@ TEST(TextPrimitives, FindMiddleTrimLength)
     EXPECT_EQ(textTrim("  a b  "), "a b");
     EXPECT_EQ(textTrim("    "), "");
     EXPECT_EQ(textTrim("\tx"), "\tx"); // only spaces are trimmed
+    EXPECT_EQ(textTrim("\t a b\r\n", " \t\r\n"), "a b");
+    EXPECT_EQ(asciiLower("AbZ@[\xC4\xE3"), "abz@[\xC4\xE3");
 
     EXPECT_EQ(textLength(gbk("修改资料")), 8);
 }
@@ -80,6 +82,17 @@ TEST(FormEncode, Table)
     };
     for (const auto& c : cases)
         EXPECT_EQ(formEncode(c.value), c.expected) << c.value;
+    EXPECT_EQ(percentEncode("a b#\x7f", [](unsigned char b) { return b == ' ' || b == 0x7f; }),
+              "a%20b#%7F");
+}
+
+TEST(FormBody, EncodesValuesKeepsRawOnesAndSkipsAbsentPairs)
+{
+    EXPECT_EQ(formBody({{"u", "a&b"},
+                        {"psw", ""},
+                        {.key = "State", .value = "1", .raw = true, .present = false},
+                        {.key = "del", .value = gbk("删除"), .raw = true}}),
+              "u=a%26b&psw=&del=" + gbk("删除"));
 }
 
 TEST(Gbk, Conversions)
