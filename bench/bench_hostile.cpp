@@ -12,9 +12,9 @@
 // Needs a display: xvfb-run -a bench_hostile [SECONDS (default 15)]
 
 #include "bench_support.h"
-#include "config/hosts.h"
 #include "devserver/dev_server.h"
 #include "service/background.h"
+#include "service/program_state.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -22,9 +22,7 @@
 #include <QEvent>
 #include <QTimer>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,8 +36,6 @@
 #include <string_view>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -67,24 +63,16 @@ void endChild(pid_t pid)
 // addresses with `serverArgs`, and prints its peak memory.
 bool memoryPeak(const char* label, const std::vector<std::string>& serverArgs, double seconds)
 {
-    DevServerChild server(serverArgs, true);
+    DevServerChild server(defaultDevServerAddresses(), serverArgs);
     if (!server.running()) {
         std::printf("%s: qiv-devserver did not start on its default addresses "
                     "(in use by another server?)\n",
                     label);
         return false;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::string path = QIV_FORWARD_PATH;
-    char* argv[] = {path.data(), nullptr};
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        std::printf("%s: cannot start %s\n", label, path.c_str());
+    const pid_t pid = spawnProgram({QIV_FORWARD_PATH}, nullptr);
+    if (pid < 0) {
+        std::printf("%s: cannot start %s\n", label, QIV_FORWARD_PATH);
         return false;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -164,9 +152,9 @@ void printStall(const StallFigures& f)
 // once, as the program does (the background thread may still run).
 [[noreturn]] void measureStall(char** argv)
 {
-    qiv::config::setServiceHost(argv[2]);
-    qiv::config::setIpLookupHost(argv[3]);
-    qiv::config::setAdHost(argv[4]);
+    // Never destroyed, as in the program.
+    auto* state =
+        new qiv::ProgramState{.hosts = {.service = argv[2], .ipLookup = argv[3], .ad = argv[4]}};
     static int qtArgc = 1;
     static char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
@@ -192,7 +180,7 @@ void printStall(const StallFigures& f)
             f.idleGapMs = std::max(f.idleGapMs, gap);
             if (now >= kIdleMs) {
                 fetchStart = now;
-                qiv::startStartupFetches(window);
+                qiv::startStartupFetches(window, *state);
             }
             return;
         }
@@ -241,7 +229,7 @@ int main(int argc, char** argv)
     ok = memoryPeak("normal suffix page, for comparison", {}, seconds) && ok;
 
     {
-        DevServerChild flood({"--fault", "modify_html=flood"});
+        DevServerChild flood({}, {"--fault", "modify_html=flood"});
         ok = flood.running() &&
              printChild("suffix flood (200000 options)",
                         runSelf("/proc/self/exe", {"--stall", flood.serviceHost(), flood.ipHost(),

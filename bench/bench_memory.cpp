@@ -2,8 +2,10 @@
 // qiv-devserver, with the four browser views (once their pages have loaded)
 // and without them: the process's own VmRSS and proportional set size
 // (Pss), and the same summed over its child processes (the WebEngine
-// helpers). RSS counts shared pages in every process that maps them; the
-// Pss sum does not. Each case is a fresh process started as qiv-forward
+// helpers), and the number of processes (the program and its helpers). RSS
+// counts shared pages in every process that maps them; the Pss sum does
+// not, but divides pages shared with any other process on the machine too
+// (another WebEngine program lowers it). Each case is a fresh process started as qiv-forward
 // starts. Needs a display (xvfb-run -a).
 // Usage: bench_memory [runs (default 3)]
 
@@ -86,7 +88,7 @@ int main(int argc, char** argv)
     for (const bool views : {true, false}) {
         std::printf("%s:\n", views ? "with the four browser views (as qiv-forward)"
                                    : "without browser views");
-        std::vector<double> selfRss, selfPss, childRss, childPss, total;
+        std::vector<double> selfRss, selfPss, childRss, childPss, total, totalPss, processes;
         for (int i = 0; i < runs; ++i) {
             const std::string out =
                 runSelf("/proc/self/exe", {"--measure", server.serviceHost(), server.ipHost(),
@@ -103,10 +105,11 @@ int main(int argc, char** argv)
                 std::printf("  run %d failed: %s\n", i + 1, out.c_str());
                 continue;
             }
-            std::printf("  run %d: process VmRSS %6.1f MiB (Pss %6.1f), %d children VmRSS sum "
-                        "%6.1f MiB (Pss sum %6.1f), total VmRSS %6.1f MiB (Pss %6.1f)\n",
-                        i + 1, sr / 1024.0, sp / 1024.0, f.children, cr / 1024.0, cp / 1024.0,
-                        (sr + cr) / 1024.0, (sp + cp) / 1024.0);
+            std::printf("  run %d: %d processes, Pss summed %6.1f MiB, VmRSS summed %6.1f MiB; "
+                        "program VmRSS %6.1f MiB (Pss %6.1f), %d children VmRSS sum %6.1f MiB "
+                        "(Pss sum %6.1f)\n",
+                        i + 1, 1 + f.children, (sp + cp) / 1024.0, (sr + cr) / 1024.0, sr / 1024.0,
+                        sp / 1024.0, f.children, cr / 1024.0, cp / 1024.0);
             if (i == 0) {
                 const size_t firstBreak = out.find('\n');
                 if (firstBreak != std::string::npos)
@@ -117,11 +120,14 @@ int main(int argc, char** argv)
             childRss.push_back(cr / 1024.0);
             childPss.push_back(cp / 1024.0);
             total.push_back((sr + cr) / 1024.0);
+            totalPss.push_back((sp + cp) / 1024.0);
+            processes.push_back(1 + f.children);
         }
-        std::printf("  median: process VmRSS %.1f MiB (Pss %.1f), children VmRSS sum %.1f MiB "
-                    "(Pss sum %.1f), total VmRSS %.1f MiB\n",
-                    median(selfRss), median(selfPss), median(childRss), median(childPss),
-                    median(total));
+        std::printf("  median: %.0f processes, Pss summed %.1f MiB, VmRSS summed %.1f MiB; "
+                    "program VmRSS %.1f MiB (Pss %.1f), children VmRSS sum %.1f MiB (Pss sum "
+                    "%.1f)\n",
+                    median(processes), median(totalPss), median(total), median(selfRss),
+                    median(selfPss), median(childRss), median(childPss));
     }
     return failures ? 1 : 0;
 }

@@ -2,21 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <thread>
 
 extern char** environ;
 
@@ -56,17 +53,6 @@ std::vector<std::string> statFields(pid_t pid)
     while (rest >> field)
         fields.push_back(field);
     return fields;
-}
-
-// "role=host:port" out of the devserver's "listening" line.
-std::string valueAfter(const std::string& line, const std::string& key)
-{
-    const size_t at = line.find(key);
-    if (at == std::string::npos)
-        return {};
-    const size_t start = at + key.size();
-    const size_t end = line.find_first_of(" \n", start);
-    return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 } // namespace
@@ -151,93 +137,50 @@ std::string commandName(pid_t pid)
     return name;
 }
 
-DevServerChild::DevServerChild(const std::vector<std::string>& extraArgs, bool defaultPorts)
+pid_t spawnProgram(std::vector<std::string> argv, int* out, bool keepStderr)
 {
-    char logTemplate[] = "/tmp/qiv-bench-devserver-XXXXXX";
-    const int logFd = mkstemp(logTemplate);
-    if (logFd < 0)
-        return;
-    close(logFd);
-    logPath_ = logTemplate;
-
+    int pipeFds[2] = {-1, -1};
+    if (out != nullptr && pipe2(pipeFds, O_CLOEXEC) != 0)
+        return -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, logPath_.c_str(), O_WRONLY | O_TRUNC, 0);
-    std::vector<std::string> args{QIV_DEVSERVER_PATH};
-    if (!defaultPorts)
-        args.insert(args.end(),
-                    {"--service", "127.0.0.1:0", "--ip", "127.0.0.2:0", "--ads", "127.0.0.3:0"});
-    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid_ = -1;
+    if (out != nullptr)
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (!keepStderr)
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (std::string& arg : argv)
+        args.push_back(arg.data());
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+        pid = -1;
     posix_spawn_file_actions_destroy(&actions);
-    if (pid_ <= 0)
-        return;
-
-    // The server says where it listens once all three roles are bound.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::istringstream log(readFile(logPath_));
-        std::string line;
-        while (std::getline(log, line)) {
-            if (line.find("listening ") == std::string::npos)
-                continue;
-            serviceHost_ = valueAfter(line, "service=");
-            ipHost_ = valueAfter(line, "ip=");
-            adHost_ = valueAfter(line, "ads=");
-            return;
-        }
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (out != nullptr) {
+        close(pipeFds[1]);
+        *out = pipeFds[0];
     }
-}
-
-DevServerChild::~DevServerChild()
-{
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    if (!logPath_.empty())
-        unlink(logPath_.c_str());
+    return pid;
 }
 
 std::string runSelf(const char* self, const std::vector<std::string>& args)
 {
-    int out[2];
-    if (pipe(out) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
     std::vector<std::string> all{self};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, self, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
+    int out = -1;
+    const pid_t pid = spawnProgram(all, &out, true);
     std::string output;
-    if (spawned == 0) {
+    if (pid > 0) {
         char buffer[4096];
         ssize_t n;
-        while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+        while ((n = read(out, buffer, sizeof buffer)) > 0)
             output.append(buffer, static_cast<size_t>(n));
         waitpid(pid, nullptr, 0);
     }
-    close(out[0]);
+    if (out >= 0)
+        close(out);
     return output;
 }
 

@@ -1,13 +1,14 @@
 #pragma once
 
+#include "devserver_child.h"
+
 #include <sys/types.h>
 
 #include <string>
 #include <vector>
 
-// Shared parts of the window benchmarks: a qiv-devserver child on free
-// loopback ports, process clocks and memory from /proc, and the measured
-// process started as a child of the benchmark.
+// Shared parts of the window benchmarks: process clocks and memory from
+// /proc, and the measured process started as a child of the benchmark.
 namespace qiv::bench {
 
 // Seconds on the boot clock, the clock of /proc/<pid>/stat's start time.
@@ -28,30 +29,16 @@ std::vector<pid_t> descendants(pid_t root);
 // helper, its --type.
 std::string commandName(pid_t pid);
 
-// qiv-devserver from this build, run as a child process with its three roles
-// on their usual loopback addresses but on free ports, so that it collides
-// with no other server; with defaultPorts on its default addresses, the
-// hosts qiv-forward is built with. extraArgs follow (e.g. --fault ...).
-// Stopped by the destructor.
-class DevServerChild {
-public:
-    explicit DevServerChild(const std::vector<std::string>& extraArgs = {},
-                            bool defaultPorts = false);
-    ~DevServerChild();
-    DevServerChild(const DevServerChild&) = delete;
-    DevServerChild& operator=(const DevServerChild&) = delete;
+// qiv-devserver from this build as a child process.
+using test::defaultDevServerAddresses;
+using test::DevServerAddresses;
+using test::DevServerChild;
 
-    bool running() const { return pid_ > 0 && !serviceHost_.empty(); }
-    // "ip:port" of each role.
-    const std::string& serviceHost() const { return serviceHost_; }
-    const std::string& ipHost() const { return ipHost_; }
-    const std::string& adHost() const { return adHost_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string logPath_;
-    std::string serviceHost_, ipHost_, adHost_;
-};
+// Starts argv[0] with `argv`. Its standard output goes to a pipe whose
+// reading end is returned in *out, or to /dev/null without out; its
+// standard error to /dev/null, or passes through with keepStderr. The pid,
+// or -1.
+pid_t spawnProgram(std::vector<std::string> argv, int* out, bool keepStderr = false);
 
 // Runs this program again with `args` (after argv[0]) and returns what it
 // wrote on standard output; the child's standard error passes through.

@@ -1,14 +1,11 @@
 // The real qiv-devserver program: options, one request, signals.
 
+#include "devserver_child.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <regex>
@@ -21,136 +18,7 @@ namespace {
 using test::CurlClient;
 using test::HttpResult;
 
-// The program with its standard output and error on pipes.
-class Program {
-public:
-    explicit Program(const std::vector<std::string>& args)
-    {
-        int out[2];
-        int err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            dup2(err[1], 2);
-            std::vector<char*> argv;
-            std::string path = QIV_DEVSERVER_PATH;
-            argv.push_back(path.data());
-            std::vector<std::string> copy = args;
-            for (std::string& a : copy)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(path.c_str(), argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~Program()
-    {
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0)
-            close(out_);
-        if (err_ >= 0)
-            close(err_);
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    bool started() const { return pid_ > 0; }
-    void signal(int sig) { kill(pid_, sig); }
-
-    // Reads stderr until a line matches, within the bound.
-    std::optional<std::smatch> waitForLine(const std::regex& pattern,
-                                           std::chrono::milliseconds bound)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (true) {
-            std::size_t eol;
-            while ((eol = errText_.find('\n', scanned_)) != std::string::npos) {
-                line_ = errText_.substr(scanned_, eol - scanned_);
-                scanned_ = eol + 1;
-                std::smatch m;
-                if (std::regex_search(line_, m, pattern))
-                    return m;
-            }
-            if (!readSome(err_, errText_, deadline))
-                return std::nullopt;
-        }
-    }
-
-    // Reads both pipes to their end and waits for the exit, within the
-    // bound; the exit status, or -1 when the bound passed.
-    int waitForExit(std::chrono::milliseconds bound)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (out_ >= 0 || err_ >= 0) {
-            if (out_ >= 0 && !readSome(out_, outText_, deadline, true)) {
-                if (std::chrono::steady_clock::now() >= deadline)
-                    return -1;
-                close(out_);
-                out_ = -1;
-            }
-            if (err_ >= 0 && !readSome(err_, errText_, deadline, true)) {
-                if (std::chrono::steady_clock::now() >= deadline)
-                    return -1;
-                close(err_);
-                err_ = -1;
-            }
-        }
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    const std::string& out() const { return outText_; }
-    const std::string& err() const { return errText_; }
-
-private:
-    // One read; false at the end of the pipe or when the deadline passed.
-    // With shortPoll, a pipe without data yet gives true after a brief poll,
-    // so that both pipes are served in turn.
-    bool readSome(int fd, std::string& into, std::chrono::steady_clock::time_point deadline,
-                  bool shortPoll = false)
-    {
-        while (true) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0)
-                return false;
-            pollfd p{fd, POLLIN, 0};
-            const int ready =
-                poll(&p, 1, shortPoll ? std::min<int>(50, left.count()) : left.count());
-            if (ready == 0) {
-                if (shortPoll)
-                    return true;
-                continue;
-            }
-            char buffer[4096];
-            const ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n <= 0)
-                return false;
-            into.append(buffer, static_cast<std::size_t>(n));
-            return true;
-        }
-    }
-
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    bool exited_ = false;
-    std::string outText_;
-    std::string errText_;
-    std::string line_;
-    std::size_t scanned_ = 0;
-};
+using Program = qiv::test::DevServerChild;
 
 constexpr auto kBound = std::chrono::seconds(20);
 

@@ -3,24 +3,19 @@
 // Shared by the end-to-end tests: qiv-devserver as a child process, the
 // accounts it keeps in its SQLite file, and typing as a user does.
 #include "devserver/account_store.h"
+#include "devserver_child.h"
 
 #include <QCoreApplication>
 #include <QInputMethodEvent>
-#include <QProcess>
-
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
-#include <csignal>
-#include <sys/prctl.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qiv::e2e {
-
-inline const char kDevServerPath[] = QIV_BINARY_DIR "/tools/devserver/qiv-devserver";
 
 // The binary on loopback, its accounts in a file of a temporary directory.
 class DevServerProcess {
@@ -40,40 +35,16 @@ public:
         if (!dir_.isValid())
             return QStringLiteral("no temporary directory");
         dbPath_ = dir_.filePath(QStringLiteral("accounts.db"));
-        // The server goes with the test, also when the test dies.
-        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        process_.start(QString::fromUtf8(kDevServerPath),
-                       {QStringLiteral("--service"), service, QStringLiteral("--ip"), ip,
-                        QStringLiteral("--ads"), ads, QStringLiteral("--db"), dbPath_});
-        if (!process_.waitForStarted(10000))
-            return QStringLiteral("cannot start ") + QString::fromUtf8(kDevServerPath);
-        static const QRegularExpression listening(QStringLiteral(
-            "listening service=[0-9.]+:(\\d+) ip=[0-9.]+:(\\d+) ads=[0-9.]+:(\\d+)"));
-        QByteArray seen;
-        bool found = QTest::qWaitFor(
-            [&] {
-                seen += process_.readAllStandardError();
-                QRegularExpressionMatch m = listening.match(QString::fromUtf8(seen));
-                if (!m.hasMatch())
-                    return process_.state() != QProcess::Running;
-                ports_ = {m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()};
-                return true;
-            },
-            10000);
-        log_ = QString::fromUtf8(seen);
-        if (!found || ports_.service == 0)
-            return QStringLiteral("qiv-devserver did not start: ") + log_;
+        server_.emplace(
+            test::DevServerAddresses{service.toStdString(), ip.toStdString(), ads.toStdString()},
+            std::vector<std::string>{"--db", dbPath_.toStdString()});
+        if (!server_->running())
+            return QStringLiteral("qiv-devserver did not start: ") + log();
+        const auto port = [](const std::string& host) {
+            return std::stoi(host.substr(host.rfind(':') + 1));
+        };
+        ports_ = {port(server_->serviceHost()), port(server_->ipHost()), port(server_->adHost())};
         return {};
-    }
-
-    ~DevServerProcess()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(5000))
-                process_.kill();
-            process_.waitForFinished(5000);
-        }
     }
 
     const Ports& ports() const { return ports_; }
@@ -81,7 +52,7 @@ public:
     // Everything it has logged so far: one line per request it served.
     const QString& log()
     {
-        log_ += QString::fromUtf8(process_.readAllStandardError());
+        log_ = server_ ? QString::fromStdString(server_->err()) : QString();
         return log_;
     }
     const QString& dbPath() const { return dbPath_; }
@@ -107,7 +78,7 @@ public:
 private:
     QTemporaryDir dir_;
     QString dbPath_;
-    QProcess process_;
+    std::optional<test::DevServerChild> server_;
     Ports ports_;
     QString log_;
 };

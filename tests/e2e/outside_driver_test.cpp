@@ -90,7 +90,7 @@ protected:
         program_.setProcessEnvironment(env);
         program_.setStandardOutputFile(QProcess::nullDevice());
         program_.setStandardErrorFile(QProcess::nullDevice());
-        program_.start(QStringLiteral(QIV_BINARY_DIR "/src/app/qiv-forward"), {});
+        program_.start(QStringLiteral(QIV_FORWARD_PATH), {});
         ASSERT_TRUE(program_.waitForStarted(10000));
         // xdotool gives up with an X error when a window it is looking at
         // goes away meanwhile (the browser views make and drop some at
