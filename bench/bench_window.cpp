@@ -80,8 +80,7 @@ void runProgramStart(char* argv0, const StartOptions& options,
     config::setAdHost(options.adHost);
 
     // As runApplication does.
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox");
+    setChromiumEnvironment();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     static int qtArgc = 1;
     static char* qtArgv[] = {argv0, nullptr};

@@ -66,9 +66,13 @@ private:
     std::function<void()> quit_;
 };
 
-bool asksNoSandbox(const QByteArray& flags)
+// Whether the flags hold a switch, alone or with a value ("--name=...").
+bool hasSwitch(const QByteArray& flags, const QByteArray& name)
 {
-    return flags.simplified().split(' ').contains("--no-sandbox");
+    for (const QByteArray& flag : flags.simplified().split(' '))
+        if (flag == name || flag.startsWith(name + '='))
+            return true;
+    return false;
 }
 
 } // namespace
@@ -133,29 +137,45 @@ void onWindowCreated(MainWindow& window)
 
 bool sandboxDisabled(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot)
 {
-    return runningAsRoot || userDisabledSandbox || asksNoSandbox(userFlags);
+    return runningAsRoot || userDisabledSandbox || hasSwitch(userFlags, "--no-sandbox");
 }
 
 QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot)
 {
-    if (asksNoSandbox(userFlags) || !sandboxDisabled(userFlags, userDisabledSandbox, runningAsRoot))
-        return userFlags;
-    return (userFlags + " --no-sandbox").trimmed();
+    const bool sandboxOff = sandboxDisabled(userFlags, userDisabledSandbox, runningAsRoot);
+    // The four views show pages of one host: one renderer process serves
+    // them all. The zygote exists to start sandboxed renderers; without the
+    // sandbox it is only two processes more. A switch the user gave stays
+    // theirs.
+    QByteArray flags = userFlags.trimmed();
+    const auto add = [&](const QByteArray& name, const QByteArray& value = {}) {
+        if (!hasSwitch(userFlags, name))
+            flags += ' ' + name + value;
+    };
+    if (sandboxOff)
+        add("--no-sandbox");
+    add("--renderer-process-limit", "=1");
+    if (sandboxOff)
+        add("--no-zygote");
+    return flags.trimmed();
+}
+
+void setChromiumEnvironment()
+{
+    // The browser views show remote pages: they keep Chromium's sandbox
+    // unless it cannot run (as root) or the user turned it off.
+    const QByteArray userFlags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    const bool userDisabledSandbox = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX");
+    const bool runningAsRoot = ::geteuid() == 0;
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+            chromiumFlags(userFlags, userDisabledSandbox, runningAsRoot));
+    if (sandboxDisabled(userFlags, userDisabledSandbox, runningAsRoot))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 }
 
 int runApplication(int argc, char** argv)
 {
-    // The browser views show remote pages: they keep Chromium's sandbox
-    // unless it cannot run (as root) or the user turned it off. The user's
-    // own flags stay.
-    QByteArray userFlags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    bool userDisabledSandbox = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX");
-    bool runningAsRoot = ::geteuid() == 0;
-    if (sandboxDisabled(userFlags, userDisabledSandbox, runningAsRoot)) {
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-                chromiumFlags(userFlags, userDisabledSandbox, runningAsRoot));
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    }
+    setChromiumEnvironment();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     // The program takes no options: Qt sees the program name only.
     int qtArgc = argc > 0 ? 1 : 0;

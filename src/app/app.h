@@ -30,9 +30,15 @@ void selectAllOnFocus(QLineEdit* box);
 // QTWEBENGINE_DISABLE_SANDBOX or by --no-sandbox in their own flags.
 bool sandboxDisabled(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot);
 
-// The Chromium flags for the browser views: the user's own, with
-// --no-sandbox added when the sandbox is off.
+// The Chromium flags for the browser views: the user's own first, then one
+// renderer process for all views, and --no-sandbox and --no-zygote when
+// the sandbox is off; a switch the user gave is not added again.
 QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot);
+
+// Sets what Qt WebEngine reads from the environment at its start:
+// QTWEBENGINE_CHROMIUM_FLAGS from chromiumFlags over the user's own, and
+// QTWEBENGINE_DISABLE_SANDBOX where the sandbox is off. Before QApplication.
+void setChromiumEnvironment();
 
 // The program: creates and shows the window, runs the event loop, ends with 0.
 int runApplication(int argc, char** argv);

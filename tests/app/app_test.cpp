@@ -216,13 +216,19 @@ TEST(ChromiumSandbox, OffOnlyAsRootOrWhenTheUserSaysSoAndTheUserFlagsStay)
         bool userOff, root, off;
         const char* flags;
     } rows[] = {
-        {"", false, false, false, ""},
-        {"--disable-gpu", false, false, false, "--disable-gpu"},
-        {"", false, true, true, "--no-sandbox"},
-        {"--disable-gpu", false, true, true, "--disable-gpu --no-sandbox"},
-        {"--disable-gpu", true, false, true, "--disable-gpu --no-sandbox"},
-        {"--no-sandbox --disable-gpu", false, false, true, "--no-sandbox --disable-gpu"},
-        {" --no-sandbox ", true, true, true, " --no-sandbox "},
+        {"", false, false, false, "--renderer-process-limit=1"},
+        {"--disable-gpu", false, false, false, "--disable-gpu --renderer-process-limit=1"},
+        {"", false, true, true, "--no-sandbox --renderer-process-limit=1 --no-zygote"},
+        {"--disable-gpu", false, true, true,
+         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote"},
+        {"--disable-gpu", true, false, true,
+         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote"},
+        {"--no-sandbox --disable-gpu", false, false, true,
+         "--no-sandbox --disable-gpu --renderer-process-limit=1 --no-zygote"},
+        {" --no-sandbox ", true, true, true, "--no-sandbox --renderer-process-limit=1 --no-zygote"},
+        {"--renderer-process-limit=4", false, false, false, "--renderer-process-limit=4"},
+        {"--no-zygote --renderer-process-limit=2", false, true, true,
+         "--no-zygote --renderer-process-limit=2 --no-sandbox"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.user);
@@ -261,7 +267,7 @@ TEST_P(RealProgram, EndsByExitWhileTheStartupFetchesWait)
     env.insert(QStringLiteral("DISPLAY"), display);
     program.setProcessEnvironment(env);
     program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(QStringLiteral(QIV_BINARY_DIR "/src/app/qiv-forward"), {});
+    program.start(QStringLiteral(QIV_FORWARD_PATH), {});
     ASSERT_TRUE(program.waitForStarted(10000));
 
     // xdotool gives up with an X error when a window it looks at goes away
