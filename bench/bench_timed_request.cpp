@@ -68,11 +68,11 @@ std::string bareExchange(const std::string& url)
     return body;
 }
 
-std::string engineExchange(const std::string& url)
+std::string engineExchange(qiv::Network& network, const std::string& url)
 {
     qiv::RequestSlots requestSlots;
     requestSlots.url = url;
-    qiv::performRequest(requestSlots);
+    qiv::performRequest(network.cookies, requestSlots);
     return requestSlots.response;
 }
 
@@ -84,6 +84,7 @@ int main(int argc, char** argv)
     const int requests = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
+    qiv::Network network;
     RecordingServer server;
     server.setHandler([](const std::string& request) {
         RecordingServer::Reply reply{RecordingServer::httpReply("ok")};
@@ -96,7 +97,8 @@ int main(int argc, char** argv)
     {
         const double cpuBefore = cpuSeconds();
         const auto start = Clock::now();
-        const std::string body = qiv::timedRequest(server.url("/slow"), "", "", "", "", 10);
+        const std::string body =
+            qiv::timedRequest(network, server.url("/slow"), "", "", "", "", 10);
         const double wall = microsSince(start) / 1e6;
         const double cpu = cpuSeconds() - cpuBefore;
         std::printf(
@@ -109,7 +111,7 @@ int main(int argc, char** argv)
     const std::string url = server.url("/fast");
     for (int i = 0; i < 20; ++i) { // warm-up
         bareExchange(url);
-        qiv::timedRequest(url);
+        qiv::timedRequest(network, url);
     }
     server.clearRequests();
     std::vector<double> bare, engine, timed, extra;
@@ -120,11 +122,11 @@ int main(int argc, char** argv)
         bare.push_back(microsSince(t0));
 
         t0 = Clock::now();
-        failures += engineExchange(url) != "ok";
+        failures += engineExchange(network, url) != "ok";
         engine.push_back(microsSince(t0));
 
         t0 = Clock::now();
-        failures += qiv::timedRequest(url) != "ok";
+        failures += qiv::timedRequest(network, url) != "ok";
         timed.push_back(microsSince(t0));
         extra.push_back(timed.back() - bare.back());
         if (i % 100 == 99)
@@ -137,6 +139,6 @@ int main(int argc, char** argv)
                 "(per-pair median; difference of medians %.1f us)%s\n",
                 median(extra), median(timed) - median(bare),
                 failures ? "  [some replies were wrong]" : "");
-    qiv::waitForWorkers(std::chrono::seconds(5));
+    network.workers->waitUntilNone(std::chrono::seconds(5));
     return failures ? 1 : 0;
 }

@@ -2,7 +2,7 @@
 
 #include "app/app.h"
 #include "bench_support.h"
-#include "config/hosts.h"
+#include "service/program_state.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -75,9 +75,10 @@ void runProgramStart(char* argv0, const StartOptions& options,
     times.mainEntered = bootSeconds();
     times.processStart = processStartSeconds();
 
-    config::setServiceHost(options.serviceHost);
-    config::setIpLookupHost(options.ipHost);
-    config::setAdHost(options.adHost);
+    // Never destroyed, as in runApplication.
+    auto* state = new ProgramState{.hosts = {.service = options.serviceHost,
+                                             .ipLookup = options.ipHost,
+                                             .ad = options.adHost}};
 
     // As runApplication does.
     setChromiumEnvironment();
@@ -86,35 +87,43 @@ void runProgramStart(char* argv0, const StartOptions& options,
     static char* qtArgv[] = {argv0, nullptr};
     QApplication app(qtArgc, qtArgv);
 
-    MainWindow window(MainWindow::Options{options.browserViews});
-    wireEvents(window, quitProgram);
+    MainWindow window(
+        MainWindow::Options{.browserViews = options.browserViews, .adHost = state->hosts.ad});
+    wireEvents(window, *state, quitProgram);
 
     auto* enabledAgain = new EnabledAgain(&window);
     window.分组框1->installEventFilter(enabledAgain);
     window.installEventFilter(new FirstEvent(QEvent::Paint, &times.painted, &window));
 
     int adsPending = 0;
-    times.adsOk = true;
-    for (QWidget* box :
-         {window.超文本浏览框1, window.超文本浏览框2, window.超文本浏览框3, window.超文本浏览框4}) {
-        auto* view = qobject_cast<QWebEngineView*>(box);
-        if (view == nullptr)
-            continue;
-        ++adsPending;
-        QObject::connect(view, &QWebEngineView::loadFinished, &window, [&adsPending](bool ok) {
-            times.adsOk = times.adsOk && ok;
-            if (--adsPending == 0)
-                times.adsLoaded = bootSeconds();
-        });
-    }
-    if (adsPending == 0)
-        times.adsOk = false;
+    bool viewsStarted = false;
+    // The views come once the window is shown, as in runApplication.
+    const auto startViews = [&] {
+        window.startBrowserViews();
+        viewsStarted = true;
+        times.adsOk = true;
+        for (QWidget* box : {window.超文本浏览框1, window.超文本浏览框2, window.超文本浏览框3,
+                             window.超文本浏览框4}) {
+            QWebEngineView* view = MainWindow::browserView(box);
+            if (view == nullptr)
+                continue;
+            ++adsPending;
+            QObject::connect(view, &QWebEngineView::loadFinished, &window, [&adsPending](bool ok) {
+                times.adsOk = times.adsOk && ok;
+                if (--adsPending == 0)
+                    times.adsLoaded = bootSeconds();
+            });
+        }
+        if (adsPending == 0)
+            times.adsOk = false;
+    };
 
     window.show();
     times.showReturned = bootSeconds();
     window.windowHandle()->installEventFilter(
         new FirstEvent(QEvent::Expose, &times.exposed, &window));
-    QTimer::singleShot(0, &window, [&window] { onWindowCreated(window); });
+    QTimer::singleShot(0, &window, [&window, state] { onWindowCreated(window, *state); });
+    QTimer::singleShot(0, &window, startViews);
 
     // Polled every millisecond: the caption is set just after the group is
     // enabled, in the same change.
@@ -125,7 +134,7 @@ void runProgramStart(char* argv0, const StartOptions& options,
         if (times.loginEnabled == 0 && enabledAgain->enabledAt != 0 &&
             window.分组框1->isEnabled() && window.分组框1->title() == QStringLiteral("登 录"))
             times.loginEnabled = enabledAgain->enabledAt;
-        const bool adsDone = !options.waitForAds || adsPending == 0;
+        const bool adsDone = !options.waitForAds || (viewsStarted && adsPending == 0);
         if ((times.loginEnabled != 0 && adsDone) || bootSeconds() > deadline) {
             poll.stop();
             QTimer::singleShot(options.settleMs, &window, [&] {

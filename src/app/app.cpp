@@ -6,6 +6,7 @@
 #include "service/delete.h"
 #include "service/login.h"
 #include "service/modify.h"
+#include "service/program_state.h"
 #include "service/register.h"
 #include "ui/main_window.h"
 
@@ -88,13 +89,14 @@ void quitProgram()
     std::_Exit(0);
 }
 
-void wireEvents(MainWindow& window, std::function<void()> quit)
+void wireEvents(MainWindow& window, ProgramState& state, std::function<void()> quit)
 {
     MainWindow* w = &window;
-    auto page = [w](int n) { return [w, n] { showPage(*w, n); }; };
+    ProgramState* s = &state;
+    auto page = [w](Page n) { return [w, n] { showPage(*w, n); }; };
 
-    QObject::connect(w->按钮1, &QPushButton::clicked, w, page(1));
-    QObject::connect(w->按钮_登录, &QPushButton::clicked, w, [w] { logIn(*w); });
+    QObject::connect(w->按钮1, &QPushButton::clicked, w, page(Page::Registration));
+    QObject::connect(w->按钮_登录, &QPushButton::clicked, w, [w, s] { logIn(*w, *s); });
     QObject::connect(w->按钮_取消, &QPushButton::clicked, w, [quit] { quit(); });
     w->installEventFilter(new QuitOnClose(w, quit));
 
@@ -102,22 +104,23 @@ void wireEvents(MainWindow& window, std::function<void()> quit)
     w->编辑框_用户名_登录->installEventFilter(focus);
     w->编辑框_密码_登录->installEventFilter(focus);
     // Enter in the password box logs in; the name box has no such key.
-    QObject::connect(w->编辑框_密码_登录, &QLineEdit::returnPressed, w, [w] { logIn(*w); });
+    QObject::connect(w->编辑框_密码_登录, &QLineEdit::returnPressed, w, [w, s] { logIn(*w, *s); });
 
     QObject::connect(w->按钮_检查域名_注册, &QPushButton::clicked, w,
-                     [w] { checkAvailability(*w); });
-    QObject::connect(w->按钮_注册, &QPushButton::clicked, w, [w] { registerDomain(*w); });
-    QObject::connect(w->按钮_返回登录, &QPushButton::clicked, w, page(0));
+                     [w, s] { checkAvailability(*w, *s); });
+    QObject::connect(w->按钮_注册, &QPushButton::clicked, w, [w, s] { registerDomain(*w, *s); });
+    QObject::connect(w->按钮_返回登录, &QPushButton::clicked, w, page(Page::Login));
 
-    QObject::connect(w->按钮_修改资料, &QPushButton::clicked, w, [w] { modifyAccount(*w); });
-    QObject::connect(w->按钮_刷新资料, &QPushButton::clicked, w, [w] { refreshAccount(*w); });
-    QObject::connect(w->按钮_删除域名, &QPushButton::clicked, w, [w] { deleteDomain(*w); });
+    QObject::connect(w->按钮_修改资料, &QPushButton::clicked, w, [w, s] { modifyAccount(*w, *s); });
+    QObject::connect(w->按钮_刷新资料, &QPushButton::clicked, w,
+                     [w, s] { refreshAccount(*w, *s); });
+    QObject::connect(w->按钮_删除域名, &QPushButton::clicked, w, [w, s] { deleteDomain(*w, *s); });
 
-    QObject::connect(w->超级链接框_返回注册, &HyperlinkBox::pressed, w, page(1));
-    QObject::connect(w->超级链接框_返回登录, &HyperlinkBox::pressed, w, page(0));
+    QObject::connect(w->超级链接框_返回注册, &HyperlinkBox::pressed, w, page(Page::Registration));
+    QObject::connect(w->超级链接框_返回登录, &HyperlinkBox::pressed, w, page(Page::Login));
 }
 
-void onWindowCreated(MainWindow& window)
+void onWindowCreated(MainWindow& window, ProgramState& state)
 {
     // The desktop's style where it names one; the plain fallback becomes
     // Fusion.
@@ -128,7 +131,7 @@ void onWindowCreated(MainWindow& window)
     // a click already queued can reach it; the thread's own first change,
     // queued behind that click, sets the same again. Without a thread the
     // window stays as it was created.
-    if (startStartupFetches(window)) {
+    if (startStartupFetches(window, state)) {
         window.分组框1->setTitle(QStringLiteral("域名后缀下载中...请稍候"));
         window.分组框1->setCaptionColour(QColor(0, 0, 255));
         window.分组框1->setEnabled(false);
@@ -181,10 +184,15 @@ int runApplication(int argc, char** argv)
     int qtArgc = argc > 0 ? 1 : 0;
     QApplication app(qtArgc, argv);
 
-    MainWindow window;
-    wireEvents(window, quitProgram);
+    // Never destroyed: the background thread and abandoned request workers
+    // may still use it while the process ends.
+    auto* state = new ProgramState{};
+    MainWindow window(MainWindow::Options{.adHost = state->hosts.ad});
+    wireEvents(window, *state, quitProgram);
     window.show();
-    QTimer::singleShot(0, &window, [&window] { onWindowCreated(window); });
+    QTimer::singleShot(0, &window, [&window, state] { onWindowCreated(window, *state); });
+    // The browser engine starts once the window is up, not before.
+    QTimer::singleShot(0, &window, [&window] { window.startBrowserViews(); });
     // Qt calls exit() when the display goes away. End there as quitProgram
     // does, with that status, before the destructors of what exists by now
     // run under the background thread and the request workers.

@@ -9,14 +9,16 @@ class QLineEdit;
 namespace qiv {
 
 class MainWindow;
+struct ProgramState;
 
 // The event table: binds every control event of the window to its handler.
-// `quit` ends the program ("退 出"); the program passes quitProgram.
-void wireEvents(MainWindow& window, std::function<void()> quit);
+// The handlers work on `state`, which must outlive the window. `quit` ends
+// the program ("退 出"); the program passes quitProgram.
+void wireEvents(MainWindow& window, ProgramState& state, std::function<void()> quit);
 
 // Runs once when the window has been created and shown: the themed style,
-// then the one background thread with the start-up fetches.
-void onWindowCreated(MainWindow& window);
+// then the one background thread with the start-up fetches on `state`.
+void onWindowCreated(MainWindow& window, ProgramState& state);
 
 // Selects the whole text of a box, so that typing replaces it.
 void selectAllOnFocus(QLineEdit* box);

@@ -3,16 +3,15 @@
 #include <string>
 
 // The three outside hosts the client talks to, each "host" or "host:port".
-// Their values are fixed when the program is built; tests may replace them
-// in-process. Safe to call from any thread.
 namespace qiv::config {
 
-std::string serviceHost();
-std::string ipLookupHost();
-std::string adHost();
+struct Hosts {
+    std::string service;  // the forwarding service
+    std::string ipLookup; // the public-IP page
+    std::string ad;       // the advertisement pages
+};
 
-void setServiceHost(std::string host);
-void setIpLookupHost(std::string host);
-void setAdHost(std::string host);
+// The hosts fixed when the program was built.
+Hosts builtInHosts();
 
 } // namespace qiv::config

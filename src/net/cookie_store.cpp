@@ -174,15 +174,4 @@ std::vector<std::string> CookieStore::all() const
     return result;
 }
 
-CookieStore& cookieStore()
-{
-    static CookieStore* store = new CookieStore;
-    return *store;
-}
-
-void clearCookies()
-{
-    cookieStore().clear();
-}
-
 } // namespace qiv

@@ -8,11 +8,12 @@
 #include <string_view>
 #include <vector>
 
-// The process's cookie store: in memory only, shared by every request and
-// every thread. It holds cookies as the Netscape-format lines that libcurl
-// reads and writes (CURLOPT_COOKIELIST / CURLINFO_COOKIELIST), so curl keeps
-// doing all the parsing and matching; this store only keeps them between
-// transfers and hands each transfer the cookies of its own host.
+// The program's cookie store (one per Network): in memory only, shared by
+// every request and every thread. It holds cookies as the Netscape-format
+// lines that libcurl reads and writes (CURLOPT_COOKIELIST /
+// CURLINFO_COOKIELIST), so curl keeps doing all the parsing and matching;
+// this store only keeps them between transfers and hands each transfer the
+// cookies of its own host.
 namespace qiv {
 
 // What one exchange did to the cookies: the lines its servers set or
@@ -76,12 +77,5 @@ private:
     uint64_t nextAge_ = 0;
     size_t totalBytes_ = 0;
 };
-
-// The one store of the process. It is never destroyed, so a worker that
-// outlives main() cannot touch a dead object.
-CookieStore& cookieStore();
-
-// Forgets every cookie (tests start from an empty store).
-void clearCookies();
 
 } // namespace qiv

@@ -219,7 +219,7 @@ std::optional<Hop> redirectOf(CURL* h)
 
 } // namespace
 
-CookieChanges performExchange(RequestSlots& request)
+CookieChanges performExchange(RequestSlots& request, const CookieSource& cookiesFor)
 {
     const std::string host = urlHost(request.url);
     const std::string path = urlPath(request.url);
@@ -294,7 +294,7 @@ CookieChanges performExchange(RequestSlots& request)
     for (long redirects = 0;; ++redirects) {
         if (std::find(hosts.begin(), hosts.end(), hopHost) == hosts.end()) {
             hosts.push_back(hopHost);
-            for (std::string& line : cookieStore().linesFor(hopHost)) {
+            for (std::string& line : cookiesFor(hopHost)) {
                 if (!loadedKeys.insert(CookieStore::keyOf(line)).second)
                     continue;
                 curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
@@ -375,12 +375,13 @@ std::string headerBlock(std::string_view headers, std::string_view url, std::str
     return block;
 }
 
-void performRequest(RequestSlots& request)
+void performRequest(CookieStore& cookies, RequestSlots& request)
 {
     request.running.store(true);
-    CookieChanges changes = performExchange(request);
+    CookieChanges changes = performExchange(
+        request, [&cookies](std::string_view host) { return cookies.linesFor(host); });
     if (!request.abandoned.load())
-        cookieStore().apply(changes);
+        cookies.apply(changes);
     request.running.store(false);
 }
 

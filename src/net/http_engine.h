@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // One complete HTTP exchange on libcurl, with the fixed browser-like header
 // set of the service's pages.
@@ -45,21 +47,25 @@ struct RequestSlots {
 std::string headerBlock(std::string_view headers, std::string_view url, std::string_view method,
                         std::string_view body);
 
+// The stored cookies a transfer to a host may need (CookieStore::linesFor).
+using CookieSource = std::function<std::vector<std::string>(std::string_view host)>;
+
 // Runs the exchange described by `request`: completes request.headers with
 // headerBlock, sends the request (directly or through request.proxy), follows
 // redirects, and appends the whole body of the last reply to
 // request.response. A body over maxReplyBodyBytes or reply headers over
 // maxReplyHeaderBytes end the transfer at once and leave the response
-// empty. Returns what the replies did to the cookies of their hosts, not yet
-// stored, so that a caller can store them together with its own decision
-// about the outcome. Does not touch request.running. Blocks.
-CookieChanges performExchange(RequestSlots& request);
+// empty. Each host a hop goes to gets, the first time, the cookies
+// `cookiesFor` gives for it. Returns what the replies did to the cookies of
+// their hosts, not yet stored, so that a caller can store them together
+// with its own decision about the outcome. Does not touch request.running.
+// Blocks.
+CookieChanges performExchange(RequestSlots& request, const CookieSource& cookiesFor);
 
-// performExchange, then stores its cookie changes in the process's cookie
-// store unless the exchange was abandoned meanwhile. Failures of any kind
-// leave the response empty or short; nothing is reported. Sets
-// request.running at the start and clears it at the end. Blocks; meant to
-// run on a worker thread.
-void performRequest(RequestSlots& request);
+// performExchange with the cookies of `cookies`, then stores its cookie
+// changes there unless the exchange was abandoned meanwhile. Failures of
+// any kind leave the response empty or short; nothing is reported. Sets
+// request.running at the start and clears it at the end. Blocks.
+void performRequest(CookieStore& cookies, RequestSlots& request);
 
 } // namespace qiv

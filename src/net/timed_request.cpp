@@ -23,29 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::atomic<long long> defaultLimitMs{90'000};
-
-// Bookkeeping of worker threads, so that tests (and a careful shutdown)
-// can wait until every abandoned worker has ended.
-std::mutex& workersMutex()
-{
-    static auto* mutex = new std::mutex;
-    return *mutex;
-}
-std::condition_variable& workersChanged()
-{
-    static auto* cv = new std::condition_variable;
-    return *cv;
-}
-int workerCount = 0; // guarded by workersMutex()
-
-void addWorker(int delta)
-{
-    std::lock_guard lock(workersMutex());
-    workerCount += delta;
-    workersChanged().notify_all();
-}
-
 // Lives on the caller's thread while it waits in an event loop; the worker
 // posts it one event to end the wait. A plain posted event, so the only
 // hand-over between the threads is Qt's event queue.
@@ -78,16 +55,29 @@ struct CallState {
     Waker* waker = nullptr;
 };
 
+// Called by the worker for each host its exchange goes to. Only while the
+// caller still waits is its store sure to exist; an abandoned exchange,
+// about to be cut anyway, gets no cookies.
+std::vector<std::string> cookiesWhileWaiting(CallState& state, const CookieStore* cookies,
+                                             std::string_view host)
+{
+    std::lock_guard lock(state.mutex);
+    if (state.outcome != CallState::Outcome::Waiting)
+        return {};
+    return cookies->linesFor(host);
+}
+
 // Called by the worker when the exchange has ended. The outcome and the
 // cookies are decided under the one lock, so a call that has already given
-// up (and returned the empty text) never changes the cookies of later calls.
-void reportFinished(CallState& state, const CookieChanges& cookies)
+// up (and returned the empty text) never changes the cookies of later calls,
+// nor touches a store that may be gone by then.
+void reportFinished(CallState& state, CookieStore* cookies, const CookieChanges& changes)
 {
     std::lock_guard lock(state.mutex);
     if (state.outcome != CallState::Outcome::Waiting)
         return;
     state.outcome = CallState::Outcome::Finished;
-    cookieStore().apply(cookies);
+    cookies->apply(changes);
     if (state.waker)
         QCoreApplication::postEvent(state.waker, new QEvent(QEvent::User));
     state.changed.notify_all();
@@ -158,29 +148,26 @@ void waitOnCondition(CallState& state, RequestSlots& requestSlots, Clock::time_p
 
 } // namespace
 
-std::chrono::milliseconds defaultRequestLimit()
+int WorkerCount::running() const
 {
-    return std::chrono::milliseconds(defaultLimitMs.load());
+    std::lock_guard lock(mutex_);
+    return running_;
 }
 
-void setDefaultRequestLimit(std::chrono::milliseconds limit)
+bool WorkerCount::waitUntilNone(std::chrono::milliseconds bound) const
 {
-    defaultLimitMs.store(limit.count());
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, bound, [this] { return running_ == 0; });
 }
 
-int runningWorkers()
+void WorkerCount::add(int delta)
 {
-    std::lock_guard lock(workersMutex());
-    return workerCount;
+    std::lock_guard lock(mutex_);
+    running_ += delta;
+    changed_.notify_all();
 }
 
-bool waitForWorkers(std::chrono::milliseconds bound)
-{
-    std::unique_lock lock(workersMutex());
-    return workersChanged().wait_for(lock, bound, [] { return workerCount == 0; });
-}
-
-std::string timedRequest(const std::string& url, const std::string& method,
+std::string timedRequest(Network& network, const std::string& url, const std::string& method,
                          const std::string& proxy, const std::string& headers,
                          const std::string& body, int timeoutSeconds)
 {
@@ -188,7 +175,7 @@ std::string timedRequest(const std::string& url, const std::string& method,
         return {};
     const Clock::time_point start = Clock::now();
     const Clock::duration limit = timeoutSeconds == 0
-                                      ? Clock::duration(defaultRequestLimit())
+                                      ? Clock::duration(network.requestLimit.load())
                                       : Clock::duration(std::chrono::seconds(timeoutSeconds));
     const Clock::time_point deadline = start + limit;
 
@@ -201,18 +188,25 @@ std::string timedRequest(const std::string& url, const std::string& method,
     requestSlots->running.store(true);
     auto state = std::make_shared<CallState>();
 
-    addWorker(1);
+    // The worker keeps its own hold on the count: it counts itself out
+    // after its call may have ended, and with it the Network.
+    std::shared_ptr<WorkerCount> workers = network.workers;
+    CookieStore* cookies = &network.cookies;
+    workers->add(1);
     try {
-        std::thread([requestSlots, state]() mutable {
-            const CookieChanges cookies = performExchange(*requestSlots);
+        std::thread([requestSlots, state, workers, cookies]() mutable {
+            const CookieChanges changes =
+                performExchange(*requestSlots, [&state, cookies](std::string_view host) {
+                    return cookiesWhileWaiting(*state, cookies, host);
+                });
             requestSlots->running.store(false);
-            reportFinished(*state, cookies);
+            reportFinished(*state, cookies, changes);
             requestSlots.reset();
             state.reset();
-            addWorker(-1);
+            workers->add(-1);
         }).detach();
     } catch (const std::system_error&) {
-        addWorker(-1);
+        workers->add(-1);
         return {};
     }
 

@@ -1,36 +1,59 @@
 #pragma once
 
+#include "net/cookie_store.h"
+
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
 
 // The one entry point through which the program talks to the network.
 namespace qiv {
 
+// The worker threads of one Network still running, abandoned ones included.
+// Each worker holds it too, so a worker that outlives its call (and even
+// its Network) can still count itself out. An abandoned worker ends soon
+// after its limit (its transfer is cut within about a second) and frees
+// everything it held.
+class WorkerCount {
+public:
+    int running() const;
+    // Waits, at most `bound`, until no worker runs; true when none does.
+    bool waitUntilNone(std::chrono::milliseconds bound) const;
+    void add(int delta);
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    int running_ = 0; // guarded by mutex_
+};
+
+// What the requests of a program share: the cookies, the default limit and
+// the bookkeeping of worker threads. A worker touches the Network only
+// while its caller still waits, so a call that gave up leaves nothing of
+// it behind.
+struct Network {
+    CookieStore cookies{};
+    // The limit that timeoutSeconds 0 stands for.
+    std::atomic<std::chrono::milliseconds> requestLimit{std::chrono::seconds(90)};
+    std::shared_ptr<WorkerCount> workers = std::make_shared<WorkerCount>();
+};
+
 // Runs one HTTP exchange (performRequest) on a new worker thread and waits
 // for it while the calling thread keeps handling its events, so a window
 // stays live. Returns the response body up to its first zero byte, or the
 // empty text on any failure or when the limit passes first.
-// timeoutSeconds: 0 means the default limit (90 s); negative returns the
-// empty text at once. Every call has its own request slots, so calls from
-// several threads, or nested inside another call's wait, never mix.
-std::string timedRequest(const std::string& url, const std::string& method = {},
+// timeoutSeconds: 0 means network.requestLimit; negative returns the empty
+// text at once. Every call has its own request slots, so calls from several
+// threads, or nested inside another call's wait, never mix.
+std::string timedRequest(Network& network, const std::string& url, const std::string& method = {},
                          const std::string& proxy = {}, const std::string& headers = {},
                          const std::string& body = {}, int timeoutSeconds = 0);
-
-// The limit that timeoutSeconds 0 stands for. 90 s; tests shorten it.
-std::chrono::milliseconds defaultRequestLimit();
-void setDefaultRequestLimit(std::chrono::milliseconds limit);
 
 // Waits for `duration` while the calling thread keeps handling its events
 // (no busy wait).
 void waitHandlingEvents(std::chrono::milliseconds duration);
-
-// Worker threads still running, abandoned ones included. An abandoned
-// worker ends soon after its limit (its transfer is cut within about a
-// second) and frees everything it held.
-int runningWorkers();
-
-// Waits, at most `bound`, until no worker thread runs; true when none does.
-bool waitForWorkers(std::chrono::milliseconds bound);
 
 } // namespace qiv

@@ -2,33 +2,27 @@
 
 #include "service/background.h"
 #include "service/controls.h"
+#include "service/program_state.h"
 #include "ui/main_window.h"
 
 #include <QPointer>
 
 namespace qiv {
-AccountSnapshot& accountSnapshot()
+
+void fillAccountPage(MainWindow& window, ProgramState& state, std::string_view page)
 {
-    // Never destroyed, like every program-wide value a thread may still
-    // reach while the process exits.
-    static AccountSnapshot& snapshot = *new AccountSnapshot;
-    return snapshot;
+    fillAccountPage(window, state, cutAccountPage(page));
 }
 
-void fillAccountPage(MainWindow& window, std::string_view page)
-{
-    fillAccountPage(window, cutAccountPage(page));
-}
-
-void fillAccountPage(MainWindow& window, const AccountPage& cut)
+void fillAccountPage(MainWindow& window, ProgramState& state, const AccountPage& cut)
 {
     MainWindow& w = window;
     QString suffix = w.组合框1->currentIndex() < 0 ? QString() : w.组合框1->currentText();
     w.超级链接框_域名地址->setLinkAddress(QStringLiteral("http://") + w.编辑框_用户名_登录->text() +
                                           QChar('.') + suffix);
-    w.编辑框_转向地址_注册->setText(fromGbk(lastPublicIp()));
+    w.编辑框_转向地址_注册->setText(fromGbk(state.lastPublicIp.get()));
 
-    AccountSnapshot& snapshot = accountSnapshot();
+    AccountSnapshot& snapshot = state.accountSnapshot;
     snapshot = cut.values;
     w.编辑框_主页名称_修改资料->setText(fromGbk(snapshot.Title));
     w.编辑框_转向地址_修改资料->setText(fromGbk(snapshot.SendUrl));
@@ -39,9 +33,9 @@ void fillAccountPage(MainWindow& window, const AccountPage& cut)
     w.编辑框_联系地址_修改资料->setText(fromGbk(snapshot.Address));
 
     QPointer<MainWindow> guard(&window);
-    fetchPublicIp(window);
+    fetchPublicIp(window, state);
     if (guard)
-        showPage(window, 3);
+        showPage(window, Page::Account);
 }
 
 } // namespace qiv

@@ -5,15 +5,13 @@
 namespace qiv {
 
 class MainWindow;
-
-// The program-wide snapshot. Only touched on the UI thread.
-AccountSnapshot& accountSnapshot();
+struct ProgramState;
 
 // Fills the account page from a login reply: the domain link, the
 // registration target box, the six values (page and snapshot), the hide box,
 // then the public IP (waiting until a lookup succeeds), and shows page 3.
-void fillAccountPage(MainWindow& window, std::string_view page);
+void fillAccountPage(MainWindow& window, ProgramState& state, std::string_view page);
 // The same, from a reply already cut.
-void fillAccountPage(MainWindow& window, const AccountPage& cut);
+void fillAccountPage(MainWindow& window, ProgramState& state, const AccountPage& cut);
 
 } // namespace qiv

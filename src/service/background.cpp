@@ -1,36 +1,19 @@
 #include "service/background.h"
 
-#include "config/hosts.h"
 #include "net/timed_request.h"
 #include "service/controls.h"
+#include "service/program_state.h"
 #include "ui/main_window.h"
 #include "ui/ui_thread.h"
 
 #include <QCoreApplication>
 
-#include <mutex>
+#include <functional>
 #include <system_error>
 #include <thread>
 
 namespace qiv {
 namespace {
-
-struct State {
-    std::mutex mutex;
-    Text lastPublicIp;
-    std::atomic<int> suffixRetries{0};
-    std::atomic<int> userCountRetries{0};
-    std::atomic<int> ipRetries{0};
-    std::atomic<long long> pauseMs{2000};
-};
-
-// Never destroyed: the detached background thread may still use it while the
-// process exits (Qt calls exit() when the display goes away).
-State& state()
-{
-    static State& s = *new State;
-    return s;
-}
 
 constexpr QColor kBlue(0, 0, 255);
 constexpr QColor kBlack(0, 0, 0);
@@ -66,18 +49,19 @@ void retryCaption(const QPointer<MainWindow>& window, const char* prefixUtf8, in
     setCaption(window, QString::fromUtf8(prefixUtf8) + QString::number(count) + QChar(')'));
 }
 
-void pauseBeforeRetry()
+void pauseBeforeRetry(const ProgramState& state)
 {
-    waitHandlingEvents(retryPause());
+    waitHandlingEvents(state.retryPause.load());
 }
 
 } // namespace
 
-bool startStartupFetches(MainWindow& window)
+bool startStartupFetches(MainWindow& window, ProgramState& state)
 {
     auto stop = std::make_shared<std::atomic<bool>>(false);
     try {
-        std::thread(runStartupFetches, QPointer<MainWindow>(&window), stop).detach();
+        std::thread(runStartupFetches, QPointer<MainWindow>(&window), std::ref(state), stop)
+            .detach();
     } catch (const std::system_error&) {
         // No thread to be had: the window stays as it was created, without
         // the suffixes, the count and the IP, but usable.
@@ -87,18 +71,18 @@ bool startStartupFetches(MainWindow& window)
     return true;
 }
 
-void runStartupFetches(QPointer<MainWindow> window, StopFlag stop)
+void runStartupFetches(QPointer<MainWindow> window, ProgramState& state, StopFlag stop)
 {
     change(window, [](MainWindow& w) {
         w.分组框1->setTitle(QStringLiteral("域名后缀下载中...请稍候"));
         w.分组框1->setCaptionColour(kBlue);
         w.分组框1->setEnabled(false);
     });
-    fetchDomainSuffixes(window, stop);
+    fetchDomainSuffixes(window, state, stop);
     setCaption(window, QStringLiteral("获取申请人数下载中...请稍候"));
-    fetchUserCount(window, stop);
+    fetchUserCount(window, state, stop);
     setCaption(window, QStringLiteral("获取公网IP中...请稍候"));
-    fetchPublicIp(window, stop);
+    fetchPublicIp(window, state, stop);
     if (stopped(window, stop))
         return;
     change(window, [](MainWindow& w) {
@@ -108,11 +92,12 @@ void runStartupFetches(QPointer<MainWindow> window, StopFlag stop)
     });
 }
 
-void fetchDomainSuffixes(QPointer<MainWindow> window, const StopFlag& stop)
+void fetchDomainSuffixes(QPointer<MainWindow> window, ProgramState& state, const StopFlag& stop)
 {
     while (!stopped(window, stop)) {
         std::vector<Text> suffixes;
-        if (cutDomainSuffixes(timedRequest(serviceUrl("modify.html")), suffixes)) {
+        if (cutDomainSuffixes(timedRequest(state.network, serviceUrl(state, "modify.html")),
+                              suffixes)) {
             QStringList items;
             for (const Text& suffix : suffixes)
                 items << fromGbk(suffix);
@@ -128,35 +113,33 @@ void fetchDomainSuffixes(QPointer<MainWindow> window, const StopFlag& stop)
             });
             return;
         }
-        retryCaption(window, "获取域名后缀失败..自动重试(", ++state().suffixRetries);
-        pauseBeforeRetry();
+        retryCaption(window, "获取域名后缀失败..自动重试(", ++state.suffixRetries);
+        pauseBeforeRetry(state);
     }
 }
 
-void fetchUserCount(QPointer<MainWindow> window, const StopFlag& stop)
+void fetchUserCount(QPointer<MainWindow> window, ProgramState& state, const StopFlag& stop)
 {
     while (!stopped(window, stop)) {
-        Text count = cutUserCount(timedRequest(serviceUrl("countUser.php")));
+        Text count = cutUserCount(timedRequest(state.network, serviceUrl(state, "countUser.php")));
         if (!count.empty()) {
             QString caption =
                 QStringLiteral("现用户申请总数:") + fromGbk(count) + QStringLiteral("个");
             change(window, [caption](MainWindow& w) { w.透明标签_申请个数->setText(caption); });
             return;
         }
-        retryCaption(window, "获取申请人数失败...自动重试(", ++state().userCountRetries);
-        pauseBeforeRetry();
+        retryCaption(window, "获取申请人数失败...自动重试(", ++state.userCountRetries);
+        pauseBeforeRetry(state);
     }
 }
 
-void fetchPublicIp(QPointer<MainWindow> window, const StopFlag& stop)
+void fetchPublicIp(QPointer<MainWindow> window, ProgramState& state, const StopFlag& stop)
 {
     while (!stopped(window, stop)) {
-        Text reply = timedRequest("http://" + config::ipLookupHost() + "/getip/getip.asp");
+        Text reply =
+            timedRequest(state.network, "http://" + state.hosts.ipLookup + "/getip/getip.asp");
         if (isPublicIpReply(reply)) {
-            {
-                std::lock_guard lock(state().mutex);
-                state().lastPublicIp = reply;
-            }
+            state.lastPublicIp.set(reply);
             QString ip = fromGbk(reply);
             change(window, [ip](MainWindow& w) {
                 w.编辑框_转向地址_注册->setText(ip);
@@ -164,57 +147,16 @@ void fetchPublicIp(QPointer<MainWindow> window, const StopFlag& stop)
             });
             return;
         }
-        {
-            // A failed lookup leaves no address behind.
-            std::lock_guard lock(state().mutex);
-            state().lastPublicIp.clear();
-        }
-        retryCaption(window, "获取公网IP失败...自动重试(", ++state().ipRetries);
-        pauseBeforeRetry();
+        // A failed lookup leaves no address behind.
+        state.lastPublicIp.set({});
+        retryCaption(window, "获取公网IP失败...自动重试(", ++state.ipRetries);
+        pauseBeforeRetry(state);
     }
 }
 
-void fetchPublicIp(MainWindow& window)
+void fetchPublicIp(MainWindow& window, ProgramState& state)
 {
-    fetchPublicIp(QPointer<MainWindow>(&window), nullptr);
-}
-
-Text lastPublicIp()
-{
-    std::lock_guard lock(state().mutex);
-    return state().lastPublicIp;
-}
-
-int suffixRetryCount()
-{
-    return state().suffixRetries;
-}
-int userCountRetryCount()
-{
-    return state().userCountRetries;
-}
-int ipRetryCount()
-{
-    return state().ipRetries;
-}
-
-std::chrono::milliseconds retryPause()
-{
-    return std::chrono::milliseconds(state().pauseMs.load());
-}
-
-void setRetryPause(std::chrono::milliseconds pause)
-{
-    state().pauseMs = pause.count();
-}
-
-void resetBackgroundStateForTesting()
-{
-    std::lock_guard lock(state().mutex);
-    state().lastPublicIp.clear();
-    state().suffixRetries = 0;
-    state().userCountRetries = 0;
-    state().ipRetries = 0;
+    fetchPublicIp(QPointer<MainWindow>(&window), state, nullptr);
 }
 
 } // namespace qiv

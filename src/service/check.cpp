@@ -2,13 +2,14 @@
 
 #include "net/timed_request.h"
 #include "service/controls.h"
+#include "service/program_state.h"
 #include "ui/main_window.h"
 
 #include <QPointer>
 
 namespace qiv {
 
-void checkAvailability(MainWindow& window)
+void checkAvailability(MainWindow& window, ProgramState& state)
 {
     GbkReader read;
     Text name = read(window.编辑框_用户名_注册->text());
@@ -32,9 +33,9 @@ void checkAvailability(MainWindow& window)
     window.按钮_检查域名_注册->setEnabled(false);
     window.按钮_检查域名_注册->setText(QStringLiteral("查询中"));
 
-    std::string url = serviceUrl("regcheck.php?username=" + formEncode(name) +
-                                 "&domainname=" + formEncode(suffix));
-    Text reply = timedRequest(url);
+    std::string url = serviceUrl(state, "regcheck.php?username=" + formEncode(name) +
+                                            "&domainname=" + formEncode(suffix));
+    Text reply = timedRequest(state.network, url);
     if (!guard)
         return;
 

@@ -3,9 +3,10 @@
 namespace qiv {
 
 class MainWindow;
+struct ProgramState;
 
 // "检查域名": asks regcheck.php whether the name typed on the registration
 // page is free under the chosen suffix and shows the answer beside the button.
-void checkAvailability(MainWindow& window);
+void checkAvailability(MainWindow& window, ProgramState& state);
 
 } // namespace qiv

@@ -1,7 +1,7 @@
 #include "service/controls.h"
 
-#include "config/hosts.h"
 #include "net/timed_request.h"
+#include "service/program_state.h"
 #include "text/gbk.h"
 #include "ui/main_window.h"
 
@@ -9,22 +9,22 @@
 
 namespace qiv {
 
-std::string serviceUrl(std::string_view page)
+std::string serviceUrl(const ProgramState& state, std::string_view page)
 {
-    std::string url = "http://" + config::serviceHost();
+    std::string url = "http://" + state.hosts.service;
     url += '/';
     url += page;
     return url;
 }
 
-Text postToService(std::string_view page, const Text& body)
+Text postToService(ProgramState& state, std::string_view page, const Text& body)
 {
-    return timedRequest(serviceUrl(page), "POST", {}, {}, body);
+    return timedRequest(state.network, serviceUrl(state, page), "POST", {}, {}, body);
 }
 
-void showPage(MainWindow& window, int page)
+void showPage(MainWindow& window, Page page)
 {
-    window.选择夹1->setCurrentIndex(page);
+    window.选择夹1->setCurrentIndex(static_cast<int>(page));
 }
 
 void showMessage(MainWindow& window, QMessageBox::Icon icon, const QString& text)

@@ -11,15 +11,16 @@ class QComboBox;
 namespace qiv {
 
 class MainWindow;
+struct ProgramState;
+enum class Page;
 
 // "http://" + service host + "/" + page.
-std::string serviceUrl(std::string_view page);
+std::string serviceUrl(const ProgramState& state, std::string_view page);
 // Posts a form body to a service page; the reply text, empty on any failure.
-Text postToService(std::string_view page, const Text& body);
+Text postToService(ProgramState& state, std::string_view page, const Text& body);
 
-// Makes page n (0 login, 1 registration, 2 login progress, 3 account,
-// 4 registration result) of the tab control current.
-void showPage(MainWindow& window, int page);
+// Makes a page of the tab control current.
+void showPage(MainWindow& window, Page page);
 
 // A modal box with an OK button and the program's title "岚栖提示：". The
 // text is shown as plain text: it may come from a reply.

@@ -2,6 +2,7 @@
 
 #include "service/account_page.h"
 #include "service/controls.h"
+#include "service/program_state.h"
 #include "service/status_log.h"
 #include "ui/main_window.h"
 
@@ -9,7 +10,7 @@
 
 namespace qiv {
 
-void deleteDomain(MainWindow& window)
+void deleteDomain(MainWindow& window, ProgramState& state)
 {
     MainWindow& w = window;
     AccountOperation operation(window);
@@ -27,7 +28,7 @@ void deleteDomain(MainWindow& window)
     logStatus(w.列表框1, gbk("正在提交删除域名信息..."));
 
     // The values of the last login or refresh, not the edited boxes.
-    const AccountSnapshot& s = accountSnapshot();
+    const AccountSnapshot& s = state.accountSnapshot;
     const Text del = gbk("删除"); // travels as the raw bytes C9 BE B3 FD
     Text body = formBody({
         {"username", userName},
@@ -41,14 +42,14 @@ void deleteDomain(MainWindow& window)
         {"Address", s.Address},
         {.key = "delinfo", .value = del, .raw = true},
     });
-    Text reply = postToService("modify_in.php", body);
+    Text reply = postToService(state, "modify_in.php", body);
     if (!guard)
         return;
     if (textFind(reply, "{MBuffer}") != -1) {
         logStatus(w.列表框1, gbk("域名成功删除。"));
         w.分组框1->setTitle(QStringLiteral("您已成功将域名删除"));
         w.分组框1->setCaptionColour(QColor(0, 0, 255));
-        showPage(window, 0);
+        showPage(window, Page::Login);
     } else {
         logStatus(w.列表框1, gbk("域名删除失败...."));
     }

@@ -5,9 +5,10 @@
 namespace qiv {
 
 class MainWindow;
+struct ProgramState;
 
 // "删除此域名": deletes the domain at the service (no confirmation) and goes
 // back to the login page.
-void deleteDomain(MainWindow& window);
+void deleteDomain(MainWindow& window, ProgramState& state);
 
 } // namespace qiv

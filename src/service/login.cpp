@@ -2,6 +2,7 @@
 
 #include "service/account_page.h"
 #include "service/controls.h"
+#include "service/program_state.h"
 #include "service/status_log.h"
 #include "ui/main_window.h"
 
@@ -11,22 +12,8 @@
 #include <net/if.h>
 
 namespace qiv {
-namespace {
-
-std::function<bool()>& connectivityCheck()
-{
-    // Never destroyed: a login may still run inside a wait while the process
-    // exits.
-    static std::function<bool()>& check = *new std::function<bool()>;
-    return check;
-}
-
-} // namespace
-
 bool isConnectedToNetwork()
 {
-    if (connectivityCheck())
-        return connectivityCheck()();
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0)
         return true; // cannot tell: do not warn
@@ -45,11 +32,6 @@ bool isConnectedToNetwork()
     return connected;
 }
 
-void setConnectivityCheck(std::function<bool()> check)
-{
-    connectivityCheck() = std::move(check);
-}
-
 Text loginBody(const Text& name, const Text& suffix, const Text& password)
 {
     return formBody({{"username", name},
@@ -59,7 +41,7 @@ Text loginBody(const Text& name, const Text& suffix, const Text& password)
                      {.key = "Submit.y", .value = "24", .raw = true}});
 }
 
-void logIn(MainWindow& window)
+void logIn(MainWindow& window, ProgramState& state)
 {
     MainWindow& w = window;
     // The tab headers stay usable on the progress page: the login group can
@@ -78,22 +60,22 @@ void logIn(MainWindow& window)
         return;
     }
     QPointer<MainWindow> guard(&window);
-    if (!isConnectedToNetwork()) {
+    if (!state.connectivityCheck()) {
         showMessage(window, QMessageBox::Warning, QStringLiteral("请连接互联网后登录"));
         if (!guard)
             return;
     }
-    showPage(window, 2);
+    showPage(window, Page::LoginProgress);
     operation.holdLoginForm();
 
-    Text reply = postToService("login.php", loginBody(name, suffix, password));
+    Text reply = postToService(state, "login.php", loginBody(name, suffix, password));
     if (!guard)
         return;
 
     if (textFind(reply, gbk("您输入的密码错误")) != -1) {
         w.分组框1->setTitle(QStringLiteral("密码错误或此域名未注册"));
         w.分组框1->setCaptionColour(QColor(255, 0, 0));
-        showPage(window, 0);
+        showPage(window, Page::Login);
         return;
     }
     // Only a reply that holds the account is a login; a time-out, a dead
@@ -102,10 +84,10 @@ void logIn(MainWindow& window)
     if (!cut.hasSection) {
         w.分组框1->setTitle(QStringLiteral("登录失败,请检查网络后重试"));
         w.分组框1->setCaptionColour(QColor(255, 0, 0));
-        showPage(window, 0);
+        showPage(window, Page::Login);
         return;
     }
-    fillAccountPage(window, cut);
+    fillAccountPage(window, state, cut);
     if (!guard)
         return;
     clearStatusLog(w.列表框1);

@@ -13,7 +13,7 @@ namespace qiv {
 namespace {
 
 // The refresh itself; the caller holds the account operation.
-void refreshHeld(MainWindow& window)
+void refreshHeld(MainWindow& window, ProgramState& state)
 {
     MainWindow& w = window;
     GbkReader read;
@@ -25,14 +25,14 @@ void refreshHeld(MainWindow& window)
     QPointer<MainWindow> guard(&window);
     w.按钮_刷新资料->setEnabled(false);
     logStatus(w.列表框1, gbk("正在刷新域名信息..."));
-    Text reply = postToService("login.php", loginBody(userName, suffix, password));
+    Text reply = postToService(state, "login.php", loginBody(userName, suffix, password));
     if (!guard)
         return;
     // A reply without the account (a time-out, an error page, a wrong
     // password) must not wipe the account page: a following modify or delete
     // would send the empty values.
     if (AccountPage cut = cutAccountPage(reply); cut.hasSection) {
-        fillAccountPage(window, cut);
+        fillAccountPage(window, state, cut);
         if (!guard)
             return;
         w.编辑框_用户密码_修改资料->clear();
@@ -45,7 +45,7 @@ void refreshHeld(MainWindow& window)
 
 } // namespace
 
-void modifyAccount(MainWindow& window)
+void modifyAccount(MainWindow& window, ProgramState& state)
 {
     MainWindow& w = window;
     AccountOperation operation(window);
@@ -66,16 +66,16 @@ void modifyAccount(MainWindow& window)
     QPointer<MainWindow> guard(&window);
     w.按钮_修改资料->setEnabled(false);
     operation.holdLoginForm();
-    submitAccountChanges(window, userName, suffix, password, title, sendUrl, email, regName,
+    submitAccountChanges(window, state, userName, suffix, password, title, sendUrl, email, regName,
                          linkTel, address);
     if (guard)
         w.按钮_修改资料->setEnabled(true);
 }
 
-void submitAccountChanges(MainWindow& window, const Text& userName, const Text& suffix,
-                          const Text& password, const Text& title, const Text& sendUrl,
-                          const Text& email, const Text& regName, const Text& linkTel,
-                          const Text& address)
+void submitAccountChanges(MainWindow& window, ProgramState& state, const Text& userName,
+                          const Text& suffix, const Text& password, const Text& title,
+                          const Text& sendUrl, const Text& email, const Text& regName,
+                          const Text& linkTel, const Text& address)
 {
     MainWindow& w = window;
     logStatus(w.列表框1, gbk("正在提交修改信息......"));
@@ -92,12 +92,12 @@ void submitAccountChanges(MainWindow& window, const Text& userName, const Text& 
         {"Address", address},
     });
     QPointer<MainWindow> guard(&window);
-    Text reply = postToService("modify_in.php", body);
+    Text reply = postToService(state, "modify_in.php", body);
     if (!guard)
         return;
     if (textFind(reply, gbk("您的资料修改成功")) != -1) {
         logStatus(w.列表框1, gbk("您的资料修改成功!"));
-        refreshHeld(window);
+        refreshHeld(window, state);
         return;
     }
     Text alert = cutModifyAlert(reply);
@@ -105,13 +105,13 @@ void submitAccountChanges(MainWindow& window, const Text& userName, const Text& 
     showMessage(window, QMessageBox::Warning, fromGbk(alert));
 }
 
-void refreshAccount(MainWindow& window)
+void refreshAccount(MainWindow& window, ProgramState& state)
 {
     AccountOperation operation(window);
     if (!operation.started())
         return;
     operation.holdLoginForm();
-    refreshHeld(window);
+    refreshHeld(window, state);
 }
 
 } // namespace qiv

@@ -7,7 +7,7 @@
 
 namespace qiv {
 
-void registerDomain(MainWindow& window)
+void registerDomain(MainWindow& window, ProgramState& state)
 {
     MainWindow& w = window;
     GbkReader read;
@@ -29,7 +29,7 @@ void registerDomain(MainWindow& window)
 
     QPointer<MainWindow> guard(&window);
     w.按钮_注册->setEnabled(false);
-    Text reply = postToService("reg.php", body);
+    Text reply = postToService(state, "reg.php", body);
     if (!guard)
         return;
 
@@ -60,7 +60,7 @@ void registerDomain(MainWindow& window)
         w.透明标签_申请提示->setText(fromGbk(registrationFailureMessage(reply)));
     }
     w.按钮_注册->setEnabled(true);
-    showPage(window, 4);
+    showPage(window, Page::RegistrationResult);
 }
 
 } // namespace qiv

@@ -5,9 +5,10 @@
 namespace qiv {
 
 class MainWindow;
+struct ProgramState;
 
 // "提交注册": posts the registration form to reg.php and shows the outcome
 // on the registration result page.
-void registerDomain(MainWindow& window);
+void registerDomain(MainWindow& window, ProgramState& state);
 
 } // namespace qiv

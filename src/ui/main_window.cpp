@@ -1,7 +1,5 @@
 #include "ui/main_window.h"
 
-#include "config/hosts.h"
-
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QEvent>
@@ -212,29 +210,12 @@ HyperlinkBox* link(QWidget* parent, HyperlinkBox*& member, const char* name, con
     return place(h, member, name, geometry);
 }
 
-QWidget* browserBox(QWidget* parent, bool real, QWidget*& member, const char* name,
-                    const QRect& geometry)
-{
-    QWidget* w = real ? new QWebEngineView(parent) : new QWidget(parent);
-    return place(w, member, name, geometry);
-}
-
 void setWhiteBackground(QWidget* widget)
 {
     QPalette pal = widget->palette();
     pal.setColor(QPalette::Window, Qt::white);
     widget->setPalette(pal);
     widget->setAutoFillBackground(true);
-}
-
-void chainTabOrder(std::initializer_list<QWidget*> order)
-{
-    QWidget* previous = nullptr;
-    for (QWidget* w : order) {
-        if (previous != nullptr)
-            QWidget::setTabOrder(previous, w);
-        previous = w;
-    }
 }
 
 // A screen reader names an input after the label beside it: the label's text
@@ -307,59 +288,93 @@ void installAccessibleFactories()
 
 // "http://" + host + path, with the path taken literally: its backslash is a
 // character of the path and goes out as %5C.
-QUrl advertisementUrl(const QString& path)
+QUrl advertisementUrl(const std::string& host, const QString& path)
 {
     QUrl url;
     url.setScheme(QStringLiteral("http"));
-    url.setAuthority(QString::fromStdString(config::adHost()));
+    url.setAuthority(QString::fromStdString(host));
     url.setPath(path, QUrl::DecodedMode);
     return url;
 }
 
-// Starts the advertisement page of a box. Loading is asynchronous; a page
-// that cannot be loaded leaves the box empty instead of showing an error.
-void startAdvertisement(QWidget* box, QWebEngineProfile* profile, const QString& path)
+// Keeps the widgets of a web view out of the focus: the engine makes its
+// render widget, the view's focus proxy, only once a page is on its way.
+class NoFocusInside : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished)
+            keepOut(static_cast<QWidget*>(watched));
+        return false;
+    }
+
+    static void keepOut(QWidget* view)
+    {
+        view->setFocusPolicy(Qt::NoFocus);
+        for (QWidget* child : view->findChildren<QWidget*>())
+            child->setFocusPolicy(Qt::NoFocus);
+        if (view->focusProxy() != nullptr)
+            view->focusProxy()->setFocusPolicy(Qt::NoFocus);
+    }
+};
+
+// Fills a box with a web view and starts its advertisement page. Loading is
+// asynchronous; a page that cannot be loaded leaves the box empty instead of
+// showing an error.
+void startAdvertisement(QWidget* box, QWebEngineProfile* profile, const std::string& host,
+                        const QString& path)
 {
-    auto* view = qobject_cast<QWebEngineView*>(box);
-    if (view == nullptr)
-        return;
+    auto* view = new QWebEngineView(box);
+    view->setGeometry(box->rect());
+    view->installEventFilter(new NoFocusInside(view));
+    NoFocusInside::keepOut(view);
     auto* page = new QWebEnginePage(profile, view);
     QWebEngineSettings* s = page->settings();
     s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     s->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
     s->setAttribute(QWebEngineSettings::ShowScrollBars, false);
     view->setPage(page);
-    view->load(advertisementUrl(path));
+    NoFocusInside::keepOut(view);
+    view->show();
+    view->load(advertisementUrl(host, path));
 }
 
 } // namespace
 
-MainWindow::MainWindow(Options options) : QWidget(nullptr)
+MainWindow::MainWindow(Options options) : QWidget(nullptr), options_(std::move(options))
 {
     initWindowResources();
     installFonts();
     // This widget took the application font before the line above ran.
     setFont(defaultGuiFont());
 
-    const bool web = options.browserViews;
-    QStyle* windowStyle = buildFrame(web);
-    buildLoginPage(选择夹1->widget(0), windowStyle, web);
-    buildRegistrationPage(选择夹1->widget(1), windowStyle, web);
+    QStyle* windowStyle = buildFrame();
+    buildLoginPage(选择夹1->widget(0), windowStyle);
+    buildRegistrationPage(选择夹1->widget(1), windowStyle);
     buildLoginProgressPage(选择夹1->widget(2));
     buildAccountPage(选择夹1->widget(3), windowStyle);
-    buildRegistrationResultPage(选择夹1->widget(4), web);
+    buildRegistrationResultPage(选择夹1->widget(4));
     选择夹1->setCurrentIndex(0);
 
     nameForScreenReaders();
-    if (web)
-        startAdvertisements();
+    keepTabInTheOrders();
+    // The login group loses the focus while it is disabled (during the
+    // start-up fetches and a login); it gets it back when enabled again.
+    分组框1->installEventFilter(this);
+    编辑框_用户名_登录->setFocus();
 }
 
 // The window itself, the top banner and the tab control with its five
 // empty pages.
-QStyle* MainWindow::buildFrame(bool web)
+QStyle* MainWindow::buildFrame()
 {
     setWindowTitle(QStringLiteral("Qiv免费域名转发"));
+    // The size is fixed: nothing to maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     QIcon icon;
     for (int size : {48, 32, 24, 16})
         icon.addFile(QStringLiteral(":/icons/qiv-forward-%1.png").arg(size), QSize(size, size));
@@ -369,7 +384,7 @@ QStyle* MainWindow::buildFrame(bool web)
     move(kDesignedPosition);
     installEventFilter(new OuterSizeKeeper(this));
 
-    browserBox(this, web, NAMED(超文本浏览框1), {-56, -16, 400, 112});
+    place(new QWidget(this), NAMED(超文本浏览框1), {-56, -16, 400, 112});
     place(new QTabWidget(this), NAMED(选择夹1), {0, 96, 272, 472});
     setWhiteBackground(选择夹1);
     // A child of the tab control created after its tab bar and page stack, so it
@@ -385,7 +400,7 @@ QStyle* MainWindow::buildFrame(bool web)
     return windowStyle;
 }
 
-void MainWindow::buildLoginPage(QWidget* p, QStyle* windowStyle, bool web)
+void MainWindow::buildLoginPage(QWidget* p, QStyle* windowStyle)
 {
     label(p, NAMED(透明标签_申请个数), {56, 24, 152, 24}, "用户统计拉取中.....")
         ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -400,11 +415,11 @@ void MainWindow::buildLoginPage(QWidget* p, QStyle* windowStyle, bool web)
     button(g, NAMED(按钮1), {8, 65, 64, 24}, "注册");
     button(g, NAMED(按钮_登录), {91, 65, 64, 24}, "登 录");
     button(g, NAMED(按钮_取消), {180, 65, 64, 24}, "退 出");
-    browserBox(p, web, NAMED(超文本浏览框3), {-64, 176, 416, 256});
-    chainTabOrder({编辑框_用户名_登录, 组合框1, 编辑框_密码_登录});
+    place(new QWidget(p), NAMED(超文本浏览框3), {-64, 176, 416, 256});
+    chainTabOrder(Page::Login, {编辑框_用户名_登录, 组合框1, 编辑框_密码_登录});
 }
 
-void MainWindow::buildRegistrationPage(QWidget* p, QStyle* windowStyle, bool web)
+void MainWindow::buildRegistrationPage(QWidget* p, QStyle* windowStyle)
 {
     const QFont bold12 = faceFont("宋体", 12, true);
     const QColor blue(0, 0, 255);
@@ -451,8 +466,9 @@ void MainWindow::buildRegistrationPage(QWidget* p, QStyle* windowStyle, bool web
     separator(p, NAMED(分隔条2), 8, 293, 256);
     button(p, NAMED(按钮_返回登录), {54, 300, 64, 24}, "返回登录");
     button(p, NAMED(按钮_注册), {160, 300, 64, 24}, "提交注册");
-    browserBox(p, web, NAMED(超文本浏览框2), {-24, 328, 344, 104});
-    chainTabOrder({编辑框_用户名_注册, 组合框2, 编辑框_密码_注册, 编辑框_确认密码_注册,
+    place(new QWidget(p), NAMED(超文本浏览框2), {-24, 328, 344, 104});
+    chainTabOrder(Page::Registration,
+                  {编辑框_用户名_注册, 组合框2, 编辑框_密码_注册, 编辑框_确认密码_注册,
                    编辑框_主页名称_注册, 编辑框_转向地址_注册, 选择框_隐藏_注册, 编辑框_邮箱_注册,
                    编辑框_姓名_注册, 编辑框_电话_注册, 编辑框_联系地址_注册});
 }
@@ -510,13 +526,14 @@ void MainWindow::buildAccountPage(QWidget* p, QStyle* windowStyle)
     pal.setColor(QPalette::Base, Qt::white);
     列表框1->setPalette(pal);
     label(p, NAMED(透明标签_公网IP), {8, 392, 208, 16}, "您当前公网IP:");
-    chainTabOrder({编辑框_用户密码_修改资料, 编辑框_主页名称_修改资料, 编辑框_转向地址_修改资料,
+    chainTabOrder(Page::Account,
+                  {编辑框_用户密码_修改资料, 编辑框_主页名称_修改资料, 编辑框_转向地址_修改资料,
                    选择框2, 编辑框_邮箱_修改资料, 编辑框_姓名_修改资料, 编辑框_电话_修改资料,
                    编辑框_联系地址_修改资料, 按钮_修改资料});
 }
 
 // The links lie inside the result text's area and stay above it.
-void MainWindow::buildRegistrationResultPage(QWidget* p, bool web)
+void MainWindow::buildRegistrationResultPage(QWidget* p)
 {
     styledLabel(p, NAMED(透明标签23), {8, 8, 216, 32}, "申请域名", faceFont("宋体", 20, true),
                 QColor(0, 0, 255));
@@ -526,7 +543,7 @@ void MainWindow::buildRegistrationResultPage(QWidget* p, bool web)
          qRgb(128, 0, 0), qRgb(0, 0, 255));
     link(p, NAMED(超级链接框_返回登录), {152, 216, 48, 16}, "返回登录", qRgb(0, 0, 255),
          qRgb(0, 0, 255), qRgb(0, 0, 255));
-    browserBox(p, web, NAMED(超文本浏览框4), {-37, 240, 360, 176});
+    place(new QWidget(p), NAMED(超文本浏览框4), {-37, 240, 360, 176});
     separator(p, NAMED(分隔条5), 8, 264, 256);
     超级链接框_返回注册->raise();
     超级链接框_返回登录->raise();
@@ -580,15 +597,73 @@ void MainWindow::nameForScreenReaders()
         box->setAccessibleName(QStringLiteral("广告"));
 }
 
-void MainWindow::startAdvertisements()
+void MainWindow::startBrowserViews()
 {
-    // One profile for the four boxes, kept in memory only: the program
-    // stores nothing. Created after the views so that it outlives them.
-    auto* profile = new QWebEngineProfile(this);
-    startAdvertisement(超文本浏览框1, profile, QStringLiteral("/\\280.html"));
-    startAdvertisement(超文本浏览框3, profile, QStringLiteral("/\\270x270.html"));
-    startAdvertisement(超文本浏览框2, profile, QStringLiteral("/\\250x90.html"));
-    startAdvertisement(超文本浏览框4, profile, QStringLiteral("/\\199.html"));
+    if (!options_.browserViews || profile_ != nullptr)
+        return;
+    // One profile for the four views, kept in memory only: the program
+    // stores nothing. The views live in boxes made before it, so it
+    // outlives them.
+    profile_ = new QWebEngineProfile(this);
+    const std::string& host = options_.adHost;
+    startAdvertisement(超文本浏览框1, profile_, host, QStringLiteral("/\\280.html"));
+    startAdvertisement(超文本浏览框3, profile_, host, QStringLiteral("/\\270x270.html"));
+    startAdvertisement(超文本浏览框2, profile_, host, QStringLiteral("/\\250x90.html"));
+    startAdvertisement(超文本浏览框4, profile_, host, QStringLiteral("/\\199.html"));
+}
+
+QWebEngineView* MainWindow::browserView(const QWidget* box)
+{
+    return box->findChild<QWebEngineView*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+void MainWindow::chainTabOrder(Page page, std::initializer_list<QWidget*> order)
+{
+    QList<QWidget*>& chain = tabOrders_[static_cast<int>(page)];
+    chain = QList<QWidget*>(order);
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+// Controls outside the Tab orders (buttons, the list, the tab bar) are
+// still reached by a click, never by Tab.
+void MainWindow::keepTabInTheOrders()
+{
+    for (QWidget* w : findChildren<QWidget*>()) {
+        if (w->window() != this)
+            continue;
+        bool ordered = false;
+        for (const QList<QWidget*>& chain : tabOrders_)
+            ordered = ordered || chain.contains(w);
+        if (!ordered)
+            w->setFocusPolicy(Qt::FocusPolicy(w->focusPolicy() & ~Qt::TabFocus));
+    }
+}
+
+bool MainWindow::focusNextPrevChild(bool next)
+{
+    const QList<QWidget*>& chain = tabOrders_[选择夹1->currentIndex()];
+    const qsizetype n = chain.size();
+    const qsizetype at = chain.indexOf(focusWidget());
+    for (qsizetype step = 1; step <= n; ++step) {
+        // From outside the order, Tab starts at its first control and
+        // Shift+Tab at its last.
+        const qsizetype from = at >= 0 ? at : next ? -1 : 0;
+        QWidget* w = chain[((from + (next ? step : -step)) % n + n) % n];
+        if (w->isEnabled() && w->isVisibleTo(this)) {
+            w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == 分组框1 && event->type() == QEvent::EnabledChange && 分组框1->isEnabled() &&
+        focusWidget() == nullptr && 选择夹1->currentIndex() == static_cast<int>(Page::Login))
+        编辑框_用户名_登录->setFocus(Qt::OtherFocusReason);
+    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace qiv

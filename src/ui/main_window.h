@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/hosts.h"
 #include "ui/widgets.h"
 
 #include <QCheckBox>
@@ -10,7 +11,12 @@
 #include <QTabWidget>
 #include <QWidget>
 
+#include <initializer_list>
+#include <string>
+
 class QStyle;
+class QWebEngineProfile;
+class QWebEngineView;
 
 namespace qiv {
 
@@ -25,13 +31,22 @@ class MainWindow : public QWidget {
     Q_OBJECT
 public:
     struct Options {
-        // Real web views in the four advertisement boxes. Without them each
-        // box is an empty widget of the same name and place.
+        // Web views in the four advertisement boxes, made by
+        // startBrowserViews. Without them each box stays an empty container.
         bool browserViews = true;
+        // Where the advertisement pages come from, "host" or "host:port".
+        std::string adHost = config::builtInHosts().ad;
     };
 
     explicit MainWindow(Options options);
     MainWindow() : MainWindow(Options{}) {}
+
+    // Fills each advertisement box with a web view and starts its page. Meant
+    // for once the window is on the screen: the window does not wait for the
+    // browser engine. Without browserViews, and on a second call, nothing.
+    void startBrowserViews();
+    // The web view in an advertisement box; null while it has none.
+    static QWebEngineView* browserView(const QWidget* box);
 
     // Top level.
     QWidget* 超文本浏览框1;
@@ -135,18 +150,29 @@ public:
     QWidget* 超文本浏览框4;
     SeparatorLine* 分隔条5;
 
+protected:
+    // Tab and Shift+Tab go round the current page's Tab order only.
+    bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     // One builder per part of the window; each creates its controls in the
     // order they lie over each other (later ones on top). The frame builder
     // returns the window's own style for the password boxes.
-    QStyle* buildFrame(bool web);
-    void buildLoginPage(QWidget* page, QStyle* windowStyle, bool web);
-    void buildRegistrationPage(QWidget* page, QStyle* windowStyle, bool web);
+    QStyle* buildFrame();
+    void buildLoginPage(QWidget* page, QStyle* windowStyle);
+    void buildRegistrationPage(QWidget* page, QStyle* windowStyle);
     void buildLoginProgressPage(QWidget* page);
     void buildAccountPage(QWidget* page, QStyle* windowStyle);
-    void buildRegistrationResultPage(QWidget* page, bool web);
+    void buildRegistrationResultPage(QWidget* page);
     void nameForScreenReaders();
-    void startAdvertisements();
+    // A page's Tab order; every other control is left out of tabbing.
+    void chainTabOrder(Page page, std::initializer_list<QWidget*> order);
+    void keepTabInTheOrders();
+
+    Options options_;
+    QList<QWidget*> tabOrders_[5];
+    QWebEngineProfile* profile_ = nullptr;
 };
 
 } // namespace qiv

@@ -12,6 +12,16 @@ namespace {
 
 constexpr int kCaptionIndent = 8;
 
+// The text colour of an enabled widget, active window or not; the disabled
+// text keeps the style's grey.
+void setEnabledTextColour(QWidget* widget, const QColor& colour)
+{
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::Active, QPalette::WindowText, colour);
+    pal.setColor(QPalette::Inactive, QPalette::WindowText, colour);
+    widget->setPalette(pal);
+}
+
 } // namespace
 
 TransparentLabel::TransparentLabel(const QString& text, QWidget* parent) : QLabel(parent)
@@ -27,9 +37,7 @@ TransparentLabel::TransparentLabel(const QString& text, QWidget* parent) : QLabe
 
 void TransparentLabel::setTextColour(const QColor& colour)
 {
-    QPalette pal = palette();
-    pal.setColor(QPalette::WindowText, colour);
-    setPalette(pal);
+    setEnabledTextColour(this, colour);
 }
 
 QColor TransparentLabel::textColour() const
@@ -39,7 +47,8 @@ QColor TransparentLabel::textColour() const
 
 HyperlinkBox::HyperlinkBox(const QString& text, const QColor& normal, const QColor& hover,
                            const QColor& visited, QWidget* parent)
-    : QLabel(parent), text_(text), normal_(normal), hover_(hover), visited_(visited)
+    : QLabel(parent), text_(text), normal_(normal), hover_(hover), visited_(visited),
+      opener_([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
     // The address is built from typed text: shown as it is, the underline
     // from the font.
@@ -66,11 +75,24 @@ void HyperlinkBox::mousePressEvent(QMouseEvent* event)
         return;
     }
     event->accept();
+    pressedInside_ = true;
     visited_state_ = true;
     applyColour();
-    if (!address_.isEmpty())
-        QDesktopServices::openUrl(QUrl(address_));
     emit pressed();
+}
+
+void HyperlinkBox::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QLabel::mouseReleaseEvent(event);
+        return;
+    }
+    event->accept();
+    // A press dragged out of the box before the release is no click.
+    const bool clicked = pressedInside_ && rect().contains(event->position().toPoint());
+    pressedInside_ = false;
+    if (clicked && !address_.isEmpty() && opener_)
+        opener_(QUrl(address_));
 }
 
 void HyperlinkBox::enterEvent(QEnterEvent* event)
@@ -90,10 +112,7 @@ void HyperlinkBox::leaveEvent(QEvent* event)
 void HyperlinkBox::applyColour()
 {
     // The pointer over the link wins over the visited state.
-    const QColor& colour = hovered_ ? hover_ : visited_state_ ? visited_ : normal_;
-    QPalette pal = palette();
-    pal.setColor(QPalette::WindowText, colour);
-    setPalette(pal);
+    setEnabledTextColour(this, hovered_ ? hover_ : visited_state_ ? visited_ : normal_);
 }
 
 SeparatorLine::SeparatorLine(QWidget* parent) : QFrame(parent)

@@ -5,11 +5,15 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QString>
+#include <QUrl>
+
+#include <functional>
 
 // The control kinds of the main window that Qt has no exact widget for.
 namespace qiv {
 
 // Static plain text without a background of its own; the page shows through.
+// Its colour is the enabled text's: disabled, it greys out with its container.
 class TransparentLabel : public QLabel {
     Q_OBJECT
 public:
@@ -20,14 +24,19 @@ public:
 };
 
 // A short clickable plain text drawn in link colours, with an optional address.
-// A left-button press emits pressed(); when an address is set, the press also
-// opens it in the desktop's browser. It shows its text, or its address when it
-// has no text of its own.
+// A left-button press emits pressed(); when an address is set, a completed
+// click (press and release inside the box) opens it in the desktop's browser.
+// It shows its text, or its address when it has no text of its own.
 class HyperlinkBox : public QLabel {
     Q_OBJECT
 public:
+    using Opener = std::function<void(const QUrl&)>;
+
     HyperlinkBox(const QString& text, const QColor& normal, const QColor& hover,
                  const QColor& visited, QWidget* parent = nullptr);
+
+    // What opens the address; the desktop's browser unless replaced.
+    void setOpener(Opener opener) { opener_ = std::move(opener); }
 
     void setLinkAddress(const QString& address);
     QString linkAddress() const { return address_; }
@@ -40,6 +49,7 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
@@ -51,6 +61,8 @@ private:
     QColor normal_, hover_, visited_;
     bool hovered_ = false;
     bool visited_state_ = false;
+    bool pressedInside_ = false;
+    Opener opener_;
 };
 
 // A horizontal line 1 pixel high.

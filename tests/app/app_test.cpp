@@ -1,9 +1,9 @@
 // The event table with the real window, and the real program's start and end.
+#include "../common/kept_state.h"
 #include "../common/modal_catcher.h"
 #include "app/app.h"
-#include "config/hosts.h"
 #include "net/timed_request.h"
-#include "service/login.h"
+#include "service/program_state.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -50,20 +50,19 @@ protected:
     void SetUp() override
     {
         // Nothing listens on port 1 of loopback: requests fail at once.
-        config::setServiceHost("127.0.0.1:1");
-        config::setIpLookupHost("127.0.0.1:1");
-        setConnectivityCheck([] { return true; });
+        state_ = &testing::keptState(new ProgramState{
+            .hosts = {.service = "127.0.0.1:1", .ipLookup = "127.0.0.1:1", .ad = "127.0.0.1:1"},
+            .connectivityCheck = [] { return true; }});
         window_ = std::make_unique<MainWindow>(MainWindow::Options{.browserViews = false});
-        wireEvents(*window_, [this] { ++quits_; });
+        wireEvents(*window_, *state_, [this] { ++quits_; });
         window_->show();
         window_->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
     }
 
-    void TearDown() override { setConnectivityCheck({}); }
-
     int page() const { return window_->选择夹1->currentIndex(); }
 
+    ProgramState* state_ = nullptr;
     std::unique_ptr<MainWindow> window_;
     int quits_ = 0;
 };
@@ -175,8 +174,8 @@ TEST_F(EventTable, ClosingTheWindowQuitsEvenDuringAWait)
     uint16_t port = 0;
     int fd = silentListener(port);
     ASSERT_GE(fd, 0);
-    config::setServiceHost("127.0.0.1:" + std::to_string(port));
-    setDefaultRequestLimit(std::chrono::seconds(2));
+    state_->hosts.service = "127.0.0.1:" + std::to_string(port);
+    state_->network.requestLimit = std::chrono::seconds(2);
 
     window_->选择夹1->setCurrentIndex(1);
     window_->编辑框_用户名_注册->setText(QStringLiteral("name"));
@@ -188,7 +187,6 @@ TEST_F(EventTable, ClosingTheWindowQuitsEvenDuringAWait)
     QTest::mouseClick(window_->按钮_检查域名_注册, Qt::LeftButton);
     EXPECT_EQ(quitsAtClose, 1);
     ::close(fd);
-    setDefaultRequestLimit(std::chrono::seconds(90));
 }
 
 TEST_F(EventTable, WindowCreatedDisablesTheLoginGroupBeforeAQueuedClick)
@@ -201,7 +199,7 @@ TEST_F(EventTable, WindowCreatedDisablesTheLoginGroupBeforeAQueuedClick)
         QCoreApplication::postEvent(
             w.按钮_登录, new QMouseEvent(type, centre, w.按钮_登录->mapToGlobal(centre),
                                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
-    onWindowCreated(w);
+    onWindowCreated(w, *state_);
     EXPECT_FALSE(w.分组框1->isEnabled());
     EXPECT_EQ(w.分组框1->title(), QStringLiteral("域名后缀下载中...请稍候"));
     EXPECT_EQ(w.分组框1->captionColour(), QColor(0, 0, 255));

@@ -299,8 +299,8 @@ protected:
     void applyFault(const Row& row)
     {
         // An endless body ends at the reply bound, or else at the limit.
-        setDefaultRequestLimit(row.fault == kDelay || row.fault == kEndless ? kShortLimit
-                                                                            : kLongLimit);
+        state().network.requestLimit =
+            row.fault == kDelay || row.fault == kEndless ? kShortLimit : kLongLimit;
         server_->setFault(pageOf(row.op), row.fault);
     }
 
@@ -314,14 +314,15 @@ protected:
         QTest::mouseClick(w().按钮_登录, Qt::LeftButton);
         ASSERT_EQ(w().选择夹1->currentIndex(), 3);
         original_ = boxesOf(w());
-        originalSnapshot_ = accountSnapshot();
+        originalSnapshot_ = state().accountSnapshot;
         ASSERT_EQ(original_.title, QStringLiteral("我的主页"));
     }
 
     void expectAccountKept()
     {
         EXPECT_TRUE(boxesOf(w()) == original_) << "the account boxes changed";
-        EXPECT_TRUE(sameSnapshot(accountSnapshot(), originalSnapshot_)) << "the snapshot changed";
+        EXPECT_TRUE(sameSnapshot(state().accountSnapshot, originalSnapshot_))
+            << "the snapshot changed";
     }
 
     void runStartUp(const Row& row);
@@ -347,7 +348,7 @@ void BadServer::runStartUp(const Row& row)
     applyFault(row);
     watchTheWait();
     running_ = true;
-    startStartupFetches(w());
+    startStartupFetches(w(), state());
     const QString prefix = row.op == Op::Suffixes ? QStringLiteral("获取域名后缀失败..自动重试(")
                            : row.op == Op::UserCount
                                ? QStringLiteral("获取申请人数失败...自动重试(")
@@ -355,8 +356,8 @@ void BadServer::runStartUp(const Row& row)
     // The group is enabled before the sequence starts; the IP comes last,
     // and the group is enabled after it.
     auto complete = [this] {
-        return !lastPublicIp().empty() && w().组合框1->count() > 0 && w().分组框1->isEnabled() &&
-               w().分组框1->title() == QStringLiteral("登 录");
+        return !state().lastPublicIp.get().empty() && w().组合框1->count() > 0 &&
+               w().分组框1->isEnabled() && w().分组框1->title() == QStringLiteral("登 录");
     };
     if (row.shows == Shows::Failure) {
         // The caption counts the tries: "(1)", "(2)", ...
@@ -377,15 +378,17 @@ void BadServer::runStartUp(const Row& row)
     EXPECT_TRUE(keyArrived_);
     EXPECT_EQ(w().分组框1->captionColour(), kBlack);
 
-    const int retries = row.op == Op::Suffixes    ? suffixRetryCount()
-                        : row.op == Op::UserCount ? userCountRetryCount()
-                                                  : ipRetryCount();
+    const int retries = row.op == Op::Suffixes    ? state().suffixRetries.load()
+                        : row.op == Op::UserCount ? state().userCountRetries.load()
+                                                  : state().ipRetries.load();
     if (row.shows == Shows::Failure) {
         EXPECT_GE(retries, 1);
     } else {
         EXPECT_EQ(retries, 0);
     }
-    EXPECT_EQ(suffixRetryCount() + userCountRetryCount() + ipRetryCount(), retries);
+    EXPECT_EQ(state().suffixRetries.load() + state().userCountRetries.load() +
+                  state().ipRetries.load(),
+              retries);
 
     ASSERT_EQ(w().组合框1->count(), 3);
     EXPECT_EQ(w().组合框1->itemText(0), QStringLiteral("qiv.cn"));
@@ -403,16 +406,16 @@ void BadServer::runStartUp(const Row& row)
             row.op == Op::UserCount ? shown(row, "0", devserver::kMarkupCount) : "0";
         EXPECT_EQ(w().透明标签_申请个数->text(), "现用户申请总数:" + count + "个");
     }
-    EXPECT_TRUE(isPublicIpReply(lastPublicIp()));
+    EXPECT_TRUE(isPublicIpReply(state().lastPublicIp.get()));
     EXPECT_EQ(w().透明标签_公网IP->text(),
-              QStringLiteral("您当前公网IP:") + QString::fromStdString(lastPublicIp()));
-    EXPECT_EQ(w().编辑框_转向地址_注册->text(), QString::fromStdString(lastPublicIp()));
+              QStringLiteral("您当前公网IP:") + QString::fromStdString(state().lastPublicIp.get()));
+    EXPECT_EQ(w().编辑框_转向地址_注册->text(), QString::fromStdString(state().lastPublicIp.get()));
 }
 
 void BadServer::runCheck(const Row& row)
 {
     startUp();
-    showPage(w(), 1);
+    showPage(w(), qiv::Page::Registration);
     w().编辑框_用户名_注册->setText("fresh");
     applyFault(row);
     QString captionDuringWait;
@@ -437,7 +440,7 @@ void BadServer::runCheck(const Row& row)
 void BadServer::runRegister(const Row& row)
 {
     startUp();
-    showPage(w(), 1);
+    showPage(w(), qiv::Page::Registration);
     w().编辑框_用户名_注册->setText("fresh");
     w().组合框2->setCurrentIndex(1);
     w().编辑框_密码_注册->setText("pass123");
@@ -492,7 +495,7 @@ void BadServer::runRegister(const Row& row)
 void BadServer::runLogin(const Row& row)
 {
     logInFirst();
-    showPage(w(), 0);
+    showPage(w(), qiv::Page::Login);
     w().列表框1->addItem(QStringLiteral("kept"));
     applyFault(row);
     int pageDuringWait = -1;
@@ -543,7 +546,7 @@ void BadServer::runModify(const Row& row)
         EXPECT_EQ(logLines(w()).mid(3), (QStringList{"正在提交修改信息......", "您的资料修改成功!",
                                                      "正在刷新域名信息...", "刷新域名信息完成。"}));
         EXPECT_TRUE(boxes.boxes().empty());
-        EXPECT_EQ(accountSnapshot().Title, gbk("新标题"));
+        EXPECT_EQ(state().accountSnapshot.Title, gbk("新标题"));
     } else {
         // No alert in the reply: its empty text goes to the log and the box.
         const QString alert = shown(row, {}, devserver::kMarkupAlert);
@@ -553,7 +556,7 @@ void BadServer::runModify(const Row& row)
         EXPECT_EQ(boxes.boxes()[0].title, QStringLiteral("岚栖提示："));
         EXPECT_EQ(boxes.boxes()[0].text, alert);
         EXPECT_EQ(boxes.boxes()[0].format, Qt::PlainText);
-        EXPECT_TRUE(sameSnapshot(accountSnapshot(), originalSnapshot_));
+        EXPECT_TRUE(sameSnapshot(state().accountSnapshot, originalSnapshot_));
     }
     devserver::Account expectedStored = account("owner");
     if (row.service == Service::Done)
@@ -581,7 +584,7 @@ void BadServer::runRefresh(const Row& row)
         Boxes expected = original_;
         expected.address = QStringLiteral("edited");
         EXPECT_TRUE(boxesOf(w()) == expected);
-        EXPECT_TRUE(sameSnapshot(accountSnapshot(), originalSnapshot_));
+        EXPECT_TRUE(sameSnapshot(state().accountSnapshot, originalSnapshot_));
         EXPECT_EQ(w().编辑框_用户密码_修改资料->text(), QStringLiteral("typed"));
     }
     EXPECT_EQ(server_->findAccount("owner", "qiv.cn"), account("owner"));

@@ -3,14 +3,15 @@
 // check, register, log in, modify, refresh, delete, log in again and fail.
 // After each step the window and the service's account file are checked.
 // With QIV_JOURNEY_DIR set, a PNG of the window is written after each step.
+#include "../common/kept_state.h"
 #include "../common/modal_catcher.h"
 #include "app/app.h"
-#include "config/hosts.h"
 #include "e2e_support.h"
 #include "net/timed_request.h"
 #include "service/account_page.h"
 #include "service/background.h"
 #include "service/login.h"
+#include "service/program_state.h"
 #include "text/gbk.h"
 #include "text/page_cuts.h"
 #include "text/text.h"
@@ -82,20 +83,19 @@ protected:
         QString error = server_.start();
         ASSERT_TRUE(error.isEmpty()) << error.toStdString();
         const auto& p = server_.ports();
-        config::setServiceHost("127.0.0.1:" + std::to_string(p.service));
-        config::setIpLookupHost("127.0.0.2:" + std::to_string(p.ip));
-        config::setAdHost("127.0.0.3:" + std::to_string(p.ads));
-        setDefaultRequestLimit(std::chrono::seconds(20));
-        resetBackgroundStateForTesting();
-        // Whether this machine has a network besides loopback only decides a
-        // warning box before the login; the journey does not depend on it.
-        setConnectivityCheck([] { return true; });
+        state_ = &testing::keptState(
+            new ProgramState{.hosts = {.service = "127.0.0.1:" + std::to_string(p.service),
+                                       .ipLookup = "127.0.0.2:" + std::to_string(p.ip),
+                                       .ad = "127.0.0.3:" + std::to_string(p.ads)},
+                             .network = {.requestLimit = std::chrono::milliseconds(20000)},
+                             // Whether this machine has a network besides loopback only
+                             // decides a warning box before the login; the journey does not
+                             // depend on it.
+                             .connectivityCheck = [] { return true; }});
         shotDir_ = qEnvironmentVariable("QIV_JOURNEY_DIR");
         if (!shotDir_.isEmpty())
             QDir().mkpath(shotDir_);
     }
-
-    void TearDown() override { setConnectivityCheck({}); }
 
     // The window as the user sees it now, as <dir>/NN-name.png.
     void shot(MainWindow& w, const char* name)
@@ -112,27 +112,31 @@ protected:
     }
 
     DevServerProcess server_;
+    ProgramState* state_ = nullptr;
     QString shotDir_;
     int shots_ = 0;
 };
 
 TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
 {
-    MainWindow w; // the real window: four browser views
+    ProgramState& state = *state_;
+    // The real window: four browser views.
+    MainWindow w(MainWindow::Options{.adHost = state.hosts.ad});
     int quits = 0;
-    wireEvents(w, [&quits] { ++quits; });
+    wireEvents(w, state, [&quits] { ++quits; });
     GroupWatcher group(w.分组框1);
     int adsLoaded = 0;
     int adsFailed = 0;
+    w.show();
+    QTimer::singleShot(0, &w, [&w, &state] { onWindowCreated(w, state); });
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 10000));
+    w.startBrowserViews(); // as the program does once the window is up
     for (QWidget* box : {w.超文本浏览框1, w.超文本浏览框2, w.超文本浏览框3, w.超文本浏览框4}) {
-        auto* view = qobject_cast<QWebEngineView*>(box);
+        QWebEngineView* view = MainWindow::browserView(box);
         ASSERT_NE(view, nullptr) << box->objectName().toStdString();
         QObject::connect(view, &QWebEngineView::loadFinished, view,
                          [&](bool ok) { ++(ok ? adsLoaded : adsFailed); });
     }
-    w.show();
-    QTimer::singleShot(0, &w, [&w] { onWindowCreated(w); });
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 10000));
     ModalCatcher boxes;
 
     // --- start-up fetches --------------------------------------------------
@@ -154,12 +158,13 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     EXPECT_EQ(w.组合框1->currentIndex(), 0);
     EXPECT_EQ(w.组合框2->currentIndex(), 0);
     EXPECT_EQ(w.透明标签_申请个数->text(), QStringLiteral("现用户申请总数:0个"));
-    const Text ip = lastPublicIp();
+    const Text ip = state.lastPublicIp.get();
     EXPECT_TRUE(isPublicIpReply(ip)) << ip;
     EXPECT_EQ(w.编辑框_转向地址_注册->text(), QString::fromStdString(ip));
     EXPECT_EQ(w.透明标签_公网IP->text(),
               QStringLiteral("您当前公网IP:") + QString::fromStdString(ip));
-    EXPECT_EQ(suffixRetryCount() + userCountRetryCount() + ipRetryCount(), 0);
+    EXPECT_EQ(state.suffixRetries.load() + state.userCountRetries.load() + state.ipRetries.load(),
+              0);
     EXPECT_EQ(w.选择夹1->currentIndex(), 0);
     // The advertisement pages come from the service's advertisement host.
     EXPECT_TRUE(QTest::qWaitFor([&] { return adsLoaded + adsFailed >= 4; }, 30000));
@@ -250,8 +255,8 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     EXPECT_EQ(w.透明标签_公网IP->text(),
               QStringLiteral("您当前公网IP:") + QString::fromStdString(ip));
     EXPECT_EQ(w.编辑框_转向地址_注册->text(), QString::fromStdString(ip));
-    EXPECT_EQ(accountSnapshot().Title, gbk("旅程主页"));
-    EXPECT_EQ(accountSnapshot().Address, gbk("上海市"));
+    EXPECT_EQ(state.accountSnapshot.Title, gbk("旅程主页"));
+    EXPECT_EQ(state.accountSnapshot.Address, gbk("上海市"));
     shot(w, "account");
 
     // --- modify --------------------------------------------------------------
@@ -267,7 +272,7 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     EXPECT_EQ(w.编辑框_主页名称_修改资料->text(), QStringLiteral("新的主页 & 标题"));
     EXPECT_EQ(w.编辑框_邮箱_修改资料->text(), QStringLiteral("new@example.org"));
     EXPECT_TRUE(w.选择框2->isChecked());
-    EXPECT_EQ(accountSnapshot().Title, gbk("新的主页 & 标题"));
+    EXPECT_EQ(state.accountSnapshot.Title, gbk("新的主页 & 标题"));
     {
         auto stored = server_.account("journey", "qiv.net");
         ASSERT_TRUE(stored.has_value());

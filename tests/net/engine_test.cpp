@@ -25,21 +25,6 @@ using namespace std::chrono_literals;
 using test::closedLoopbackPort;
 using test::RecordingServer;
 
-std::string perform(const std::string& url, const std::string& method = {},
-                    const std::string& proxy = {}, const std::string& headers = {},
-                    const std::string& body = {})
-{
-    RequestSlots request;
-    request.url = url;
-    request.method = method;
-    request.proxy = proxy;
-    request.headers = headers;
-    request.body = body;
-    performRequest(request);
-    EXPECT_FALSE(request.running.load());
-    return request.response;
-}
-
 std::string gbk(const char* utf8)
 {
     return utf8ToGbk(utf8).value();
@@ -115,13 +100,31 @@ INSTANTIATE_TEST_SUITE_P(
                   test::acceptLine + test::refererLine(blockUrl) + test::languageLine}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// One exchange through performRequest, with the cookies of the test.
+class Engine : public ::testing::Test {
+protected:
+    std::string perform(const std::string& url, const std::string& method = {},
+                        const std::string& proxy = {}, const std::string& headers = {},
+                        const std::string& body = {})
+    {
+        RequestSlots request;
+        request.url = url;
+        request.method = method;
+        request.proxy = proxy;
+        request.headers = headers;
+        request.body = body;
+        performRequest(cookies, request);
+        EXPECT_FALSE(request.running.load());
+        return request.response;
+    }
+
+    CookieStore cookies;
+};
+
 // ---- Bytes on the wire -------------------------------------------------
 
-class EngineWire : public ::testing::Test {
+class EngineWire : public Engine {
 protected:
-    void SetUp() override { clearCookies(); }
-    void TearDown() override { clearCookies(); }
-
     // The one request the server received.
     std::string only()
     {
@@ -388,19 +391,18 @@ TEST_F(EngineWire, OverlongRepliesFailAndStoreNoCookie)
         {"headersUnderTheCap", head + underCap + "Content-Length: 2\r\n\r\nok", "ok"}};
     for (const auto& [name, reply, body] : rows) {
         SCOPED_TRACE(name);
-        clearCookies();
+        cookies.clear();
         server.setReply(reply);
         // An endless reply that were not cut would never return.
         EXPECT_TRUE(perform(server.url("/")) == body);
-        EXPECT_EQ(cookieStore().all().size(), body.empty() ? 0u : 1u);
+        EXPECT_EQ(cookies.all().size(), body.empty() ? 0u : 1u);
     }
 }
 
 // ---- Proxy -------------------------------------------------------------
 
-class EngineProxy : public ::testing::Test {
+class EngineProxy : public Engine {
 protected:
-    void SetUp() override { clearCookies(); }
     RecordingServer proxy;
     RecordingServer origin;
 };
@@ -464,11 +466,8 @@ TEST_F(EngineProxy, NoProxyEnvironmentDoesNotBypassTheProxy)
 
 // ---- Cookies -----------------------------------------------------------
 
-class EngineCookies : public ::testing::Test {
+class EngineCookies : public Engine {
 protected:
-    void SetUp() override { clearCookies(); }
-    void TearDown() override { clearCookies(); }
-
     std::string lastRequest(RecordingServer& server, size_t count)
     {
         EXPECT_TRUE(server.waitForRequests(count, 5s));
@@ -580,8 +579,8 @@ TEST_F(EngineCookies, NothingIsWrittenToDisk)
     // The store is the process's memory: clearing it forgets everything.
     service.setReply(RecordingServer::httpReply("", "Set-Cookie: a=1\r\n"));
     perform(service.url("/"));
-    EXPECT_EQ(cookieStore().all().size(), 1u);
-    clearCookies();
+    EXPECT_EQ(cookies.all().size(), 1u);
+    cookies.clear();
     perform(service.url("/again"));
     EXPECT_EQ(RecordingServer::headerValue(lastRequest(service, 2), "Cookie"), "");
 }
@@ -598,7 +597,7 @@ TEST_F(EngineCookies, PostBodyAndCookiesNeverLeaveTheirHostOnARedirect)
              {"308 Permanent Redirect", true, ""},
              {"307 Temporary Redirect", false, "POST /next HTTP/1.1"}}) {
         SCOPED_TRACE(status);
-        clearCookies();
+        cookies.clear();
         RecordingServer from{"127.0.0.5"};
         RecordingServer other{"127.0.0.6"};
         RecordingServer& to = elsewhere ? other : from;
@@ -621,8 +620,8 @@ TEST_F(EngineCookies, PostBodyAndCookiesNeverLeaveTheirHostOnARedirect)
                       elsewhere ? "" : "sid=s");
         }
         // Each cookie is kept for the host that set it.
-        EXPECT_EQ(cookieStore().all().size(), followedAs.empty() ? 1u : 2u);
-        for (const std::string& line : cookieStore().all())
+        EXPECT_EQ(cookies.all().size(), followedAs.empty() ? 1u : 2u);
+        for (const std::string& line : cookies.all())
             EXPECT_EQ(CookieStore::domainOf(line),
                       line.ends_with("sid\ts") ? "127.0.0.5" : to.address());
     }
@@ -729,14 +728,15 @@ TEST(TimedRequestWithoutApplication, WaitsOnTheWorkerAndHonoursTheLimit)
             reply.bytes = RecordingServer::httpReply("quick");
         return reply;
     });
-    EXPECT_EQ(timedRequest(server.url("/quick")), "quick");
+    Network network;
+    EXPECT_EQ(timedRequest(network, server.url("/quick")), "quick");
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(timedRequest(server.url("/slow"), "", "", "", "", 1), "");
+    EXPECT_EQ(timedRequest(network, server.url("/slow"), "", "", "", "", 1), "");
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, 900ms);
     EXPECT_LT(elapsed, 2500ms);
-    EXPECT_TRUE(waitForWorkers(5s));
+    EXPECT_TRUE(network.workers->waitUntilNone(5s));
 }
 
 TEST(TimedRequestWithoutApplication, WaitHandlingEventsSleeps)

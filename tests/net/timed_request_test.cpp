@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <memory>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -50,36 +51,31 @@ RecordingServer::Reply replyByPath(const std::string& request)
 
 class TimedRequest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        clearCookies();
-        server.setHandler(replyByPath);
-    }
+    void SetUp() override { server.setHandler(replyByPath); }
     void TearDown() override
     {
         // Abandoned workers end within about a second of their limit.
-        EXPECT_TRUE(waitForWorkers(5s));
-        clearCookies();
-        setDefaultRequestLimit(90s);
+        EXPECT_TRUE(network.workers->waitUntilNone(5s));
     }
 
+    Network network;
     RecordingServer server;
 };
 
 TEST_F(TimedRequest, DefaultLimitIsNinetySeconds)
 {
-    EXPECT_EQ(defaultRequestLimit(), 90s);
+    EXPECT_EQ(network.requestLimit.load(), 90s);
 }
 
 TEST_F(TimedRequest, ReturnsTheBody)
 {
-    EXPECT_EQ(timedRequest(server.url("/page")), "reply for /page");
+    EXPECT_EQ(timedRequest(network, server.url("/page")), "reply for /page");
 }
 
 TEST_F(TimedRequest, UrlAloneSendsTheDefaultGet)
 {
     const std::string url = server.url("/countUser.php");
-    timedRequest(url);
+    timedRequest(network, url);
     ASSERT_TRUE(server.waitForRequests(1, 5s));
     EXPECT_EQ(server.requests().front(),
               test::wireRequest("GET /countUser.php HTTP/1.1", server.hostPort(),
@@ -88,8 +84,9 @@ TEST_F(TimedRequest, UrlAloneSendsTheDefaultGet)
 
 TEST_F(TimedRequest, PostsTheBody)
 {
-    EXPECT_EQ(timedRequest(server.url("/login.php"), "POST", "", "", "username=a&password=b"),
-              "reply for /login.php");
+    EXPECT_EQ(
+        timedRequest(network, server.url("/login.php"), "POST", "", "", "username=a&password=b"),
+        "reply for /login.php");
     ASSERT_TRUE(server.waitForRequests(1, 5s));
     EXPECT_EQ(RecordingServer::bodyOf(server.requests().front()), "username=a&password=b");
 }
@@ -97,33 +94,45 @@ TEST_F(TimedRequest, PostsTheBody)
 TEST_F(TimedRequest, BodyEndsAtItsFirstZeroByte)
 {
     server.setReply(RecordingServer::httpReply(std::string("before\0after", 12)));
-    EXPECT_EQ(timedRequest(server.url("/")), "before");
+    EXPECT_EQ(timedRequest(network, server.url("/")), "before");
 }
 
 TEST_F(TimedRequest, BodyStartingWithZeroByteIsEmpty)
 {
     server.setReply(RecordingServer::httpReply(std::string("\0rest", 5)));
-    EXPECT_EQ(timedRequest(server.url("/")), "");
+    EXPECT_EQ(timedRequest(network, server.url("/")), "");
 }
 
 TEST_F(TimedRequest, LimitGivesEmptyTextAndTheNextCallStartsClean)
 {
     const auto start = Clock::now();
-    EXPECT_EQ(timedRequest(server.url("/slow"), "", "", "", "", 1), "");
+    EXPECT_EQ(timedRequest(network, server.url("/slow"), "", "", "", "", 1), "");
     const auto elapsed = Clock::now() - start;
     EXPECT_GE(elapsed, 950ms);
     EXPECT_LT(elapsed, 2000ms);
 
-    EXPECT_EQ(timedRequest(server.url("/next")), "reply for /next");
+    EXPECT_EQ(timedRequest(network, server.url("/next")), "reply for /next");
 }
 
 TEST_F(TimedRequest, AbandonedWorkerEndsAndFreesItself)
 {
-    EXPECT_EQ(timedRequest(server.url("/slow"), "", "", "", "", 1), "");
+    EXPECT_EQ(timedRequest(network, server.url("/slow"), "", "", "", "", 1), "");
     // The transfer is cut at the worker's next progress check, long before
     // the server's 3 s reply.
-    EXPECT_TRUE(waitForWorkers(1500ms));
-    EXPECT_EQ(runningWorkers(), 0);
+    EXPECT_TRUE(network.workers->waitUntilNone(1500ms));
+    EXPECT_EQ(network.workers->running(), 0);
+}
+
+TEST_F(TimedRequest, AbandonedWorkerOutlivesItsNetworkWithoutTouchingIt)
+{
+    // The caller's Network goes as soon as the call returns; the worker
+    // still ends and counts itself out (a sanitizer build sees any touch
+    // of the freed Network).
+    auto own = std::make_unique<Network>();
+    std::shared_ptr<WorkerCount> workers = own->workers;
+    EXPECT_EQ(timedRequest(*own, server.url("/slow"), "", "", "", "", 1), "");
+    own.reset();
+    EXPECT_TRUE(workers->waitUntilNone(5s));
 }
 
 TEST_F(TimedRequest, LimitPassedWhileConnectingEndsTheWorkerToo)
@@ -147,9 +156,9 @@ TEST_F(TimedRequest, LimitPassedWhileConnectingEndsTheWorkerToo)
     const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/";
 
     const auto start = Clock::now();
-    EXPECT_EQ(timedRequest(url, "", "", "", "", 1), "");
+    EXPECT_EQ(timedRequest(network, url, "", "", "", "", 1), "");
     EXPECT_LT(Clock::now() - start, 2000ms);
-    EXPECT_TRUE(waitForWorkers(3s));
+    EXPECT_TRUE(network.workers->waitUntilNone(3s));
     for (int fd : fillers)
         ::close(fd);
     ::close(listener);
@@ -162,12 +171,12 @@ TEST_F(TimedRequest, LimitPassedMidBodyReturnsNothingAndStoresNoCookie)
     partial.tail = "second-part-here";
     partial.tailDelay = 3s;
     server.setReply(partial);
-    EXPECT_EQ(timedRequest(server.url("/partial"), "", "", "", "", 1), "");
-    ASSERT_TRUE(waitForWorkers(5s));
-    EXPECT_TRUE(cookieStore().all().empty());
+    EXPECT_EQ(timedRequest(network, server.url("/partial"), "", "", "", "", 1), "");
+    ASSERT_TRUE(network.workers->waitUntilNone(5s));
+    EXPECT_TRUE(network.cookies.all().empty());
 
     server.setHandler(replyByPath);
-    EXPECT_EQ(timedRequest(server.url("/after")), "reply for /after");
+    EXPECT_EQ(timedRequest(network, server.url("/after")), "reply for /after");
     ASSERT_TRUE(server.waitForRequests(2, 5s));
     EXPECT_EQ(RecordingServer::headerValue(server.requests()[1], "Cookie"), "");
 }
@@ -183,18 +192,18 @@ TEST_F(TimedRequest, OverlappingCallNeverUndoesARotatedOrDeletedCookie)
         return reply;
     });
     for (std::string change : {"sid=new", "sid=;Max-Age=0"}) {
-        clearCookies();
+        network.cookies.clear();
         server.clearRequests();
-        timedRequest(server.url("/set?sid=old"));
+        timedRequest(network, server.url("/set?sid=old"));
         // The slow call has sent sid=old before the quick one changes it.
         QTimer::singleShot(0, [&] {
             server.waitForRequests(2, 5s);
-            timedRequest(server.url("/set?" + change));
+            timedRequest(network, server.url("/set?" + change));
         });
-        EXPECT_EQ(timedRequest(server.url("/inner")), "reply for /inner");
+        EXPECT_EQ(timedRequest(network, server.url("/inner")), "reply for /inner");
         ASSERT_TRUE(server.waitForRequests(3, 5s));
         EXPECT_EQ(RecordingServer::headerValue(server.requests()[1], "Cookie"), "sid=old");
-        EXPECT_EQ(cookieStore().all(),
+        EXPECT_EQ(network.cookies.all(),
                   change == "sid=new"
                       ? std::vector<std::string>{"127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tnew"}
                       : std::vector<std::string>{});
@@ -203,9 +212,9 @@ TEST_F(TimedRequest, OverlappingCallNeverUndoesARotatedOrDeletedCookie)
 
 TEST_F(TimedRequest, ZeroMeansTheDefaultLimit)
 {
-    setDefaultRequestLimit(1s);
+    network.requestLimit = 1s;
     const auto start = Clock::now();
-    EXPECT_EQ(timedRequest(server.url("/slow"), "", "", "", "", 0), "");
+    EXPECT_EQ(timedRequest(network, server.url("/slow"), "", "", "", "", 0), "");
     const auto elapsed = Clock::now() - start;
     EXPECT_GE(elapsed, 950ms);
     EXPECT_LT(elapsed, 2000ms);
@@ -213,15 +222,15 @@ TEST_F(TimedRequest, ZeroMeansTheDefaultLimit)
 
 TEST_F(TimedRequest, LongerLimitLetsTheSlowReplyThrough)
 {
-    EXPECT_EQ(timedRequest(server.url("/outer"), "", "", "", "", 5), "reply for /outer");
+    EXPECT_EQ(timedRequest(network, server.url("/outer"), "", "", "", "", 5), "reply for /outer");
 }
 
 TEST_F(TimedRequest, NegativeLimitReturnsAtOnceWithoutSending)
 {
     const auto start = Clock::now();
-    EXPECT_EQ(timedRequest(server.url("/x"), "", "", "", "", -1), "");
+    EXPECT_EQ(timedRequest(network, server.url("/x"), "", "", "", "", -1), "");
     EXPECT_LT(Clock::now() - start, 200ms);
-    EXPECT_EQ(runningWorkers(), 0);
+    EXPECT_EQ(network.workers->running(), 0);
     EXPECT_EQ(server.requestCount(), 0u);
 }
 
@@ -230,15 +239,15 @@ TEST_F(TimedRequest, RefusedConnectionReturnsAtOnce)
     const std::string url = "http://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/";
 
     const auto start = Clock::now();
-    EXPECT_EQ(timedRequest(url, "", "", "", "", 30), "");
+    EXPECT_EQ(timedRequest(network, url, "", "", "", "", 30), "");
     EXPECT_LT(Clock::now() - start, 1000ms);
 }
 
 TEST_F(TimedRequest, UnknownMethodReturnsAtOnce)
 {
     const auto start = Clock::now();
-    EXPECT_EQ(timedRequest(server.url("/x"), "post", "", "", "a=1", 30), "");
-    EXPECT_EQ(timedRequest(server.url("/x"), "PUT", "", "", "a=1", 30), "");
+    EXPECT_EQ(timedRequest(network, server.url("/x"), "post", "", "", "a=1", 30), "");
+    EXPECT_EQ(timedRequest(network, server.url("/x"), "PUT", "", "", "a=1", 30), "");
     EXPECT_LT(Clock::now() - start, 1000ms);
     EXPECT_EQ(server.requestCount(), 0u);
 }
@@ -250,7 +259,7 @@ TEST_F(TimedRequest, EventsAreHandledDuringTheWait)
     timer.setInterval(20ms);
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start();
-    EXPECT_EQ(timedRequest(server.url("/inner")), "reply for /inner");
+    EXPECT_EQ(timedRequest(network, server.url("/inner")), "reply for /inner");
     timer.stop();
     // About 50 ticks in the 1 s wait; a blocked thread would see none.
     EXPECT_GE(ticks, 5);
@@ -264,7 +273,7 @@ TEST_F(TimedRequest, QueuedCallsFromOtherThreadsRunDuringTheWait)
             QCoreApplication::instance(), [&] { ran = true; }, Qt::QueuedConnection);
     });
     poster.join();
-    EXPECT_EQ(timedRequest(server.url("/outer")), "reply for /outer");
+    EXPECT_EQ(timedRequest(network, server.url("/outer")), "reply for /outer");
     EXPECT_TRUE(ran);
 }
 
@@ -275,10 +284,10 @@ TEST_F(TimedRequest, NestedCallGetsItsOwnReplyAndSoDoesTheOuterOne)
     std::string inner;
     bool innerRan = false;
     QTimer::singleShot(50ms, [&] {
-        inner = timedRequest(server.url("/inner"));
+        inner = timedRequest(network, server.url("/inner"));
         innerRan = true;
     });
-    const std::string outer = timedRequest(server.url("/outer"));
+    const std::string outer = timedRequest(network, server.url("/outer"));
     EXPECT_TRUE(innerRan);
     EXPECT_EQ(inner, "reply for /inner");
     EXPECT_EQ(outer, "reply for /outer");
@@ -289,8 +298,8 @@ TEST_F(TimedRequest, NestedCallInsideAnAbandonedWait)
     // The outer call's limit passes while the inner call runs: the outer
     // one still returns the empty text, the inner one its reply.
     std::string inner;
-    QTimer::singleShot(50ms, [&] { inner = timedRequest(server.url("/inner")); });
-    const std::string outer = timedRequest(server.url("/slow"), "", "", "", "", 1);
+    QTimer::singleShot(50ms, [&] { inner = timedRequest(network, server.url("/inner")); });
+    const std::string outer = timedRequest(network, server.url("/slow"), "", "", "", "", 1);
     EXPECT_EQ(inner, "reply for /inner");
     EXPECT_EQ(outer, "");
 }
@@ -298,8 +307,8 @@ TEST_F(TimedRequest, NestedCallInsideAnAbandonedWait)
 TEST_F(TimedRequest, ConcurrentCallFromAnotherThread)
 {
     std::string background;
-    std::thread worker([&] { background = timedRequest(server.url("/outer/bg")); });
-    const std::string foreground = timedRequest(server.url("/inner/fg"));
+    std::thread worker([&] { background = timedRequest(network, server.url("/outer/bg")); });
+    const std::string foreground = timedRequest(network, server.url("/inner/fg"));
     worker.join();
     EXPECT_EQ(background, "reply for /outer/bg");
     EXPECT_EQ(foreground, "reply for /inner/fg");
@@ -315,7 +324,7 @@ TEST_F(TimedRequest, ManyThreadsEachGetTheirOwnReplies)
         pool.emplace_back([&, t] {
             for (int c = 0; c < calls; ++c) {
                 const std::string path = "/t" + std::to_string(t) + "/c" + std::to_string(c);
-                if (timedRequest(server.url(path)) != "reply for " + path)
+                if (timedRequest(network, server.url(path)) != "reply for " + path)
                     ++wrong;
             }
         });
@@ -323,7 +332,7 @@ TEST_F(TimedRequest, ManyThreadsEachGetTheirOwnReplies)
     // The main thread makes calls of its own meanwhile.
     for (int c = 0; c < calls; ++c) {
         const std::string path = "/main/c" + std::to_string(c);
-        EXPECT_EQ(timedRequest(server.url(path)), "reply for " + path);
+        EXPECT_EQ(timedRequest(network, server.url(path)), "reply for " + path);
     }
     for (std::thread& t : pool)
         t.join();
@@ -337,8 +346,9 @@ TEST_F(TimedRequest, WorksOnAQThread)
     // detector can see.
     std::promise<std::string> reply;
     std::future<std::string> result = reply.get_future();
-    QThread* thread = QThread::create(
-        [&reply, url = server.url("/qthread")] { reply.set_value(timedRequest(url)); });
+    QThread* thread = QThread::create([this, &reply, url = server.url("/qthread")] {
+        reply.set_value(timedRequest(network, url));
+    });
     thread->start();
     ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
     ASSERT_TRUE(thread->wait(QDeadlineTimer(10000)));
@@ -352,7 +362,7 @@ TEST_F(TimedRequest, LimitOnABackgroundThread)
     Clock::duration elapsed{};
     std::thread worker([&] {
         const auto start = Clock::now();
-        result = timedRequest(server.url("/slow"), "", "", "", "", 1);
+        result = timedRequest(network, server.url("/slow"), "", "", "", "", 1);
         elapsed = Clock::now() - start;
     });
     worker.join();

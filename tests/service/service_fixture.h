@@ -2,14 +2,15 @@
 
 // The real window against qiv-devserver running in this process on free
 // loopback ports.
+#include "../common/kept_state.h"
 #include "../common/modal_catcher.h"
 #include "app/app.h"
-#include "config/hosts.h"
 #include "devserver/dev_server.h"
 #include "net/timed_request.h"
 #include "service/account_page.h"
 #include "service/background.h"
 #include "service/login.h"
+#include "service/program_state.h"
 #include "text/gbk.h"
 #include "text/text.h"
 #include "ui/main_window.h"
@@ -40,16 +41,15 @@ protected:
         server_ = std::make_unique<devserver::DevServer>(options);
         std::string error;
         ASSERT_TRUE(server_->start(&error)) << error;
-        config::setServiceHost("127.0.0.1:" + std::to_string(server_->servicePort()));
-        config::setIpLookupHost("127.0.0.2:" + std::to_string(server_->ipPort()));
-        config::setAdHost("127.0.0.3:" + std::to_string(server_->adPort()));
-        setRetryPause(std::chrono::milliseconds(20));
-        setDefaultRequestLimit(std::chrono::seconds(10));
-        resetBackgroundStateForTesting();
-        accountSnapshot() = {};
-        setConnectivityCheck([] { return true; });
+        state_ = &keptState(new ProgramState{
+            .hosts = {.service = "127.0.0.1:" + std::to_string(server_->servicePort()),
+                      .ipLookup = "127.0.0.2:" + std::to_string(server_->ipPort()),
+                      .ad = "127.0.0.3:" + std::to_string(server_->adPort())},
+            .network = {.requestLimit = std::chrono::milliseconds(10000)},
+            .retryPause = std::chrono::milliseconds(20),
+            .connectivityCheck = [] { return true; }});
         window_ = std::make_unique<MainWindow>(MainWindow::Options{.browserViews = false});
-        wireEvents(*window_, [] {});
+        wireEvents(*window_, *state_, [] {});
         window_->show();
     }
 
@@ -57,7 +57,6 @@ protected:
     {
         window_.reset();
         QCoreApplication::processEvents();
-        setConnectivityCheck({});
         server_->stop();
     }
 
@@ -70,7 +69,7 @@ protected:
     // Runs the start-up fetches and waits until the login group is back.
     void startUp()
     {
-        startStartupFetches(*window_);
+        startStartupFetches(*window_, *state_);
         ASSERT_TRUE(waitFor([this] {
             return window_->分组框1->isEnabled() && window_->分组框1->title() == "登 录" &&
                    window_->组合框1->count() > 0;
@@ -93,8 +92,10 @@ protected:
     }
 
     MainWindow& w() { return *window_; }
+    ProgramState& state() { return *state_; }
 
     std::unique_ptr<devserver::DevServer> server_;
+    ProgramState* state_ = nullptr;
     std::unique_ptr<MainWindow> window_;
 };
 

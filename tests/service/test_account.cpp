@@ -62,18 +62,18 @@ TEST_F(Account, LogInWithTheButtonFillsTheAccountPage)
     logInWithButton();
     expectAccountShown();
     EXPECT_EQ(logLines(w()), kWelcome);
-    const AccountSnapshot& s = accountSnapshot();
+    const AccountSnapshot& s = state().accountSnapshot;
     EXPECT_EQ(s.Title, gbk("我的主页"));
     EXPECT_EQ(s.RegName, gbk("张三"));
     EXPECT_EQ(s.Address, gbk("北京市"));
-    EXPECT_EQ(w().编辑框_转向地址_注册->text().toStdString(), lastPublicIp());
+    EXPECT_EQ(w().编辑框_转向地址_注册->text().toStdString(), state().lastPublicIp.get());
     EXPECT_EQ(server_->lastRequest(Page::Login)->body,
               "username=owner&domainname=qiv.cn&password=secret1&Submit.x=86&Submit.y=24");
 }
 
 TEST_F(Account, RegisterThenLogInWithEnter)
 {
-    showPage(w(), 1);
+    showPage(w(), qiv::Page::Registration);
     w().编辑框_用户名_注册->setText("fresh");
     w().组合框2->setCurrentIndex(2);
     w().编辑框_密码_注册->setText("pass123");
@@ -129,7 +129,7 @@ TEST_F(Account, EmptyInputsWarnAndSendNothing)
 TEST_F(Account, NoConnectionWarnsAndStillLogsIn)
 {
     ModalCatcher boxes;
-    setConnectivityCheck([] { return false; });
+    state().connectivityCheck = [] { return false; };
     logInWithButton();
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes()[0].text, QStringLiteral("请连接互联网后登录"));
@@ -140,7 +140,7 @@ TEST_F(Account, NoConnectionWarnsAndStillLogsIn)
 TEST_F(Account, LoginThatTimesOutIsAFailureAndLeavesTheLogAlone)
 {
     w().列表框1->addItem("kept");
-    setDefaultRequestLimit(std::chrono::seconds(1));
+    state().network.requestLimit = std::chrono::seconds(1);
     server_->setFault(Page::Login, Fault{FaultKind::None, 3000});
     int pageDuringWait = -1;
     QTimer::singleShot(300, [&] { pageDuringWait = w().选择夹1->currentIndex(); });
@@ -162,7 +162,7 @@ TEST_F(Account, ASecondLoginInsideTheWaitIsNotStarted)
         QTest::keyClicks(w().编辑框_用户名_登录, "x");
         QTest::mouseClick(w().按钮_登录, Qt::LeftButton);
         QTest::keyClick(w().编辑框_密码_登录, Qt::Key_Return);
-        logIn(w());
+        logIn(w(), state());
     });
     logInWithButton();
     EXPECT_EQ(server_->requestCount(Page::Login), 1u);
@@ -188,7 +188,7 @@ TEST_F(Account, ModificationSucceedsAndRefreshes)
     EXPECT_FALSE(stored->hide);
     EXPECT_EQ(stored->password, "secret1");
     EXPECT_EQ(w().编辑框_主页名称_修改资料->text(), QStringLiteral("新标题&State=1"));
-    EXPECT_EQ(accountSnapshot().Title, gbk("新标题&State=1"));
+    EXPECT_EQ(state().accountSnapshot.Title, gbk("新标题&State=1"));
     EXPECT_FALSE(w().选择框2->isChecked());
 }
 
@@ -205,7 +205,7 @@ TEST_F(Account, NewPasswordThenTheRefreshWithTheLoginPagesOldOneKeepsThePage)
     EXPECT_EQ(stored->password, "newpass1");
     EXPECT_TRUE(stored->hide);
     EXPECT_EQ(w().编辑框_主页名称_修改资料->text(), QStringLiteral("我的主页"));
-    EXPECT_EQ(accountSnapshot().Title, gbk("我的主页"));
+    EXPECT_EQ(state().accountSnapshot.Title, gbk("我的主页"));
     EXPECT_TRUE(w().按钮_修改资料->isEnabled());
     EXPECT_TRUE(w().按钮_刷新资料->isEnabled());
 }
@@ -229,11 +229,11 @@ TEST_F(Account, RefreshThatTimesOutKeepsTheAccount)
 {
     logInWithButton();
     w().编辑框_用户密码_修改资料->setText("typed");
-    setDefaultRequestLimit(std::chrono::seconds(1));
+    state().network.requestLimit = std::chrono::seconds(1);
     server_->setFault(Page::Login, Fault{FaultKind::None, 3000});
     QTest::mouseClick(w().按钮_刷新资料, Qt::LeftButton);
     expectAccountShown();
-    EXPECT_EQ(accountSnapshot().Title, gbk("我的主页"));
+    EXPECT_EQ(state().accountSnapshot.Title, gbk("我的主页"));
     EXPECT_EQ(w().编辑框_用户密码_修改资料->text(), QStringLiteral("typed"));
     EXPECT_EQ(logLines(w()).mid(3),
               (QStringList{"正在刷新域名信息...", "刷新域名信息失败,请稍后重试"}));
@@ -295,7 +295,7 @@ protected:
         logInWithButton();
         ASSERT_EQ(w().选择夹1->currentIndex(), 3);
         recorder_.setReply(test::RecordingServer::httpReply("no marker"));
-        config::setServiceHost(recorder_.hostPort());
+        state().hosts.service = recorder_.hostPort();
     }
 
     std::string lastBody()
@@ -336,7 +336,7 @@ TEST_F(AccountBodies, RefreshAndDeletion)
 
     w().编辑框_用户名_登录->setText("abc");
     w().组合框1->setCurrentIndex(2);
-    AccountSnapshot& s = accountSnapshot();
+    AccountSnapshot& s = state().accountSnapshot;
     s = {};
     s.Title = "T";
     s.SendUrl = "U";
@@ -367,16 +367,16 @@ TEST_F(FillAccountPage, SecondFillClearsAFieldTheFirstFilled)
 {
     server_->setIpReply(std::string("192.0.2.1"));
     w().编辑框_用户名_登录->setText("me");
-    fillAccountPage(w(), page("First", "a@b.c", "1"));
+    fillAccountPage(w(), state(), page("First", "a@b.c", "1"));
     EXPECT_EQ(w().编辑框_邮箱_修改资料->text(), QStringLiteral("a@b.c"));
     EXPECT_FALSE(w().选择框2->isChecked());
     EXPECT_EQ(w().选择夹1->currentIndex(), 3);
     EXPECT_EQ(w().透明标签_公网IP->text(), QStringLiteral("您当前公网IP:192.0.2.1"));
 
-    fillAccountPage(w(), page("Second", "", "0"));
+    fillAccountPage(w(), state(), page("Second", "", "0"));
     EXPECT_TRUE(w().编辑框_邮箱_修改资料->text().isEmpty());
-    EXPECT_TRUE(accountSnapshot().EmailAdr.empty());
-    EXPECT_EQ(accountSnapshot().Title, "Second");
+    EXPECT_TRUE(state().accountSnapshot.EmailAdr.empty());
+    EXPECT_EQ(state().accountSnapshot.Title, "Second");
     EXPECT_TRUE(w().选择框2->isChecked());
     // No suffix chosen: the link ends with ".".
     EXPECT_EQ(w().超级链接框_域名地址->linkAddress(), QStringLiteral("http://me."));
@@ -392,8 +392,8 @@ TEST_F(FillAccountPage, WaitsForThePublicIpBeforeShowingTheAccount)
         pageDuringRetry = w().选择夹1->currentIndex();
         server_->setIpReply(std::string("192.0.2.7"));
     });
-    showPage(w(), 2);
-    fillAccountPage(w(), page("T", "e", "1"));
+    showPage(w(), qiv::Page::LoginProgress);
+    fillAccountPage(w(), state(), page("T", "e", "1"));
     EXPECT_EQ(pageDuringRetry, 2);
     EXPECT_TRUE(w().分组框1->title().startsWith(QStringLiteral("获取公网IP失败...自动重试(")));
     EXPECT_EQ(w().选择夹1->currentIndex(), 3);

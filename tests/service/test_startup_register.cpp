@@ -38,7 +38,7 @@ TEST_F(StartUp, FillsSuffixesCountAndIpThenEnablesTheLoginGroup)
     server_->addAccount(account("beta"));
     // Hold the first page back to see the state while it loads.
     server_->setFault(Page::ModifyHtml, Fault{FaultKind::None, 300});
-    startStartupFetches(w());
+    startStartupFetches(w(), state());
     ASSERT_TRUE(waitFor([this] { return !w().分组框1->isEnabled(); }));
     EXPECT_EQ(w().分组框1->title(), QStringLiteral("域名后缀下载中...请稍候"));
     EXPECT_EQ(w().分组框1->captionColour(), kBlue);
@@ -55,8 +55,10 @@ TEST_F(StartUp, FillsSuffixesCountAndIpThenEnablesTheLoginGroup)
     QString ip = w().编辑框_转向地址_注册->text();
     EXPECT_TRUE(isPublicIpReply(ip.toStdString())) << ip.toStdString();
     EXPECT_EQ(w().透明标签_公网IP->text(), QStringLiteral("您当前公网IP:") + ip);
-    EXPECT_EQ(lastPublicIp(), ip.toStdString());
-    EXPECT_EQ(suffixRetryCount() + userCountRetryCount() + ipRetryCount(), 0);
+    EXPECT_EQ(state().lastPublicIp.get(), ip.toStdString());
+    EXPECT_EQ(state().suffixRetries.load() + state().userCountRetries.load() +
+                  state().ipRetries.load(),
+              0);
 }
 
 TEST_F(StartUp, IpReplyKeepsItsTrailingLineBreak)
@@ -70,7 +72,7 @@ TEST_F(StartUp, IpReplyKeepsItsTrailingLineBreak)
 TEST_F(StartUp, FailedSuffixLoadsCountInBlueUntilTheFaultIsLifted)
 {
     server_->setFault(Page::ModifyHtml, Fault{FaultKind::Empty, 0});
-    setRetryPause(std::chrono::milliseconds(150));
+    state().retryPause = std::chrono::milliseconds(150);
     QStringList captions;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -84,8 +86,8 @@ TEST_F(StartUp, FailedSuffixLoadsCountInBlueUntilTheFaultIsLifted)
         }
     });
     watch.start(1);
-    startStartupFetches(w());
-    ASSERT_TRUE(waitFor([] { return suffixRetryCount() >= 3; }));
+    startStartupFetches(w(), state());
+    ASSERT_TRUE(waitFor([this] { return state().suffixRetries.load() >= 3; }));
     ASSERT_TRUE(waitFor([&] { return captions.contains("获取域名后缀失败..自动重试(3)"); }));
     EXPECT_FALSE(w().分组框1->isEnabled());
     server_->clearFaults();
@@ -101,22 +103,22 @@ TEST_F(StartUp, FailedSuffixLoadsCountInBlueUntilTheFaultIsLifted)
 TEST_F(StartUp, HtmlFromTheIpHostIsAFailedTryAndTheCountGoesOnAcrossCalls)
 {
     server_->setIpReply(std::string("<html><body>502 Bad Gateway</body></html>"));
-    startStartupFetches(w());
-    ASSERT_TRUE(waitFor([] { return ipRetryCount() >= 2; }));
+    startStartupFetches(w(), state());
+    ASSERT_TRUE(waitFor([this] { return state().ipRetries.load() >= 2; }));
     EXPECT_FALSE(w().分组框1->isEnabled());
     EXPECT_EQ(w().透明标签_公网IP->text(), QStringLiteral("您当前公网IP:"));
     EXPECT_TRUE(w().分组框1->title().startsWith(QStringLiteral("获取公网IP失败...自动重试(")));
     server_->setIpReply(std::string("203.0.113.9"));
     ASSERT_TRUE(waitFor([this] { return w().分组框1->isEnabled(); }));
-    int failures = ipRetryCount();
+    int failures = state().ipRetries.load();
 
     // A later lookup on the UI thread continues the same count.
     server_->setIpReply(std::string(""));
     QTimer::singleShot(300, [this] { server_->setIpReply(std::string("203.0.113.10")); });
-    fetchPublicIp(w());
-    EXPECT_GT(ipRetryCount(), failures);
+    fetchPublicIp(w(), state());
+    EXPECT_GT(state().ipRetries.load(), failures);
     EXPECT_EQ(w().分组框1->title(),
-              QStringLiteral("获取公网IP失败...自动重试(%1)").arg(ipRetryCount()));
+              QStringLiteral("获取公网IP失败...自动重试(%1)").arg(state().ipRetries.load()));
     EXPECT_EQ(w().编辑框_转向地址_注册->text(), QStringLiteral("203.0.113.10"));
 }
 
@@ -126,7 +128,7 @@ protected:
     {
         ServiceTest::SetUp();
         startUp();
-        showPage(w(), 1);
+        showPage(w(), qiv::Page::Registration);
     }
 };
 
@@ -178,7 +180,7 @@ TEST_F(Check, FreeAndTakenNames)
 
 TEST_F(Check, TimeOutGivesTheRedTextAndRestoresTheButton)
 {
-    setDefaultRequestLimit(std::chrono::seconds(1));
+    state().network.requestLimit = std::chrono::seconds(1);
     server_->setFault(Page::RegCheck, Fault{FaultKind::None, 3000});
     w().编辑框_用户名_注册->setText("free-name");
     bool sawBusy = false;
@@ -213,7 +215,7 @@ protected:
     {
         ServiceTest::SetUp();
         startUp();
-        showPage(w(), 1);
+        showPage(w(), qiv::Page::Registration);
     }
 
     void fill(const QString& name, const QString& password = "secret1")
@@ -235,7 +237,7 @@ TEST_F(Registration, RequestBodyBytesWithAndWithoutTheHideBox)
 {
     test::RecordingServer recorder;
     recorder.setReply(test::RecordingServer::httpReply("nothing"));
-    config::setServiceHost(recorder.hostPort());
+    state().hosts.service = recorder.hostPort();
     fill("abc", "pw1");
     QTest::mouseClick(w().按钮_注册, Qt::LeftButton);
     w().选择框_隐藏_注册->setChecked(true);
@@ -318,7 +320,7 @@ TEST_F(Registration, ACheckDuringTheRegistrationGetsItsOwnReply)
         EXPECT_FALSE(w().按钮_注册->isEnabled());
         // Runs inside the registration's wait, with a reply of its own.
         w().编辑框_用户名_注册->setText("other-name");
-        checkAvailability(w());
+        checkAvailability(w(), state());
         checkAnswer = w().透明标签_检查域名->text();
         w().编辑框_用户名_注册->setText("overlap");
     });

@@ -33,22 +33,25 @@ int main(int argc, char** argv)
     }
 
     qiv::MainWindow window;
-    int pending = 0;
-    for (QWidget* box :
-         {window.超文本浏览框1, window.超文本浏览框2, window.超文本浏览框3, window.超文本浏览框4}) {
-        if (auto* view = qobject_cast<QWebEngineView*>(box)) {
-            ++pending;
-            QObject::connect(view, &QWebEngineView::loadFinished, view, [&pending, view](bool ok) {
-                --pending;
-                std::fprintf(stderr, "qiv_screenshots: %s %s %s\n", qPrintable(view->objectName()),
-                             qPrintable(view->url().toString()), ok ? "loaded" : "failed");
-            });
-        }
-    }
     window.show();
     if (!QTest::qWaitForWindowExposed(&window, 10000)) {
         std::fprintf(stderr, "qiv_screenshots: the window was not shown\n");
         return 1;
+    }
+    window.startBrowserViews();
+    int pending = 0;
+    for (QWidget* box :
+         {window.超文本浏览框1, window.超文本浏览框2, window.超文本浏览框3, window.超文本浏览框4}) {
+        if (QWebEngineView* view = qiv::MainWindow::browserView(box)) {
+            ++pending;
+            QObject::connect(
+                view, &QWebEngineView::loadFinished, view, [&pending, box, view](bool ok) {
+                    --pending;
+                    std::fprintf(stderr, "qiv_screenshots: %s %s %s\n",
+                                 qPrintable(box->objectName()), qPrintable(view->url().toString()),
+                                 ok ? "loaded" : "failed");
+                });
+        }
     }
     if (!QTest::qWaitFor([&] { return pending <= 0; }, kLoadBoundMs))
         std::fprintf(stderr, "qiv_screenshots: %d advertisement box(es) still loading\n", pending);

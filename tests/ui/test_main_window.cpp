@@ -1,4 +1,3 @@
-#include "config/hosts.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -21,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <memory>
@@ -31,6 +31,7 @@
 namespace {
 
 using qiv::MainWindow;
+using qiv::Page;
 
 enum class Kind { Label, Edit, Combo, Check, Button, Separator, Link, List, Group, Tab, Browser };
 
@@ -353,7 +354,7 @@ QString u(const char* text)
     return QString::fromUtf8(text);
 }
 
-const char* className(Kind kind, bool webViews)
+const char* className(Kind kind)
 {
     switch (kind) {
     case Kind::Label:
@@ -377,7 +378,7 @@ const char* className(Kind kind, bool webViews)
     case Kind::Tab:
         return "QTabWidget";
     case Kind::Browser:
-        return webViews ? "QWebEngineView" : "QWidget";
+        return "QWidget"; // a container; the web view comes later, inside
     }
     return "";
 }
@@ -398,13 +399,13 @@ QRgb rgb(const QColor& c)
 }
 
 // Checks one control against its row; `what` names the failure.
-void checkControl(MainWindow& w, const Row& row, bool webViews)
+void checkControl(MainWindow& w, const Row& row)
 {
     SCOPED_TRACE(row.name);
     QWidget* widget = w.findChild<QWidget*>(u(row.name));
     ASSERT_NE(widget, nullptr);
     EXPECT_EQ(widget, row.member(w)) << "member and objectName differ";
-    EXPECT_STREQ(widget->metaObject()->className(), className(row.kind, webViews));
+    EXPECT_STREQ(widget->metaObject()->className(), className(row.kind));
     QWidget* parent = container(w, row.container);
     ASSERT_NE(parent, nullptr);
     EXPECT_EQ(widget->parentWidget(), parent);
@@ -436,6 +437,9 @@ void checkControl(MainWindow& w, const Row& row, bool webViews)
         EXPECT_FALSE(l->autoFillBackground());
         EXPECT_EQ(rgb(l->textColour()), s.colour.value_or(qRgb(0, 0, 0)));
         EXPECT_EQ(rgb(l->palette().color(QPalette::WindowText)), s.colour.value_or(qRgb(0, 0, 0)));
+        // Disabled, the label greys out with its container.
+        EXPECT_EQ(l->palette().color(QPalette::Disabled, QPalette::WindowText),
+                  parent->palette().color(QPalette::Disabled, QPalette::WindowText));
         if (s.centred) {
             EXPECT_EQ(l->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
         }
@@ -554,7 +558,7 @@ TEST_F(MainWindowTest, EveryControlMatchesItsRow)
 {
     ASSERT_EQ(controls().size(), 90u);
     for (const Row& row : controls())
-        checkControl(w(), row, false);
+        checkControl(w(), row);
 }
 
 TEST_F(MainWindowTest, HasExactlyTheNinetyNamedControls)
@@ -564,13 +568,33 @@ TEST_F(MainWindowTest, HasExactlyTheNinetyNamedControls)
     EXPECT_EQ(namedWidgets(w()), expected);
 }
 
-TEST_F(MainWindowTest, TabOrderOfEachContainer)
+// The rows' Tab orders, by container.
+std::map<std::string, std::map<int, QWidget*>> tabOrders(MainWindow& w)
 {
     std::map<std::string, std::map<int, QWidget*>> byContainer;
     for (const Row& row : controls()) {
         if (row.settings.tab >= 0)
-            byContainer[row.container][row.settings.tab] = row.member(w());
+            byContainer[row.container][row.settings.tab] = row.member(w);
     }
+    return byContainer;
+}
+
+// Presses Tab (or Shift+Tab) `count` times where the focus is, and returns
+// each widget the focus lands on.
+std::vector<QWidget*> tabWalk(MainWindow& w, int count, bool back = false)
+{
+    std::vector<QWidget*> visited;
+    for (int i = 0; i < count; ++i) {
+        QTest::keyClick(w.focusWidget() != nullptr ? w.focusWidget() : &w, Qt::Key_Tab,
+                        back ? Qt::ShiftModifier : Qt::NoModifier);
+        visited.push_back(w.focusWidget());
+    }
+    return visited;
+}
+
+TEST_F(MainWindowTest, TabOrderOfEachContainer)
+{
+    const auto byContainer = tabOrders(w());
     EXPECT_EQ(byContainer.size(), 3u);
     for (const auto& [name, order] : byContainer) {
         SCOPED_TRACE(name);
@@ -590,6 +614,39 @@ TEST_F(MainWindowTest, TabOrderOfEachContainer)
     }
 }
 
+// Tab goes round the current page's Tab order, and Shift+Tab back; nothing
+// else on the window (buttons outside the order, the tab bar, other pages)
+// takes the focus.
+TEST_F(MainWindowTest, TabWalksTheCurrentPagesOrderOnly)
+{
+    w().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w(), 5000));
+    const auto byContainer = tabOrders(w());
+    for (const auto& [page, container] : {std::pair{Page::Login, "分组框1"},
+                                          {Page::Registration, "page1"},
+                                          {Page::Account, "page3"}}) {
+        SCOPED_TRACE(container);
+        std::vector<QWidget*> order;
+        for (const auto& [index, widget] : byContainer.at(container))
+            order.push_back(widget);
+        w().选择夹1->setCurrentIndex(static_cast<int>(page));
+        order.back()->setFocus();
+        std::vector<QWidget*> expected = order;
+        expected.insert(expected.end(), order.begin(), order.end());
+        EXPECT_EQ(tabWalk(w(), static_cast<int>(expected.size())), expected);
+        std::reverse(expected.begin(), expected.end());
+        order.front()->setFocus();
+        EXPECT_EQ(tabWalk(w(), static_cast<int>(expected.size()), true), expected);
+    }
+    // A page switch takes the focus into the new page's order.
+    w().选择夹1->setCurrentIndex(0);
+    std::set<QWidget*> login;
+    for (const auto& [index, widget] : byContainer.at("分组框1"))
+        login.insert(widget);
+    EXPECT_TRUE(login.count(w().focusWidget()));
+    w().hide();
+}
+
 TEST_F(MainWindowTest, WindowTitleSizePositionAndIcon)
 {
     EXPECT_EQ(w().windowTitle(), QStringLiteral("Qiv免费域名转发"));
@@ -600,6 +657,10 @@ TEST_F(MainWindowTest, WindowTitleSizePositionAndIcon)
     EXPECT_EQ(w().frameGeometry().size(), QSize(278, 564));
     EXPECT_EQ(w().minimumSize(), w().maximumSize()) << "the size is fixed";
     EXPECT_EQ(w().frameGeometry().topLeft(), QPoint(50, 50));
+    // A fixed size: minimise and close, no maximise.
+    EXPECT_FALSE(w().windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(w().windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_TRUE(w().windowFlags().testFlag(Qt::WindowCloseButtonHint));
     EXPECT_TRUE(w().autoFillBackground());
     EXPECT_EQ(rgb(w().palette().color(QPalette::Window)), qRgb(255, 255, 255));
     const QList<QSize> sizes = w().windowIcon().availableSizes();
@@ -779,11 +840,17 @@ TEST_F(MainWindowTest, GroupCaptionColourReachesOnlyTheCaption)
 
     // While the group is disabled the caption keeps its colour, and none of
     // the login controls takes input.
+    // The focus leaves it, its labels grey out, and the focus comes back to
+    // the first login box once the group is enabled again.
+    w().编辑框_用户名_登录->setFocus();
     group->setEnabled(false);
+    EXPECT_EQ(w().focusWidget(), nullptr);
     EXPECT_GT(countPixels(render(group), caption, isRed), 10);
+    EXPECT_EQ(countPixels(render(group), w().透明标签3->geometry(), isDark), 0);
     for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         EXPECT_FALSE(child->isEnabled()) << child->objectName().toStdString();
     group->setEnabled(true);
+    EXPECT_EQ(w().focusWidget(), w().编辑框_用户名_登录);
     group->setCaptionColour(QColor(0, 0, 0));
     EXPECT_EQ(countPixels(render(group), caption, isRed), 0);
     w().hide();
@@ -858,13 +925,18 @@ TEST(MainWindowStyle, SettingsSurviveAnApplicationStyleChange)
     MainWindow w(MainWindow::Options{false});
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
+    EXPECT_EQ(w.focusWidget(), w.编辑框_用户名_登录) << "the first focus";
+    // Without a window manager nothing activates the window by itself.
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 5000));
+    EXPECT_EQ(QApplication::focusWidget(), w.编辑框_用户名_登录);
     for (const char* name : {"Windows", "Fusion"}) {
         SCOPED_TRACE(name);
         QStyle* style = QStyleFactory::create(QString::fromLatin1(name));
         ASSERT_NE(style, nullptr);
         QApplication::setStyle(style);
         for (const Row& row : controls())
-            checkControl(w, row, false);
+            checkControl(w, row);
         EXPECT_EQ(w.font().pixelSize(), 12);
         EXPECT_LE(w.选择夹1->tabBar()->tabRect(4).right(), w.选择夹1->width() - 1);
         w.分组框1->setCaptionColour(QColor(255, 0, 0));
@@ -925,6 +997,8 @@ TEST_F(MainWindowTest, DomainLinkColoursAndAddress)
     QSignalSpy spy(link, &qiv::HyperlinkBox::pressed);
     QTest::mousePress(link, Qt::LeftButton);
     EXPECT_EQ(spy.count(), 1);
+    EXPECT_TRUE(catcher.urls.isEmpty()) << "opened on the press";
+    QTest::mouseRelease(link, Qt::LeftButton);
     ASSERT_EQ(catcher.urls.size(), 1);
     EXPECT_EQ(catcher.urls[0], QUrl(QStringLiteral("http://me.example.test/")));
     EXPECT_EQ(colour(), qRgb(51, 94, 168)) << "visited";
@@ -938,14 +1012,25 @@ TEST(HyperlinkBox, ShowsItsOwnTextOverTheAddress)
     qiv::HyperlinkBox box(QStringLiteral("返回"), QColor(1, 2, 3), QColor(4, 5, 6),
                           QColor(7, 8, 9));
     box.resize(60, 16);
-    QTest::mousePress(&box, Qt::LeftButton);
+    QTest::mouseClick(&box, Qt::LeftButton);
     EXPECT_TRUE(catcher.urls.isEmpty()) << "no address, nothing to open";
     EXPECT_EQ(rgb(box.palette().color(QPalette::WindowText)), qRgb(7, 8, 9));
     box.setLinkAddress(QStringLiteral("http://a.example.test/x"));
     EXPECT_EQ(box.text(), QStringLiteral("返回"));
-    QTest::mousePress(&box, Qt::LeftButton);
+    QTest::mouseClick(&box, Qt::LeftButton);
     ASSERT_EQ(catcher.urls.size(), 1);
     EXPECT_EQ(catcher.urls[0].toString(), QStringLiteral("http://a.example.test/x"));
+
+    // A replaced opener gets the address; a press dragged out of the box
+    // before its release opens nothing.
+    QList<QUrl> opened;
+    box.setOpener([&opened](const QUrl& url) { opened.append(url); });
+    QTest::mousePress(&box, Qt::LeftButton);
+    QTest::mouseRelease(&box, Qt::LeftButton, {}, QPoint(70, 8));
+    EXPECT_TRUE(opened.isEmpty());
+    QTest::mouseClick(&box, Qt::LeftButton);
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("http://a.example.test/x"))});
+    EXPECT_EQ(catcher.urls.size(), 1);
 }
 
 TEST(TransparentLabel, PageShowsThroughAndColourIsSettable)
@@ -1020,17 +1105,10 @@ private:
     QHash<QTcpSocket*, QByteArray> pending_;
 };
 
-class HostScope {
-public:
-    explicit HostScope(const QByteArray& host) : saved_(qiv::config::adHost())
-    {
-        qiv::config::setAdHost(host.toStdString());
-    }
-    ~HostScope() { qiv::config::setAdHost(saved_); }
-
-private:
-    std::string saved_;
-};
+MainWindow::Options withViewsFrom(const QByteArray& host)
+{
+    return MainWindow::Options{.browserViews = true, .adHost = host.toStdString()};
+}
 
 struct AdBox {
     QWidget* (*member)(MainWindow&);
@@ -1048,22 +1126,28 @@ TEST(MainWindowWeb, AdvertisementBoxesLoadTheirPagesFromTheAdHost)
 {
     AdServer server;
     ASSERT_TRUE(server.listen());
-    HostScope host(server.host());
-
-    MainWindow w(MainWindow::Options{true});
+    MainWindow w(withViewsFrom(server.host()));
     for (const Row& row : controls())
-        checkControl(w, row, true);
+        checkControl(w, row);
     EXPECT_EQ(namedWidgets(w), tableNames());
 
+    // The window is shown before the views exist; they fill their boxes.
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
+    for (const AdBox& box : kAdBoxes)
+        EXPECT_EQ(MainWindow::browserView(box.member(w)), nullptr);
+    w.startBrowserViews();
+    w.startBrowserViews(); // once only
     std::vector<std::unique_ptr<QSignalSpy>> finished;
     for (const AdBox& box : kAdBoxes) {
-        auto* view = qobject_cast<QWebEngineView*>(box.member(w));
+        QWebEngineView* view = MainWindow::browserView(box.member(w));
         ASSERT_NE(view, nullptr);
+        EXPECT_EQ(box.member(w)->findChildren<QWebEngineView*>().size(), 1);
+        EXPECT_EQ(view->geometry(), box.member(w)->rect());
+        EXPECT_TRUE(view->isVisibleTo(box.member(w)));
         EXPECT_TRUE(view->page()->profile()->isOffTheRecord());
         finished.push_back(std::make_unique<QSignalSpy>(view, &QWebEngineView::loadFinished));
     }
-    w.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
     const bool allLoaded = QTest::qWaitFor(
         [&] {
             for (const auto& spy : finished)
@@ -1076,7 +1160,12 @@ TEST(MainWindowWeb, AdvertisementBoxesLoadTheirPagesFromTheAdHost)
     for (const auto& spy : finished)
         EXPECT_TRUE(spy->first().at(0).toBool());
     for (const AdBox& box : kAdBoxes) {
-        const QUrl url = qobject_cast<QWebEngineView*>(box.member(w))->url();
+        QWebEngineView* view = MainWindow::browserView(box.member(w));
+        // Neither the view nor what the engine put inside takes the focus.
+        EXPECT_EQ(view->focusPolicy(), Qt::NoFocus);
+        ASSERT_NE(view->focusProxy(), nullptr);
+        EXPECT_EQ(view->focusProxy()->focusPolicy(), Qt::NoFocus);
+        const QUrl url = view->url();
         EXPECT_EQ(url.toEncoded(), "http://" + server.host() + box.path);
         // The backslash is a character of the path, not a separator.
         EXPECT_EQ(url.path(), u(box.path).replace(QStringLiteral("%5C"), QStringLiteral("\\")));
@@ -1084,6 +1173,11 @@ TEST(MainWindowWeb, AdvertisementBoxesLoadTheirPagesFromTheAdHost)
     for (const AdBox& box : kAdBoxes)
         EXPECT_TRUE(server.requestLines.contains("GET " + QByteArray(box.path) + " HTTP/1.1"))
             << box.path << " not requested; got " << server.requestLines.join(' ').toStdString();
+    // Tab stays in the login page's order, also with the views loaded.
+    w.编辑框_用户名_登录->setFocus();
+    const std::vector<QWidget*> order{w.编辑框_用户名_登录, w.组合框1, w.编辑框_密码_登录};
+    const std::vector<QWidget*> twice{order[1], order[2], order[0], order[1], order[2], order[0]};
+    EXPECT_EQ(tabWalk(w, 6), twice);
 }
 
 TEST(MainWindowWeb, FailedLoadLeavesTheBoxEmpty)
@@ -1092,13 +1186,12 @@ TEST(MainWindowWeb, FailedLoadLeavesTheBoxEmpty)
     ASSERT_TRUE(server.listen());
     const QByteArray refusing = server.host();
     server.close(); // nothing listens there now
-    HostScope host(refusing);
-
-    MainWindow w(MainWindow::Options{true});
-    auto* view = qobject_cast<QWebEngineView*>(w.超文本浏览框1);
+    MainWindow w(withViewsFrom(refusing));
+    w.show();
+    w.startBrowserViews();
+    QWebEngineView* view = MainWindow::browserView(w.超文本浏览框1);
     ASSERT_NE(view, nullptr);
     QSignalSpy finished(view, &QWebEngineView::loadFinished);
-    w.show();
     ASSERT_TRUE(finished.wait(60000) || !finished.isEmpty());
     EXPECT_FALSE(finished.first().at(0).toBool());
 
