@@ -219,10 +219,93 @@ std::optional<Hop> redirectOf(CURL* h)
 
 } // namespace
 
+// The address curl is given: port 0 stands for the default HTTP port.
+std::string targetUrl(const std::string& host, int port, const std::string& path)
+{
+    std::string target = "http://" + host;
+    if (port != 0 && port != 80) {
+        target += ':';
+        target += std::to_string(port);
+    }
+    return target + wirePath(path);
+}
+
+void setUpHandle(CURL* h, Transfer& transfer, RequestSlots& request)
+{
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxReplyBodyBytes));
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &request);
+
+    // An explicit proxy setting, even the empty one, keeps the http_proxy
+    // and no_proxy environment variables out of the way. curl copies the
+    // strings it is given.
+    const std::string proxy = textTrim(request.proxy, " \t");
+    const std::string proxyUrl = proxy.empty() ? std::string() : "http://" + proxy;
+    curl_easy_setopt(h, CURLOPT_PROXY, proxyUrl.c_str());
+    curl_easy_setopt(h, CURLOPT_NOPROXY, "");
+
+    // The cookie engine of this handle gets the stored cookies of each host
+    // the first time a hop goes there; what it holds at the end, compared
+    // with what it was given, is what the replies did.
+    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+}
+
+// The stored cookies a handle was given, and the hosts its hops went to.
+struct GivenCookies {
+    std::vector<std::string> lines;
+    std::set<std::string> keys;
+    std::vector<std::string> hosts;
+
+    void giveFor(CURL* h, const std::string& host, const CookieSource& cookiesFor)
+    {
+        if (std::find(hosts.begin(), hosts.end(), host) != hosts.end())
+            return;
+        hosts.push_back(host);
+        for (std::string& line : cookiesFor(host)) {
+            if (!keys.insert(CookieStore::keyOf(line)).second)
+                continue;
+            curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
+            lines.push_back(std::move(line));
+        }
+    }
+};
+
+// What the replies did to the cookies the handle was given.
+CookieChanges changesOf(CURL* h, const GivenCookies& given)
+{
+    CookieChanges changes;
+    curl_slist* jar = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_COOKIELIST, &jar) != CURLE_OK)
+        return changes;
+    SlistPtr owned(jar);
+    // curl only takes a cookie from a host it may belong to; checked again
+    // here, so that no hop can plant cookies for another host.
+    std::vector<std::string> kept;
+    for (std::string& line : toLines(jar)) {
+        if (std::any_of(given.hosts.begin(), given.hosts.end(), [&](const std::string& other) {
+                return CookieStore::belongsTo(line, other);
+            }))
+            kept.push_back(std::move(line));
+    }
+    changes.add(given.lines, kept);
+    return changes;
+}
+
 CookieChanges performExchange(RequestSlots& request, const CookieSource& cookiesFor)
 {
     const std::string host = urlHost(request.url);
-    const std::string path = urlPath(request.url);
     const int port = urlPort(request.url);
     const bool isGet = request.method.empty() || request.method == "GET";
     const bool isPost = request.method == "POST";
@@ -243,44 +326,8 @@ CookieChanges performExchange(RequestSlots& request, const CookieSource& cookies
         return {};
     CURL* h = curl.get();
     Transfer transfer{request, request.response.size()};
-
-    // Port 0 stands for the default HTTP port.
-    std::string target = "http://" + host;
-    if (port != 0 && port != 80) {
-        target += ':';
-        target += std::to_string(port);
-    }
-    target += wirePath(path);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http");
-    curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent);
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxReplyBodyBytes));
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &request);
-
-    // An explicit proxy setting, even the empty one, keeps the http_proxy
-    // and no_proxy environment variables out of the way.
-    const std::string proxy = textTrim(request.proxy, " \t");
-    const std::string proxyUrl = proxy.empty() ? std::string() : "http://" + proxy;
-    curl_easy_setopt(h, CURLOPT_PROXY, proxyUrl.c_str());
-    curl_easy_setopt(h, CURLOPT_NOPROXY, "");
-
-    // The cookie engine of this handle gets the stored cookies of each host
-    // the first time a hop goes there; what it holds at the end, compared
-    // with what it was given, is what the replies did.
-    curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
-    std::vector<std::string> loaded;
-    std::set<std::string> loadedKeys;
-    std::vector<std::string> hosts;
+    setUpHandle(h, transfer, request);
+    GivenCookies given;
 
     // Redirects are followed here rather than by curl, so that the body of
     // a POST (it carries passwords) only ever goes to the host and port the
@@ -289,19 +336,10 @@ CookieChanges performExchange(RequestSlots& request, const CookieSource& cookies
     // demands the same POST again: it is followed to that host and port
     // only, and a 307 or 308 pointing elsewhere is the final reply.
     bool post = isPost;
-    std::string hopUrl = target;
-    std::string hopHost = host;
+    Hop hop{targetUrl(host, port, urlPath(request.url)), host, port};
     for (long redirects = 0;; ++redirects) {
-        if (std::find(hosts.begin(), hosts.end(), hopHost) == hosts.end()) {
-            hosts.push_back(hopHost);
-            for (std::string& line : cookiesFor(hopHost)) {
-                if (!loadedKeys.insert(CookieStore::keyOf(line)).second)
-                    continue;
-                curl_easy_setopt(h, CURLOPT_COOKIELIST, line.c_str());
-                loaded.push_back(std::move(line));
-            }
-        }
-        curl_easy_setopt(h, CURLOPT_URL, hopUrl.c_str());
+        given.giveFor(h, hop.host, cookiesFor);
+        curl_easy_setopt(h, CURLOPT_URL, hop.url.c_str());
         if (post) {
             curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
             curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
@@ -331,26 +369,9 @@ CookieChanges performExchange(RequestSlots& request, const CookieSource& cookies
             post = false;
         else if (post && !sameOrigin)
             break;
-        hopUrl = next->url;
-        hopHost = next->host;
+        hop = std::move(*next);
     }
-
-    CookieChanges changes;
-    curl_slist* jar = nullptr;
-    if (curl_easy_getinfo(h, CURLINFO_COOKIELIST, &jar) == CURLE_OK) {
-        SlistPtr owned(jar);
-        // curl only takes a cookie from a host it may belong to; checked
-        // again here, so that no hop can plant cookies for another host.
-        std::vector<std::string> kept;
-        for (std::string& line : toLines(jar)) {
-            if (std::any_of(hosts.begin(), hosts.end(), [&](const std::string& other) {
-                    return CookieStore::belongsTo(line, other);
-                }))
-                kept.push_back(std::move(line));
-        }
-        changes.add(loaded, kept);
-    }
-    return changes;
+    return changesOf(h, given);
 }
 
 std::string headerBlock(std::string_view headers, std::string_view url, std::string_view method,
