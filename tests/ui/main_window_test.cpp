@@ -1203,4 +1203,4 @@ TEST(MainWindowWeb, FailedLoadLeavesTheBoxEmpty)
 
 } // namespace
 
-#include "test_main_window.moc"
+#include "main_window_test.moc"
