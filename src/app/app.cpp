@@ -148,8 +148,9 @@ QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, 
     const bool sandboxOff = sandboxDisabled(userFlags, userDisabledSandbox, runningAsRoot);
     // The four views show pages of one host: one renderer process serves
     // them all. The zygote exists to start sandboxed renderers; without the
-    // sandbox it is only two processes more. A switch the user gave stays
-    // theirs.
+    // sandbox it is only two processes more. With the sandbox, the second,
+    // unsandboxed zygote would only start helpers that run inside this
+    // process here. A switch the user gave stays theirs.
     QByteArray flags = userFlags.trimmed();
     const auto add = [&](const QByteArray& name, const QByteArray& value = {}) {
         if (!hasSwitch(userFlags, name))
@@ -160,6 +161,8 @@ QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, 
     add("--renderer-process-limit", "=1");
     if (sandboxOff)
         add("--no-zygote");
+    else
+        add("--no-unsandboxed-zygote");
     return flags.trimmed();
 }
 

@@ -33,8 +33,9 @@ void selectAllOnFocus(QLineEdit* box);
 bool sandboxDisabled(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot);
 
 // The Chromium flags for the browser views: the user's own first, then one
-// renderer process for all views, and --no-sandbox and --no-zygote when
-// the sandbox is off; a switch the user gave is not added again.
+// renderer process for all views, then --no-sandbox and --no-zygote when
+// the sandbox is off, or --no-unsandboxed-zygote when it is on; a switch the
+// user gave is not added again.
 QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot);
 
 // Sets what Qt WebEngine reads from the environment at its start:

@@ -87,6 +87,7 @@ protected:
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
         program_.setProcessEnvironment(env);
         program_.setStandardOutputFile(QProcess::nullDevice());
         program_.setStandardErrorFile(QProcess::nullDevice());
@@ -95,18 +96,28 @@ protected:
         // xdotool gives up with an X error when a window it is looking at
         // goes away meanwhile (the browser views make and drop some at
         // start-up): search again until the bound.
-        QElapsedTimer searching;
-        searching.start();
-        while (window_.isEmpty() && searching.elapsed() < 60000 &&
-               program_.state() == QProcess::Running) {
-            QString found = xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
-                                     QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                     QString::number(program_.processId()),
-                                     QStringLiteral("--name"), QStringLiteral("^Qiv免费域名转发$")},
-                                    static_cast<int>(60000 - searching.elapsed()));
-            window_ = found.split(u'\n', Qt::SkipEmptyParts).value(0).trimmed();
+        // Qt replaces the shown window by a new one when the first browser
+        // view arrives: the window to drive is the one there is a moment
+        // after the first appeared.
+        for (int pass = 0; pass < 2; ++pass) {
+            if (pass == 1) {
+                QTest::qWait(2000);
+                window_.clear();
+            }
+            QElapsedTimer searching;
+            searching.start();
+            while (window_.isEmpty() && searching.elapsed() < 60000 &&
+                   program_.state() == QProcess::Running) {
+                QString found =
+                    xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
+                             QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                             QString::number(program_.processId()), QStringLiteral("--name"),
+                             QStringLiteral("^Qiv免费域名转发$")},
+                            static_cast<int>(60000 - searching.elapsed()));
+                window_ = found.split(u'\n', Qt::SkipEmptyParts).value(0).trimmed();
+            }
+            ASSERT_FALSE(window_.isEmpty()) << "the window of qiv-forward did not appear";
         }
-        ASSERT_FALSE(window_.isEmpty()) << "the window of qiv-forward did not appear";
         xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window_});
     }
 
