@@ -336,7 +336,6 @@ void startAdvertisement(QWidget* box, QWebEngineProfile* profile, const std::str
     s->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
     s->setAttribute(QWebEngineSettings::ShowScrollBars, false);
     view->setPage(page);
-    NoFocusInside::keepOut(view);
     view->show();
     view->load(advertisementUrl(host, path));
 }

@@ -47,8 +47,7 @@ QColor TransparentLabel::textColour() const
 
 HyperlinkBox::HyperlinkBox(const QString& text, const QColor& normal, const QColor& hover,
                            const QColor& visited, QWidget* parent)
-    : QLabel(parent), text_(text), normal_(normal), hover_(hover), visited_(visited),
-      opener_([](const QUrl& url) { QDesktopServices::openUrl(url); })
+    : QLabel(parent), text_(text), normal_(normal), hover_(hover), visited_(visited)
 {
     // The address is built from typed text: shown as it is, the underline
     // from the font.
@@ -91,8 +90,8 @@ void HyperlinkBox::mouseReleaseEvent(QMouseEvent* event)
     // A press dragged out of the box before the release is no click.
     const bool clicked = pressedInside_ && rect().contains(event->position().toPoint());
     pressedInside_ = false;
-    if (clicked && !address_.isEmpty() && opener_)
-        opener_(QUrl(address_));
+    if (clicked && !address_.isEmpty())
+        QDesktopServices::openUrl(QUrl(address_));
 }
 
 void HyperlinkBox::enterEvent(QEnterEvent* event)

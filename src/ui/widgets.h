@@ -5,9 +5,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QString>
-#include <QUrl>
-
-#include <functional>
 
 // The control kinds of the main window that Qt has no exact widget for.
 namespace qiv {
@@ -30,13 +27,8 @@ public:
 class HyperlinkBox : public QLabel {
     Q_OBJECT
 public:
-    using Opener = std::function<void(const QUrl&)>;
-
     HyperlinkBox(const QString& text, const QColor& normal, const QColor& hover,
                  const QColor& visited, QWidget* parent = nullptr);
-
-    // What opens the address; the desktop's browser unless replaced.
-    void setOpener(Opener opener) { opener_ = std::move(opener); }
 
     void setLinkAddress(const QString& address);
     QString linkAddress() const { return address_; }
@@ -62,7 +54,6 @@ private:
     bool hovered_ = false;
     bool visited_state_ = false;
     bool pressedInside_ = false;
-    Opener opener_;
 };
 
 // A horizontal line 1 pixel high.

@@ -1021,16 +1021,13 @@ TEST(HyperlinkBox, ShowsItsOwnTextOverTheAddress)
     ASSERT_EQ(catcher.urls.size(), 1);
     EXPECT_EQ(catcher.urls[0].toString(), QStringLiteral("http://a.example.test/x"));
 
-    // A replaced opener gets the address; a press dragged out of the box
-    // before its release opens nothing.
-    QList<QUrl> opened;
-    box.setOpener([&opened](const QUrl& url) { opened.append(url); });
+    // A press dragged out of the box before its release opens nothing.
     QTest::mousePress(&box, Qt::LeftButton);
     QTest::mouseRelease(&box, Qt::LeftButton, {}, QPoint(70, 8));
-    EXPECT_TRUE(opened.isEmpty());
-    QTest::mouseClick(&box, Qt::LeftButton);
-    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("http://a.example.test/x"))});
     EXPECT_EQ(catcher.urls.size(), 1);
+    QTest::mouseClick(&box, Qt::LeftButton);
+    ASSERT_EQ(catcher.urls.size(), 2);
+    EXPECT_EQ(catcher.urls[1].toString(), QStringLiteral("http://a.example.test/x"));
 }
 
 TEST(TransparentLabel, PageShowsThroughAndColourIsSettable)
