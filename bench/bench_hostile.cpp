@@ -9,9 +9,16 @@
 //    of 80 000 suffixes (a page under 4 MiB, served in this process); the
 //    longest gap between ticks of a 1 ms timer on the UI thread until the
 //    login group is enabled again.
-// Needs a display: xvfb-run -a bench_hostile [SECONDS (default 15)]
+//  - accessibility on: the window as the program starts it, with the
+//    accessibility bridge forced on and a screen reader's event listeners
+//    on an AT-SPI bus of its own (dbus-run-session, at-spi2-core), against
+//    suffix pages of 10, 300 and 1000 suffixes; bench_atspi_probe reads the
+//    window over and over, and the slowest answer while the suffix boxes
+//    fill is printed.
+// Needs a display: xvfb-run -a bench_hostile [SECONDS (default 15) | --accessibility]
 
 #include "bench_support.h"
+#include "bench_window.h"
 #include "devserver/dev_server.h"
 #include "service/background.h"
 #include "service/program_state.h"
@@ -22,6 +29,7 @@
 #include <QEvent>
 #include <QTimer>
 
+#include <limits.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,6 +53,11 @@ constexpr int kSampleMs = 100;
 constexpr int kIdleMs = 1000;
 constexpr int kFloodTimeoutMs = 60000;
 constexpr int kListOptions = 80000;
+// The suffix page waits this long, so that the probe is reading before the
+// boxes fill; the window child lives this long after the fetches' end.
+constexpr int kA11ySuffixDelayMs = 3000;
+constexpr int kA11ySettleMs = 5000;
+const char kDbusRunSession[] = "/usr/bin/dbus-run-session";
 
 // Ends a child: SIGTERM, then SIGKILL if it is still there after 3 s.
 void endChild(pid_t pid)
@@ -213,18 +226,103 @@ bool printChild(const char* label, const std::string& output)
     return output.starts_with("longest") || output.starts_with("not done");
 }
 
+// What a program writes on standard output; its standard error is dropped
+// (the session bus and the AT-SPI daemons talk there).
+std::string outputOf(const std::vector<std::string>& argv)
+{
+    int out = -1;
+    const pid_t pid = spawnProgram(argv, &out);
+    std::string output;
+    if (pid > 0) {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(out, buffer, sizeof buffer)) > 0)
+            output.append(buffer, static_cast<size_t>(n));
+        waitpid(pid, nullptr, 0);
+    }
+    if (out >= 0)
+        close(out);
+    return output;
+}
+
+// One accessibility row: `count` suffixes, the probe in a session bus of its
+// own, reading the window this program runs as its "--a11y-window" child.
+bool accessibilityRow(int count)
+{
+    std::string suffixes;
+    for (int i = 0; i < count; ++i) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%ss%04d.cn", i ? "," : "", i);
+        suffixes += suffix;
+    }
+    DevServerChild server(DevServerAddresses{},
+                          {"--suffixes", suffixes, "--fault",
+                           "modify_html=delay:" + std::to_string(kA11ySuffixDelayMs)});
+    char self[PATH_MAX] = {};
+    if (!server.running() || readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
+        std::printf("accessibility on, %d suffixes: qiv-devserver did not start\n", count);
+        return false;
+    }
+    const std::string output =
+        outputOf({kDbusRunSession, "--", QIV_ATSPI_PROBE_PATH, self, "--a11y-window",
+                  server.serviceHost(), server.ipHost(), server.adHost()});
+    // The AT-SPI registry daemon says hello on the same output first.
+    const size_t at = output.find("slowest ");
+    double slowest = 0, idle = 0;
+    int reads = 0, items = 0, events = 0;
+    if (at == std::string::npos ||
+        std::sscanf(output.c_str() + at, "slowest %lf idle %lf reads %d items %d events %d",
+                    &slowest, &idle, &reads, &items, &events) != 5) {
+        const size_t failed = output.find("failed");
+        std::printf("accessibility on, %d suffixes: the probe failed: %s", count,
+                    failed == std::string::npos ? "no output\n" : output.c_str() + failed);
+        return false;
+    }
+    std::printf("accessibility on, %d suffixes: slowest answer %.1f ms while the suffix boxes "
+                "fill (%d items; %d reads, %d events sent; idle before: %.1f ms)\n",
+                count, slowest, items, reads, events, idle);
+    return true;
+}
+
+bool accessibilityRows()
+{
+    if (access(kDbusRunSession, X_OK) != 0) {
+        std::printf("accessibility on: no %s (scripts/setup-deps installs it)\n", kDbusRunSession);
+        return false;
+    }
+    bool ok = true;
+    for (int count : {10, 300, 1000})
+        ok = accessibilityRow(count) && ok;
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc == 5 && std::string_view(argv[1]) == "--stall")
         measureStall(argv);
-    const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 15.0;
+    if (argc == 5 && std::string_view(argv[1]) == "--a11y-window") {
+        // The program's start; the probe ends it, or it ends itself a while
+        // after the start-up fetches.
+        runProgramStart(argv[0],
+                        {.serviceHost = argv[2],
+                         .ipHost = argv[3],
+                         .adHost = argv[4],
+                         .settleMs = kA11ySettleMs},
+                        [](const StartTimes&, qiv::MainWindow&) {});
+    }
+    // "--accessibility": the accessibility rows alone.
+    const bool accessibilityOnly = argc > 1 && std::string_view(argv[1]) == "--accessibility";
+    const double seconds =
+        argc > 1 && !accessibilityOnly ? std::max(1.0, std::atof(argv[1])) : 15.0;
     if (std::getenv("DISPLAY") == nullptr) {
         std::fprintf(stderr, "bench_hostile: needs a display; run it under xvfb-run -a\n");
         return 2;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (accessibilityOnly)
+        return accessibilityRows() ? 0 : 1;
     bool ok = memoryPeak("endless body", {"--fault", "modify_html=endless"}, seconds);
     ok = memoryPeak("normal suffix page, for comparison", {}, seconds) && ok;
 
@@ -258,5 +356,6 @@ int main(int argc, char** argv)
                     runSelf("/proc/self/exe", {"--stall", host(list.serviceUrl()),
                                                host(list.ipUrl()), host(list.adUrl())})) &&
          ok;
+    ok = accessibilityRows() && ok;
     return ok ? 0 : 1;
 }

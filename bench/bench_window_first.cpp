@@ -3,8 +3,9 @@
 // hosts built into it) next to bench_bare_window, a bare Qt program with a
 // 278x564 window and one browser view made after it is shown. The two are
 // launched in turn, so that both see the same machine; wait_window_mapped
-// catches the map event on the same X server. Prints both medians and
-// their ratio. Needs a display of its own (xvfb-run -a).
+// catches the map events on the same X server. Counts to the window that
+// stays (Qt may make a shown window anew) and counts the windows made anew.
+// Prints the medians and the ratio. Needs a display of its own (xvfb-run -a).
 // Usage: bench_window_first [runs of each (default 5)] [qiv-forward to use
 //        instead of this build's, e.g. an older build's]
 
@@ -32,7 +33,17 @@ struct Program {
     const char* label;
     const char* path;
     const char* title; // a part of the window's title
-    std::vector<double> ms;
+    std::vector<double> firstMs{};
+    std::vector<double> staysMs{};
+    int replacements = 0;
+};
+
+// One launch: milliseconds to the first map and to the map of the window
+// that stays, and how often a new window took the old one's place.
+struct Launch {
+    double firstMs = -1;
+    double staysMs = -1;
+    int replacements = 0;
 };
 
 double epochSeconds()
@@ -83,29 +94,35 @@ void endTree(pid_t pid)
     }
 }
 
-// Milliseconds from the launch until the window is mapped; -1 when it is
-// not within a minute.
-double launchToMapped(const Program& program)
+// From the launch until the window is mapped, and until no other window
+// replaced it for 3 s; times -1 when there is no window within a minute.
+Launch launchToMapped(const Program& program)
 {
     int waiterOut = -1;
     const pid_t waiter =
-        spawnProgram({QIV_WAIT_WINDOW_MAPPED_PATH, program.title, "60"}, &waiterOut);
+        spawnProgram({QIV_WAIT_WINDOW_MAPPED_PATH, program.title, "60", "3"}, &waiterOut);
+    Launch launch;
     if (waiter < 0)
-        return -1;
-    double ms = -1;
+        return launch;
     if (readLine(waiterOut, 10000) == std::string("ready")) {
         const double start = epochSeconds();
         const pid_t pid = spawnProgram({program.path}, nullptr);
         if (pid > 0) {
-            if (std::optional<std::string> mapped = readLine(waiterOut, 61000))
-                ms = (std::strtod(mapped->c_str(), nullptr) - start) * 1000;
+            if (std::optional<std::string> mapped = readLine(waiterOut, 65000)) {
+                double first = 0, stays = 0;
+                if (std::sscanf(mapped->c_str(), "%lf %lf %d", &first, &stays,
+                                &launch.replacements) == 3) {
+                    launch.firstMs = (first - start) * 1000;
+                    launch.staysMs = (stays - start) * 1000;
+                }
+            }
             endTree(pid);
         }
     }
     kill(waiter, SIGTERM);
     waitpid(waiter, nullptr, 0);
     close(waiterOut);
-    return ms;
+    return launch;
 }
 
 } // namespace
@@ -124,23 +141,33 @@ int main(int argc, char** argv)
                              "addresses (in use by another server?)\n");
         return 1;
     }
-    Program bare{"bench_bare_window", QIV_BARE_WINDOW_PATH, "bench_bare_window", {}};
-    Program forward{"qiv-forward", argc > 2 ? argv[2] : QIV_FORWARD_PATH, "Qiv", {}};
-    std::printf("milliseconds from the launch until the window is mapped\n");
+    Program bare{"bench_bare_window", QIV_BARE_WINDOW_PATH, "bench_bare_window"};
+    Program forward{"qiv-forward", argc > 2 ? argv[2] : QIV_FORWARD_PATH, "Qiv"};
+    std::printf("milliseconds from the launch until the window is mapped: the first window, "
+                "the window that stays, and the windows made anew\n");
     int failures = 0;
     for (int i = 0; i < runs; ++i) {
         for (Program* program : {&bare, &forward}) {
-            const double ms = launchToMapped(*program);
-            std::printf("  run %d: %-17s %8.1f ms\n", i + 1, program->label, ms);
-            if (ms < 0)
+            const Launch launch = launchToMapped(*program);
+            std::printf("  run %d: %-17s first %8.1f ms, stays %8.1f ms, replaced %d\n", i + 1,
+                        program->label, launch.firstMs, launch.staysMs, launch.replacements);
+            if (launch.staysMs < 0) {
                 ++failures;
-            else
-                program->ms.push_back(ms);
+                continue;
+            }
+            program->firstMs.push_back(launch.firstMs);
+            program->staysMs.push_back(launch.staysMs);
+            program->replacements += launch.replacements;
         }
     }
-    const double bareMs = median(bare.ms);
-    const double forwardMs = median(forward.ms);
-    std::printf("  median: %s %.1f ms, %s %.1f ms, ratio %.2f (qiv-forward / bare)\n", bare.label,
-                bareMs, forward.label, forwardMs, bareMs > 0 ? forwardMs / bareMs : 0.0);
+    for (const Program* program : {&bare, &forward})
+        std::printf("  median %-17s first %.1f ms, stays %.1f ms; windows made anew: %d in %zu "
+                    "launches\n",
+                    program->label, median(program->firstMs), median(program->staysMs),
+                    program->replacements, program->staysMs.size());
+    const double bareMs = median(bare.staysMs);
+    const double forwardMs = median(forward.staysMs);
+    std::printf("  ratio to the window that stays: %.2f (qiv-forward / bare)\n",
+                bareMs > 0 ? forwardMs / bareMs : 0.0);
     return failures ? 1 : 0;
 }

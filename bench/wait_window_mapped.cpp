@@ -1,8 +1,13 @@
 // Waits until a top-level window whose title contains a text is mapped on
-// the X display and prints that moment (seconds since the epoch). Watches
-// the root window's map events, so it sees the moment without polling.
-// Prints "ready" on standard output once it watches.
+// the X display, then until no other such window is mapped for SETTLE
+// seconds, and prints one line: the first map, the map of the window that
+// stays (seconds since the epoch) and how many times a new window took the
+// place of one mapped before. Qt makes a shown top-level anew when its first
+// GPU-drawn child arrives: that is a replacement. Watches the root window's
+// map events, so it sees the moments without polling. Prints "ready" on
+// standard output once it watches.
 // Usage: wait_window_mapped TEXT [timeout seconds (default 60)]
+//        [settle seconds (default 2)]
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -59,6 +64,7 @@ int main(int argc, char** argv)
     }
     const std::string text = argv[1];
     const double timeout = argc > 2 ? std::atof(argv[2]) : 60;
+    const double settle = argc > 3 ? std::atof(argv[3]) : 2;
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
         std::fprintf(stderr, "wait_window_mapped: no display\n");
@@ -69,27 +75,37 @@ int main(int argc, char** argv)
     std::printf("ready\n");
     std::fflush(stdout);
 
-    const double deadline = epochSeconds() + timeout;
+    double deadline = epochSeconds() + timeout;
     const int fd = ConnectionNumber(display);
+    double first = 0, last = 0;
+    Window stays = None;
+    int replacements = 0;
     while (epochSeconds() < deadline) {
         while (XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
-            if (event.type != MapNotify)
+            if (event.type != MapNotify || event.xmap.window == stays)
                 continue;
             const double at = epochSeconds();
-            if (windowTitle(display, event.xmap.window).find(text) != std::string::npos) {
-                std::printf("%.6f\n", at);
-                XCloseDisplay(display);
-                return 0;
-            }
+            if (windowTitle(display, event.xmap.window).find(text) == std::string::npos)
+                continue;
+            if (stays == None)
+                first = at;
+            else
+                ++replacements;
+            stays = event.xmap.window;
+            last = at;
+            deadline = at + settle;
         }
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(fd, &readable);
-        timeval wait{0, 100000};
+        timeval wait{0, 50000};
         select(fd + 1, &readable, nullptr, nullptr, &wait);
     }
     XCloseDisplay(display);
-    return 1;
+    if (stays == None)
+        return 1;
+    std::printf("%.6f %.6f %d\n", first, last, replacements);
+    return 0;
 }

@@ -3,11 +3,14 @@
 #   qiv-forward-devserver  the local stand-in service, for trying the client without
 #                          the outside hosts
 # Tests and benches install nothing; only these two components are packed.
+# Each package also carries its copyright (machine-readable) and changelog
+# under /usr/share/doc/<package>/, and the manual pages of its programs.
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qiv-forward)
-set(CPACK_PACKAGE_VENDOR "qiv-forward developers")
-set(CPACK_PACKAGE_CONTACT "qiv-forward developers <maintainers@qiv-forward.invalid>")
+set(CPACK_PACKAGE_VENDOR "The Qiv free domain forwarding developers")
+set(CPACK_PACKAGE_CONTACT
+    "The Qiv free domain forwarding developers <maintainers@qiv-forward.invalid>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Release and debug builds alike give small packages; the build tree keeps
@@ -27,11 +30,14 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 set(CPACK_DEBIAN_CLIENT_PACKAGE_NAME qiv-forward)
+# The first line is the synopsis. cpack indents the lines after it by one
+# space itself; a line given with a leading space of its own would reach
+# the control file with two, which means verbatim text.
 set(CPACK_COMPONENT_CLIENT_DESCRIPTION
     "Client for a free domain-forwarding web service
- A one-window desktop program (Qt 6 Widgets and WebEngine) that checks whether
- a name is free under one of the service's domain suffixes, registers it, logs
- in, shows, changes and reloads the account, and deletes the domain.")
+A one-window desktop program (Qt 6 Widgets and WebEngine) that checks whether
+a name is free under one of the service's domain suffixes, registers it, logs
+in, shows, changes and reloads the account, and deletes the domain.")
 # What the linker cannot see: the X11 platform plugin and the CJK fonts the
 # window's faces are mapped onto. WebEngine's helper process
 # (libqt6webenginecore6-bin) comes with the library's own dependency
@@ -41,8 +47,57 @@ set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-wqy-zenhei, font
 set(CPACK_DEBIAN_DEVSERVER_PACKAGE_NAME qiv-forward-devserver)
 set(CPACK_COMPONENT_DEVSERVER_DESCRIPTION
     "Local stand-in service for qiv-forward
- qiv-devserver answers as the forwarding service, the public-IP page and the
- advertisement host, each on its own loopback address, so that qiv-forward
- can be tried and tested without the outside hosts.")
+qiv-devserver answers as the forwarding service, the public-IP page and the
+advertisement host, each on its own loopback address, so that qiv-forward
+can be tried and tested without the outside hosts.")
+
+# The copyright, changelog and manual pages. Debian wants the changelog and
+# the pages compressed with `gzip -9n`: no name or time stamp in the file, so
+# that the same sources give the same bytes. They are made at build time.
+set(QIV_PACKAGING_SOURCE ${PROJECT_SOURCE_DIR}/packaging)
+set(QIV_PACKAGING_BINARY ${PROJECT_BINARY_DIR}/packaging)
+find_program(QIV_GZIP gzip REQUIRED)
+
+# The changelog's latest entry names the version the packages get.
+file(STRINGS ${QIV_PACKAGING_SOURCE}/changelog QIV_CHANGELOG_TOP LIMIT_COUNT 1)
+if(NOT QIV_CHANGELOG_TOP MATCHES "^qiv-forward \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/changelog: the latest entry is not version "
+        "${PROJECT_VERSION}: ${QIV_CHANGELOG_TOP}")
+endif()
+
+set(QIV_PACKAGING_OUTPUTS)
+function(qiv_gzip source output)
+    add_custom_command(OUTPUT ${output}
+        COMMAND sh -c "\"$1\" -9n -c \"$2\" > \"$3\"" sh ${QIV_GZIP} ${source} ${output}
+        DEPENDS ${source}
+        COMMENT "gzip -9n ${output}"
+        VERBATIM)
+    set(QIV_PACKAGING_OUTPUTS ${QIV_PACKAGING_OUTPUTS} ${output} PARENT_SCOPE)
+endfunction()
+
+file(MAKE_DIRECTORY ${QIV_PACKAGING_BINARY})
+qiv_gzip(${QIV_PACKAGING_SOURCE}/changelog ${QIV_PACKAGING_BINARY}/changelog.gz)
+
+# Manual pages, as pairs of page and component. qiv-follow.1 joins here when
+# that program exists.
+set(QIV_MAN_PAGES
+    qiv-forward.1 client
+    qiv-devserver.1 devserver)
+set(QIV_MAN_PAGE_LIST ${QIV_MAN_PAGES})
+while(QIV_MAN_PAGE_LIST)
+    list(POP_FRONT QIV_MAN_PAGE_LIST page component)
+    qiv_gzip(${QIV_PACKAGING_SOURCE}/${page} ${QIV_PACKAGING_BINARY}/${page}.gz)
+    install(FILES ${QIV_PACKAGING_BINARY}/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+        COMPONENT ${component})
+endwhile()
+
+foreach(component client devserver)
+    string(TOUPPER ${component} upper)
+    set(docs ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
+    install(FILES ${QIV_PACKAGING_SOURCE}/copyright ${QIV_PACKAGING_BINARY}/changelog.gz
+        DESTINATION ${docs} COMPONENT ${component})
+endforeach()
+
+add_custom_target(qiv_package_docs ALL DEPENDS ${QIV_PACKAGING_OUTPUTS})
 
 include(CPack)

@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "app/options.h"
 
 #include "service/background.h"
 #include "service/check.h"
@@ -19,6 +20,7 @@
 #include <QStyleFactory>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -83,10 +85,41 @@ void selectAllOnFocus(QLineEdit* box)
     box->selectAll();
 }
 
-void quitProgram()
+void endProcess(int status)
 {
     std::fflush(nullptr);
-    std::_Exit(0);
+    std::_Exit(status);
+}
+
+void quitProgram()
+{
+    endProcess(0);
+}
+
+// exit() runs the exit handlers last-in first-out, so no handler registered
+// at start-up can come before the destructor of a static first made later
+// (in exec(), say). But exit() on a thread first destroys that thread's
+// thread_local objects, before any static one (glibc does so; C++ requires
+// the order). This one's destructor registers the handler then: the last
+// one registered, it runs first, and it is given exit's status. Only this
+// thread's own thread_local objects made after it go before; no other
+// thread uses them. (A
+// definition of exit() in the program would be undefined behaviour, a
+// reserved name, and take effect only where the dynamic linker binds to
+// it.) The handler registered at once is the fallback for an exit() on
+// another thread.
+void endProcessOnExit()
+{
+    static constexpr auto handler = [](int status, void*) { endProcess(status); };
+    struct Sentinel {
+        ~Sentinel()
+        {
+            if (::on_exit(handler, nullptr) != 0)
+                endProcess(EXIT_FAILURE);
+        }
+    };
+    [[maybe_unused]] static thread_local Sentinel sentinel;
+    ::on_exit(handler, nullptr);
 }
 
 void wireEvents(MainWindow& window, ProgramState& state, std::function<void()> quit)
@@ -181,30 +214,32 @@ void setChromiumEnvironment()
 
 int runApplication(int argc, char** argv)
 {
+    // Read before the GUI exists: help, the version and a bad option need
+    // no display and make no window.
+    const CommandLine commandLine = readCommandLine(
+        std::vector<std::string>(argv + std::min(argc, 1), argv + argc), config::builtInHosts());
+    if (commandLine.action != CommandLine::Action::Run)
+        return finishCommandLine(commandLine);
+
+    // From here, every way out ends in endProcess: the window closing and
+    // "退 出" call quitProgram, as does the return from exec() below; Qt's
+    // exit() when the display goes away ends there too.
+    endProcessOnExit();
     setChromiumEnvironment();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    // The program takes no options: Qt sees the program name only.
+    // The options are the program's own: Qt sees the program name only.
     int qtArgc = argc > 0 ? 1 : 0;
     QApplication app(qtArgc, argv);
 
     // Never destroyed: the background thread and abandoned request workers
     // may still use it while the process ends.
-    auto* state = new ProgramState{};
+    auto* state = new ProgramState{.hosts = commandLine.hosts};
     MainWindow window(MainWindow::Options{.adHost = state->hosts.ad});
     wireEvents(window, *state, quitProgram);
     window.show();
     QTimer::singleShot(0, &window, [&window, state] { onWindowCreated(window, *state); });
     // The browser engine starts once the window is up, not before.
     QTimer::singleShot(0, &window, [&window] { window.startBrowserViews(); });
-    // Qt calls exit() when the display goes away. End there as quitProgram
-    // does, with that status, before the destructors of what exists by now
-    // run under the background thread and the request workers.
-    ::on_exit(
-        [](int status, void*) {
-            std::fflush(nullptr);
-            std::_Exit(status);
-        },
-        nullptr);
     app.exec();
     // Worker and background threads may still run: end without waiting.
     quitProgram();

@@ -23,9 +23,18 @@ void onWindowCreated(MainWindow& window, ProgramState& state);
 // Selects the whole text of a box, so that typing replaces it.
 void selectAllOnFocus(QLineEdit* box);
 
-// Ends the process at once with status 0, without waiting for any thread or
-// request.
+// The one way the program ends: at once with `status`, without waiting for
+// any thread or request and before any static object is destroyed, as
+// worker and background threads may still use them.
+[[noreturn]] void endProcess(int status);
+
+// endProcess with status 0.
 [[noreturn]] void quitProgram();
+
+// From here on, exit() on the calling thread (Qt's when the display goes
+// away, or a return from main) ends in endProcess with exit's status, before
+// the destructor of any static object, also one first made after this call.
+void endProcessOnExit();
 
 // Whether the browser views run outside Chromium's sandbox: only where it
 // cannot run (as root) or where the user turned it off, by setting

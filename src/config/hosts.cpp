@@ -1,10 +1,95 @@
 #include "config/hosts.h"
 
+#include <algorithm>
+
 namespace qiv::config {
 
 Hosts builtInHosts()
 {
     return {QIV_DEFAULT_SERVICE_HOST, QIV_DEFAULT_IP_LOOKUP_HOST, QIV_DEFAULT_AD_HOST};
+}
+
+namespace {
+
+constexpr std::string_view kForm = "; give host or host:port";
+constexpr size_t kMaxName = 253; // a DNS name's limit
+constexpr size_t kMaxLabel = 63;
+
+bool isNameByte(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.';
+}
+
+std::string nameError(std::string_view name)
+{
+    if (name.empty())
+        return "no host name before the port";
+    if (name.size() > kMaxName)
+        return "the host name is longer than 253 characters";
+    for (char c : name)
+        if (!isNameByte(c))
+            return "the character '" + shownText(std::string_view(&c, 1)) +
+                   "' is not allowed in a host name";
+    size_t start = 0;
+    while (start <= name.size()) {
+        const size_t dot = std::min(name.find('.', start), name.size());
+        const size_t length = dot - start;
+        if (length == 0)
+            return "the host name has an empty label (\"..\" or a '.' at an end)";
+        if (length > kMaxLabel)
+            return "a label of the host name is longer than 63 characters";
+        start = dot + 1;
+    }
+    return {};
+}
+
+std::string portError(std::string_view port)
+{
+    if (port.empty())
+        return "no port after ':'";
+    if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos)
+        return "the port must be a number from 1 to 65535";
+    const int number = std::stoi(std::string(port));
+    if (number < 1 || number > 65535)
+        return "the port must be a number from 1 to 65535";
+    return {};
+}
+
+} // namespace
+
+std::string shownText(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            shown += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 15];
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+std::string hostValueError(std::string_view value)
+{
+    if (value.empty())
+        return "empty" + std::string(kForm);
+    if (value.find("://") != std::string_view::npos)
+        return "a scheme is no part of a host" + std::string(kForm);
+    if (value.find_first_of("/?#") != std::string_view::npos)
+        return "a path is no part of a host" + std::string(kForm);
+    // The request engine reaches hosts by name or IPv4 address only.
+    if (value.front() == '[')
+        return "IPv6 addresses are not supported" + std::string(kForm);
+    const size_t colon = value.find(':');
+    if (colon != std::string_view::npos && value.find(':', colon + 1) != std::string_view::npos)
+        return "more than one ':'" + std::string(kForm);
+    std::string error = nameError(value.substr(0, colon));
+    if (error.empty() && colon != std::string_view::npos)
+        error = portError(value.substr(colon + 1));
+    return error;
 }
 
 } // namespace qiv::config

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // The three outside hosts the client talks to, each "host" or "host:port".
 namespace qiv::config {
@@ -13,5 +14,15 @@ struct Hosts {
 
 // The hosts fixed when the program was built.
 Hosts builtInHosts();
+
+// Checks a host given at run time: "host" or "host:port", where host is a
+// name or IPv4 address (letters, digits, '-' and '.', no empty label) and
+// port is 1 to 65535. The value is used as it stands, between "http://" and
+// the page's path, so nothing that is no part of a host may pass. Returns
+// the empty text when the value is good, else what is wrong with it.
+std::string hostValueError(std::string_view value);
+
+// `text` for a message on a terminal: control bytes as \xHH.
+std::string shownText(std::string_view text);
 
 } // namespace qiv::config

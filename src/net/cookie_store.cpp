@@ -1,7 +1,9 @@
 #include "net/cookie_store.h"
 
 #include "text/text.h"
+#include "text/url.h"
 
+#include <algorithm>
 #include <ctime>
 #include <set>
 
@@ -104,24 +106,67 @@ void CookieChanges::add(const std::vector<std::string>& loaded, const std::vecto
     }
 }
 
+CookieStore::CookieStore(const std::vector<std::string>& protectedHosts)
+{
+    for (const std::string& hostPort : protectedHosts) {
+        std::string host = urlHost(hostPort);
+        if (!host.empty() && protected_.size() < maxProtectedHosts && !isProtected(host))
+            protected_.push_back(std::move(host));
+    }
+}
+
+bool CookieStore::isProtected(const std::string& domain) const
+{
+    return std::find(protected_.begin(), protected_.end(), domain) != protected_.end();
+}
+
 void CookieStore::erase(const std::string& key)
 {
     auto found = lines_.find(key);
     if (found == lines_.end())
         return;
-    totalBytes_ -= found->second.line.size();
-    ages_.erase(found->second.age);
+    const Entry& entry = found->second;
+    auto domain = domains_.find(entry.domain);
+    domain->second.bytes -= entry.line.size();
+    domain->second.keysByAge.erase(entry.age);
+    if (!isProtected(entry.domain))
+        sharedBytes_ -= entry.line.size();
+    if (domain->second.keysByAge.empty())
+        domains_.erase(domain);
     lines_.erase(found);
+}
+
+size_t CookieStore::countOf(const std::string& domain) const
+{
+    auto found = domains_.find(domain);
+    return found == domains_.end() ? 0 : found->second.keysByAge.size();
+}
+
+size_t CookieStore::bytesOf(const std::string& domain) const
+{
+    auto found = domains_.find(domain);
+    return found == domains_.end() ? 0 : found->second.bytes;
 }
 
 void CookieStore::evictOldest(const std::string& domain)
 {
-    for (const auto& [age, key] : ages_) {
-        if (domain.empty() || domainOf(lines_.at(key).line) == domain) {
-            erase(std::string(key));
-            return;
-        }
+    auto found = domains_.find(domain);
+    if (found != domains_.end())
+        erase(std::string(found->second.keysByAge.begin()->second));
+}
+
+std::string CookieStore::largestShared() const
+{
+    const std::pair<const std::string, Domain>* largest = nullptr;
+    for (const auto& candidate : domains_) {
+        if (isProtected(candidate.first))
+            continue;
+        if (largest == nullptr || candidate.second.bytes > largest->second.bytes ||
+            (candidate.second.bytes == largest->second.bytes &&
+             candidate.second.keysByAge.begin()->first < largest->second.keysByAge.begin()->first))
+            largest = &candidate;
     }
+    return largest == nullptr ? std::string() : largest->first;
 }
 
 void CookieStore::apply(const CookieChanges& changes)
@@ -134,18 +179,26 @@ void CookieStore::apply(const CookieChanges& changes)
         if (key.empty() || line.size() > maxLineBytes)
             continue;
         erase(key);
-        const std::string domain = domainOf(line);
-        size_t ofDomain = 0;
-        for (const auto& [otherKey, entry] : lines_)
-            ofDomain += domainOf(entry.line) == domain ? 1 : 0;
-        for (; ofDomain >= maxCookiesPerHost; --ofDomain)
+        std::string domain = domainOf(line);
+        // A host over its count loses its own oldest. For room in bytes a
+        // protected host gives up only cookies of its own, the others those
+        // of whichever holds the most of their shared budget. Each line the
+        // store takes fits an empty budget, so these loops end.
+        while (countOf(domain) >= maxCookiesPerHost)
             evictOldest(domain);
-        while (!lines_.empty() && totalBytes_ + line.size() > maxTotalBytes)
-            evictOldest({});
+        if (isProtected(domain)) {
+            while (bytesOf(domain) + line.size() > protectedHostBytes)
+                evictOldest(domain);
+        } else {
+            while (sharedBytes_ + line.size() > sharedBytes)
+                evictOldest(largestShared());
+            sharedBytes_ += line.size();
+        }
         const uint64_t age = nextAge_++;
-        ages_[age] = key;
-        totalBytes_ += line.size();
-        lines_[std::move(key)] = Entry{line, age};
+        Domain& own = domains_[domain];
+        own.keysByAge[age] = key;
+        own.bytes += line.size();
+        lines_[std::move(key)] = Entry{line, std::move(domain), age};
     }
 }
 
@@ -161,8 +214,8 @@ void CookieStore::clear()
 {
     std::lock_guard lock(mutex_);
     lines_.clear();
-    ages_.clear();
-    totalBytes_ = 0;
+    domains_.clear();
+    sharedBytes_ = 0;
 }
 
 std::vector<std::string> CookieStore::all() const

@@ -31,13 +31,36 @@ struct CookieChanges {
 
 class CookieStore {
 public:
-    // A server may set cookies freely, so the store is bounded; the cookies
-    // set longest ago go first. The service itself sets a handful per host.
+    // A server may set cookies freely, and a redirect can reach any host, so
+    // the store is bounded, per host and in bytes. The hosts the program
+    // itself talks to (service, IP lookup, advertisements) are protected:
+    // each has a byte budget of its own that no other host can take from,
+    // so a flood from one of them or from a redirect target never pushes
+    // out the service's session cookie. All other hosts share one budget.
+    // A host over its share loses its own oldest cookies first; in the
+    // shared budget, the host holding the most of it does. The service
+    // itself sets a handful per host.
     static constexpr size_t maxCookiesPerHost = 50;
-    static constexpr size_t maxTotalBytes = 64 * 1024;
     // curl makes no line longer than about 5000 bytes; a longer one is not
     // a cookie curl would send, and is not kept.
     static constexpr size_t maxLineBytes = 8 * 1024;
+    // Two of the longest lines, or 50 cookies of the 300 bytes a session
+    // cookie rarely exceeds.
+    static constexpr size_t protectedHostBytes = 16 * 1024;
+    static constexpr size_t maxProtectedHosts = 3;
+    // Redirect targets and any other host together: a few hosts' sessions.
+    static constexpr size_t sharedBytes = 32 * 1024;
+    // 80 KiB at most, whatever the servers send.
+    static constexpr size_t maxTotalBytes = maxProtectedHosts * protectedHostBytes + sharedBytes;
+    static_assert(maxLineBytes <= protectedHostBytes && maxLineBytes <= sharedBytes,
+                  "every line the store takes fits its budget");
+
+    CookieStore() = default;
+    // `protectedHosts`: each "host" or "host:port"; the host part counts, as
+    // a cookie's domain carries no port. Only a cookie whose domain is that
+    // host is protected, not one set for a parent domain. The first
+    // maxProtectedHosts distinct hosts are taken.
+    explicit CookieStore(const std::vector<std::string>& protectedHosts);
 
     // The cookies a transfer to `host` may need: those whose domain is the
     // host itself or one of its parent domains. curl then decides what is
@@ -66,16 +89,30 @@ public:
 private:
     struct Entry {
         std::string line;
-        uint64_t age; // order of setting; smaller is older
+        std::string domain; // domainOf(line)
+        uint64_t age;       // order of setting; smaller is older
+    };
+    // The cookies of one domain, oldest first, and their bytes.
+    struct Domain {
+        std::map<uint64_t, std::string> keysByAge;
+        size_t bytes = 0;
     };
     void erase(const std::string& key);
-    void evictOldest(const std::string& domain); // empty: of any domain
+    void evictOldest(const std::string& domain);
+    size_t countOf(const std::string& domain) const;
+    size_t bytesOf(const std::string& domain) const;
+    // The unprotected domain holding the most bytes; of two, the one with
+    // the older cookie.
+    std::string largestShared() const;
+    bool isProtected(const std::string& domain) const;
 
+    // Fixed at construction, read without the lock.
+    std::vector<std::string> protected_;
     mutable std::mutex mutex_;
-    std::map<std::string, Entry> lines_;   // keyOf(line) -> entry
-    std::map<uint64_t, std::string> ages_; // age -> key, oldest first
+    std::map<std::string, Entry> lines_;    // keyOf(line) -> entry
+    std::map<std::string, Domain> domains_; // domain -> its cookies; none empty
     uint64_t nextAge_ = 0;
-    size_t totalBytes_ = 0;
+    size_t sharedBytes_ = 0; // of the unprotected domains
 };
 
 } // namespace qiv

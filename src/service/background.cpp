@@ -22,6 +22,10 @@ constexpr QColor kBlack(0, 0, 0);
 // pieces short enough that the window keeps answering meanwhile.
 constexpr qsizetype kSuffixBatch = 100;
 
+// Tries of the user count and of the public IP before going on without it:
+// neither is needed to log in, and the IP host is not the service's.
+constexpr int kBoundedTries = 3;
+
 // Whether to give up retrying: the background thread is told by its flag; on
 // the UI thread (no flag) the window itself says whether it is still there.
 bool stopped(const QPointer<MainWindow>& window, const StopFlag& stop)
@@ -98,13 +102,19 @@ void fetchDomainSuffixes(QPointer<MainWindow> window, ProgramState& state, const
         std::vector<Text> suffixes;
         if (cutDomainSuffixes(timedRequest(state.network, serviceUrl(state, "modify.html")),
                               suffixes)) {
+            // Each item keeps its bytes: a suffix goes back to the service as
+            // it came, even one that is not valid GBK.
             QStringList items;
-            for (const Text& suffix : suffixes)
+            QList<QByteArray> bytes;
+            for (const Text& suffix : suffixes) {
                 items << fromGbk(suffix);
+                bytes << QByteArray(suffix.data(), std::ssize(suffix));
+            }
             for (qsizetype from = 0; from < items.size(); from += kSuffixBatch) {
-                change(window, [batch = items.mid(from, kSuffixBatch)](MainWindow& w) {
-                    w.组合框1->addItems(batch);
-                    w.组合框2->addItems(batch);
+                change(window, [batch = items.mid(from, kSuffixBatch),
+                                batchBytes = bytes.mid(from, kSuffixBatch)](MainWindow& w) {
+                    addServiceItems(w.组合框1, batch, batchBytes);
+                    addServiceItems(w.组合框2, batch, batchBytes);
                 });
             }
             change(window, [](MainWindow& w) {
@@ -120,7 +130,7 @@ void fetchDomainSuffixes(QPointer<MainWindow> window, ProgramState& state, const
 
 void fetchUserCount(QPointer<MainWindow> window, ProgramState& state, const StopFlag& stop)
 {
-    while (!stopped(window, stop)) {
+    for (int tries = 1; !stopped(window, stop); ++tries) {
         Text count = cutUserCount(timedRequest(state.network, serviceUrl(state, "countUser.php")));
         if (!count.empty()) {
             QString caption =
@@ -129,13 +139,16 @@ void fetchUserCount(QPointer<MainWindow> window, ProgramState& state, const Stop
             return;
         }
         retryCaption(window, "获取申请人数失败...自动重试(", ++state.userCountRetries);
+        if (tries == kBoundedTries)
+            break;
         pauseBeforeRetry(state);
     }
+    // Given up: the label keeps its text from creation.
 }
 
 void fetchPublicIp(QPointer<MainWindow> window, ProgramState& state, const StopFlag& stop)
 {
-    while (!stopped(window, stop)) {
+    for (int tries = 1; !stopped(window, stop); ++tries) {
         Text reply =
             timedRequest(state.network, "http://" + state.hosts.ipLookup + "/getip/getip.asp");
         if (isPublicIpReply(reply)) {
@@ -150,8 +163,11 @@ void fetchPublicIp(QPointer<MainWindow> window, ProgramState& state, const StopF
         // A failed lookup leaves no address behind.
         state.lastPublicIp.set({});
         retryCaption(window, "获取公网IP失败...自动重试(", ++state.ipRetries);
+        if (tries == kBoundedTries)
+            break;
         pauseBeforeRetry(state);
     }
+    // Given up: the IP stays unknown and its label keeps what it shows.
 }
 
 void fetchPublicIp(MainWindow& window, ProgramState& state)

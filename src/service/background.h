@@ -21,15 +21,17 @@ using StopFlag = std::shared_ptr<std::atomic<bool>>;
 // after. Call on the UI thread. False when no thread could be started.
 bool startStartupFetches(MainWindow& window, ProgramState& state);
 
-// The start-up sequence: suffix list, user count, public IP, each retried
-// until it succeeds, with the login group disabled and its caption telling
-// what is being loaded. Every control change goes to the UI thread in the
-// order issued. Returns when all three succeeded, or early once `stop` is
-// set. `window` is only dereferenced on the UI thread.
+// The start-up sequence: suffix list (retried until it succeeds), user count
+// and public IP (a few tries each, then the sequence goes on without them),
+// with the login group disabled and its caption telling what is being
+// loaded. Every control change goes to the UI thread in the order issued.
+// Returns when all three are done, or early once `stop` is set. `window` is
+// only dereferenced on the UI thread.
 void runStartupFetches(QPointer<MainWindow> window, ProgramState& state, StopFlag stop);
 
-// One fetch each, repeated until a try succeeds or `stop` is set. Without a
-// flag (on the UI thread only) they give up once the window is gone.
+// One fetch each, repeated until a try succeeds or `stop` is set; the user
+// count and the public IP give up after a few tries as well. Without a flag
+// (on the UI thread only) they give up once the window is gone.
 // Each failed try counts in its retry counter of `state`; a successful
 // public-IP lookup keeps its reply in state.lastPublicIp.
 void fetchDomainSuffixes(QPointer<MainWindow> window, ProgramState& state, const StopFlag& stop);

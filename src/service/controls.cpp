@@ -6,6 +6,10 @@
 #include "ui/main_window.h"
 
 #include <QComboBox>
+#include <QLineEdit>
+#include <QStandardItemModel>
+
+#include <array>
 
 namespace qiv {
 
@@ -39,6 +43,11 @@ void showMessage(MainWindow& window, QMessageBox::Icon icon, const QString& text
 namespace {
 // UI thread only.
 bool accountOperationRunning = false;
+
+std::array<QWidget*, 3> accountButtons(MainWindow& w)
+{
+    return {w.按钮_修改资料, w.按钮_刷新资料, w.按钮_删除域名};
+}
 } // namespace
 
 AccountOperation::AccountOperation(MainWindow& window) : window_(&window)
@@ -47,6 +56,11 @@ AccountOperation::AccountOperation(MainWindow& window) : window_(&window)
         return;
     accountOperationRunning = true;
     started_ = true;
+    std::array<QWidget*, 3> buttons = accountButtons(window);
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        buttonsDisabled_[i] = buttons[i]->isEnabled();
+        buttons[i]->setEnabled(false);
+    }
 }
 
 AccountOperation::~AccountOperation()
@@ -54,8 +68,20 @@ AccountOperation::~AccountOperation()
     if (!started_)
         return;
     accountOperationRunning = false;
-    if (holding_ && window_)
+    if (!window_)
+        return;
+    std::array<QWidget*, 3> buttons = accountButtons(*window_);
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        if (buttonsDisabled_[i])
+            buttons[i]->setEnabled(true);
+    }
+    if (holding_)
         window_->分组框1->setEnabled(true);
+}
+
+bool AccountOperation::running()
+{
+    return accountOperationRunning;
 }
 
 void AccountOperation::holdLoginForm()
@@ -81,10 +107,41 @@ Text GbkReader::operator()(const QString& text)
     return *bytes;
 }
 
+void addServiceItems(QComboBox* box, const QStringList& texts, const QList<QByteArray>& bytes)
+{
+    auto* model = qobject_cast<QStandardItemModel*>(box->model());
+    if (model == nullptr) {
+        box->addItems(texts);
+        return;
+    }
+    // The data is set before the rows go in: one insertion, no change
+    // notice per item.
+    QList<QStandardItem*> rows;
+    rows.reserve(texts.size());
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        auto* item = new QStandardItem(texts[i]);
+        if (i < bytes.size())
+            item->setData(bytes[i], kGbkBytesRole);
+        rows << item;
+    }
+    model->invisibleRootItem()->appendRows(rows);
+}
+
 Text GbkReader::combo(const QComboBox* box)
 {
     int index = box->currentIndex();
-    return index < 0 ? Text() : (*this)(box->itemText(index));
+    if (index < 0)
+        return {};
+    QVariant bytes = box->itemData(index, kGbkBytesRole);
+    if (bytes.typeId() == QMetaType::QByteArray)
+        return bytes.toByteArray().toStdString();
+    return (*this)(box->itemText(index));
+}
+
+Text GbkReader::box(const QLineEdit* box, const Text& original)
+{
+    QString text = box->text();
+    return text == fromGbk(original) ? original : (*this)(text);
 }
 
 // The stop box an operation shows instead of sending text that GBK cannot

@@ -3,6 +3,7 @@
 #include "service/account_page.h"
 #include "service/controls.h"
 #include "service/login.h"
+#include "service/program_state.h"
 #include "service/status_log.h"
 #include "ui/main_window.h"
 
@@ -55,12 +56,14 @@ void modifyAccount(MainWindow& window, ProgramState& state)
     Text suffix = read.combo(w.组合框1);
     Text userName = read(w.编辑框_用户名_登录->text());
     Text password = read(w.编辑框_用户密码_修改资料->text());
-    Text title = read(w.编辑框_主页名称_修改资料->text());
-    Text sendUrl = read(w.编辑框_转向地址_修改资料->text());
-    Text email = read(w.编辑框_邮箱_修改资料->text());
-    Text regName = read(w.编辑框_姓名_修改资料->text());
-    Text linkTel = read(w.编辑框_电话_修改资料->text());
-    Text address = read(w.编辑框_联系地址_修改资料->text());
+    // A value the user left as the service gave it goes back byte for byte.
+    const AccountSnapshot& s = state.accountSnapshot;
+    Text title = read.box(w.编辑框_主页名称_修改资料, s.Title);
+    Text sendUrl = read.box(w.编辑框_转向地址_修改资料, s.SendUrl);
+    Text email = read.box(w.编辑框_邮箱_修改资料, s.EmailAdr);
+    Text regName = read.box(w.编辑框_姓名_修改资料, s.RegName);
+    Text linkTel = read.box(w.编辑框_电话_修改资料, s.LinkTel);
+    Text address = read.box(w.编辑框_联系地址_修改资料, s.Address);
     if (read.refused(window))
         return;
     QPointer<MainWindow> guard(&window);

@@ -37,7 +37,9 @@ private:
 struct ProgramState {
     // Fixed before the first operation starts.
     config::Hosts hosts = config::builtInHosts();
-    Network network{};
+    // No other host's cookies can push out those of the three hosts, as
+    // given at creation.
+    Network network{.cookies = CookieStore({hosts.service, hosts.ipLookup, hosts.ad})};
     // The six values of the last login or refresh. UI thread only.
     AccountSnapshot accountSnapshot{};
     // The reply of the last successful public-IP lookup; empty before one

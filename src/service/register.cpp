@@ -34,8 +34,14 @@ void registerDomain(MainWindow& window, ProgramState& state)
         return;
 
     if (textFind(reply, gbk("您的域名已注册成功")) != -1) {
-        w.编辑框_用户名_登录->setText(w.编辑框_用户名_注册->text());
-        w.组合框1->setCurrentIndex(w.组合框2->currentIndex());
+        // An account operation that waits now, and the next delete, take
+        // the account from the login form: it is not rewritten under them.
+        // The result text below still shows the new name and password.
+        const bool carryOver = !AccountOperation::running();
+        if (carryOver) {
+            w.编辑框_用户名_登录->setText(w.编辑框_用户名_注册->text());
+            w.组合框1->setCurrentIndex(w.组合框2->currentIndex());
+        }
         // Read again after the reply: the text shows the form as it stands.
         QString suffix = w.组合框2->currentIndex() < 0 ? QString() : w.组合框2->currentText();
         w.透明标签_申请提示->setText(
@@ -53,7 +59,8 @@ void registerDomain(MainWindow& window, ProgramState& state)
         w.编辑框_主页名称_注册->clear();
         w.编辑框_确认密码_注册->clear();
         w.透明标签_检查域名->clear();
-        w.编辑框_密码_登录->clear();
+        if (carryOver)
+            w.编辑框_密码_登录->clear();
         w.组合框2->setCurrentIndex(0);
         w.选择框_隐藏_注册->setChecked(false);
     } else {

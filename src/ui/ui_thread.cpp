@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <mutex>
+#include <utility>
 
 namespace qiv {
 namespace {
@@ -20,26 +21,56 @@ struct Pending {
 // queued Qt call: Qt's event queue locks are invisible to ThreadSanitizer,
 // and a change handed over there would hide every race inside it. The event
 // posted to the drain only wakes the UI thread; it carries nothing.
+//
+// One change per wake-up, and at most one wake-up on its way: the next one
+// is posted only once a change has run, behind whatever was posted
+// meanwhile (input, paint, a screen reader's request). Qt delivers in one
+// pass only the events posted before the pass began, so the event loop gets
+// control back between any two changes, however many are queued.
 class Drain : public QObject {
 public:
-    std::mutex mutex;
-    std::deque<Pending> queue;
+    // Queues a change; true when the drain must be woken.
+    bool push(Pending pending)
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(pending));
+        return !std::exchange(awake_, true);
+    }
+
+    static void wake(Drain* drain)
+    {
+        // Qt frees the event; it is never read by our code.
+        QCoreApplication::postEvent(drain, new QEvent(QEvent::User));
+    }
 
 protected:
     void customEvent(QEvent*) override
     {
-        // Everything queued so far, in the order issued; what comes in
-        // meanwhile has its own wake-up behind the events already waiting.
-        std::deque<Pending> ready;
+        Pending next;
         {
-            std::lock_guard lock(mutex);
-            ready.swap(queue);
+            std::lock_guard lock(mutex_);
+            // Changes whose context is gone are dropped on the way.
+            while (!queue_.empty() && !next.context) {
+                next = std::move(queue_.front());
+                queue_.pop_front();
+            }
         }
-        for (Pending& next : ready) {
-            if (next.context)
-                next.change();
+        if (next.context)
+            next.change();
+        bool more;
+        {
+            std::lock_guard lock(mutex_);
+            more = !queue_.empty();
+            awake_ = more;
         }
+        if (more)
+            wake(this);
     }
+
+private:
+    std::mutex mutex_;
+    std::deque<Pending> queue_;
+    bool awake_ = false; // a wake-up is posted, or a change is running
 };
 
 // Made while the program starts, on the thread that will run the UI (and
@@ -58,12 +89,8 @@ void onUiThread(QObject* context, std::function<void()> change)
         return;
     }
     Q_ASSERT(context->thread() == drain->thread());
-    {
-        std::lock_guard lock(drain->mutex);
-        drain->queue.push_back({context, std::move(change)});
-    }
-    // Qt frees the event; it is never read by our code.
-    QCoreApplication::postEvent(drain, new QEvent(QEvent::User));
+    if (drain->push({context, std::move(change)}))
+        Drain::wake(drain);
 }
 
 } // namespace qiv

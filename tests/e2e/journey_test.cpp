@@ -330,6 +330,8 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
 
 int main(int argc, char** argv)
 {
+    // The views get the program's browser flags: the sandbox unless root.
+    qiv::setChromiumEnvironment();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

@@ -2,7 +2,8 @@
 // mouse and keyboard through xdotool on the X display, the window read back
 // from screenshots (imagemagick's import), the service read from its SQLite
 // file. The binary has its hosts built in, so qiv-devserver runs on the
-// build's default addresses; when they are taken the test is skipped.
+// build's default addresses; when they are taken the test is skipped. One
+// case runs it as an ordinary user, as users get it: the renderer sandboxed.
 //
 // Where to click comes from the window's own layout: a copy of the window,
 // never put on screen, is laid out in this process on the same display with
@@ -13,22 +14,29 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
+#include <unistd.h>
+
 namespace qiv::e2e {
 namespace {
 
 constexpr int kStepBoundMs = 30000;
+// The user nobody and its group nogroup.
+constexpr uid_t kNobody = 65534;
 
 bool isRed(QRgb p)
 {
@@ -56,6 +64,40 @@ int countPixels(const QImage& image, const QRect& rect, bool (*test)(QRgb))
         for (int x = r.left(); x <= r.right(); ++x)
             n += test(image.pixel(x, y)) ? 1 : 0;
     return n;
+}
+
+// The advertisement pages' background, #eef5fc.
+bool isAdBackground(QRgb p)
+{
+    return qRed(p) == 238 && qGreen(p) == 245 && qBlue(p) == 252;
+}
+
+// A field of /proc/<pid>/status ("Seccomp", "NSpid", ...); empty once the
+// process is gone.
+QString statusField(const QString& pid, const char* name)
+{
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray key = QByteArray(name) + ':';
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith(key))
+            return QString::fromLatin1(line.mid(key.size())).simplified();
+    return {};
+}
+
+// The processes below `root`: the browser engine's zygotes and renderer.
+QStringList descendants(qint64 root)
+{
+    QMultiHash<QString, QString> children;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs))
+        if (pid.toLongLong() > 0)
+            children.insert(statusField(pid, "PPid"), pid);
+    QStringList found{QString::number(root)};
+    for (qsizetype i = 0; i < found.size(); ++i)
+        found += children.values(found[i]);
+    found.removeFirst();
+    return found;
 }
 
 class OutsideDriver : public ::testing::Test {
@@ -88,10 +130,17 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
+        QString command = QStringLiteral(QIV_FORWARD_PATH);
+        QStringList args;
+        if (asUser_) {
+            asOrdinaryUser(env, command, args);
+            if (IsSkipped() || HasFatalFailure())
+                return;
+        }
         program_.setProcessEnvironment(env);
         program_.setStandardOutputFile(QProcess::nullDevice());
         program_.setStandardErrorFile(QProcess::nullDevice());
-        program_.start(QStringLiteral(QIV_FORWARD_PATH), {});
+        program_.start(command, args);
         ASSERT_TRUE(program_.waitForStarted(10000));
         // xdotool gives up with an X error when a window it is looking at
         // goes away meanwhile (the browser views make and drop some at
@@ -119,6 +168,49 @@ protected:
             ASSERT_FALSE(window_.isEmpty()) << "the window of qiv-forward did not appear";
         }
         xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window_});
+    }
+
+    // As users get it: an ordinary user, and the browser flags the program
+    // picks itself. Root runs it as nobody through setpriv, from a copy that
+    // user can reach (the build may lie under a directory others cannot
+    // enter), with a home, runtime directory and X cookie of its own.
+    void asOrdinaryUser(QProcessEnvironment& env, QString& command, QStringList& args)
+    {
+        for (const char* name :
+             {"QTWEBENGINE_CHROMIUM_FLAGS", "QTWEBENGINE_DISABLE_SANDBOX",
+              "DBUS_SESSION_BUS_ADDRESS", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+            env.remove(QString::fromLatin1(name));
+        ASSERT_TRUE(userDir_.isValid());
+        QDir dir(userDir_.path());
+        ASSERT_TRUE(dir.mkdir(QStringLiteral("home")) && dir.mkdir(QStringLiteral("run")));
+        QStringList owned{dir.path(), dir.filePath(QStringLiteral("home")),
+                          dir.filePath(QStringLiteral("run"))};
+        QFile::setPermissions(owned[2], QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env.insert(QStringLiteral("HOME"), owned[1]);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), owned[2]);
+        if (::geteuid() != 0)
+            return;
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            GTEST_SKIP() << "setpriv (util-linux) is not installed: cannot run the program as "
+                            "an ordinary user";
+        owned << dir.filePath(QStringLiteral("qiv-forward"));
+        ASSERT_TRUE(QFile::copy(command, owned.last()));
+        QFile::setPermissions(owned.last(), QFile::ReadOwner | QFile::ExeOwner);
+        const QString cookie = env.value(QStringLiteral("XAUTHORITY"),
+                                         QDir::home().filePath(QStringLiteral(".Xauthority")));
+        if (QFile::exists(cookie)) {
+            owned << dir.filePath(QStringLiteral("Xauthority"));
+            ASSERT_TRUE(QFile::copy(cookie, owned.last()));
+            env.insert(QStringLiteral("XAUTHORITY"), owned.last());
+        }
+        for (const QString& path : owned)
+            ASSERT_EQ(::chown(QFile::encodeName(path).constData(), kNobody, kNobody), 0)
+                << path.toStdString();
+        args = QStringList{QStringLiteral("--reuid=%1").arg(kNobody),
+                           QStringLiteral("--regid=%1").arg(kNobody),
+                           QStringLiteral("--clear-groups"), QStringLiteral("--"), owned[3]};
+        command = setpriv;
     }
 
     void TearDown() override
@@ -238,6 +330,8 @@ protected:
     std::unique_ptr<MainWindow> layout_;
     QProcess program_;
     QString window_;
+    bool asUser_ = false;
+    QTemporaryDir userDir_;
 };
 
 TEST_F(OutsideDriver, TheWholeJourneyByMouseAndKeyboard)
@@ -357,6 +451,43 @@ TEST_F(OutsideDriver, TheWholeJourneyByMouseAndKeyboard)
         &shot));
     EXPECT_EQ(countPixels(shot, captionBand(), isPureBlue), 0);
     EXPECT_EQ(server_.accountCount(), 0u);
+    EXPECT_EQ(program_.state(), QProcess::Running);
+}
+
+class OutsideDriverAsUser : public OutsideDriver {
+protected:
+    OutsideDriverAsUser() { asUser_ = true; }
+};
+
+TEST_F(OutsideDriverAsUser, TheViewsShowTheAdPagesFromASandboxedRenderer)
+{
+    const QString program = QString::number(program_.processId());
+    EXPECT_NE(statusField(program, "Uid").section(u' ', 0, 0).toStdString(), "0");
+
+    // The renderer runs under a seccomp filter in a PID namespace of its own
+    // (NSpid lists one level more than the program's).
+    const qsizetype levels = statusField(program, "NSpid").split(u' ').size();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (const QString& pid : descendants(program_.processId()))
+                if (statusField(pid, "Seccomp") == QStringLiteral("2") &&
+                    statusField(pid, "NSpid").split(u' ').size() > levels)
+                    return true;
+            return false;
+        },
+        kStepBoundMs))
+        << "no helper runs sandboxed; helpers: "
+        << descendants(program_.processId()).join(u' ').toStdString();
+
+    // The banner and the login page's box each show their page's background
+    // over most of what the window lets show of them.
+    for (QWidget* box : {layout_->超文本浏览框1, layout_->超文本浏览框3}) {
+        const QRect shown =
+            rectOf(box).intersected(rectOf(box->parentWidget())).intersected(layout_->rect());
+        EXPECT_TRUE(waitForScreen([&](const QImage& i) {
+            return countPixels(i, shown, isAdBackground) * 2 > shown.width() * shown.height();
+        })) << box->objectName().toStdString();
+    }
     EXPECT_EQ(program_.state(), QProcess::Running);
 }
 

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <map>
+#include <memory>
 #include <set>
 #include <tuple>
 
@@ -627,6 +629,72 @@ TEST_F(EngineCookies, PostBodyAndCookiesNeverLeaveTheirHostOnARedirect)
     }
 }
 
+TEST_F(EngineCookies, NoFloodPushesOutTheConfiguredHostsCookies)
+{
+    const auto setCookies = [](const std::string& prefix, int count) { // of 1000 bytes
+        std::string lines;
+        for (int i = 0; i < count; ++i)
+            lines +=
+                "Set-Cookie: " + prefix + std::to_string(i) + "=" + std::string(1000, 'v') + "\r\n";
+        return lines;
+    };
+    // A flooder answers /N with rN_0 to rN_39. The service logs in with more
+    // than one flooder keeps, and redirects /go/N to the first flooder's /N.
+    const auto flood = [&](const std::string& request) {
+        const std::string round = RecordingServer::requestLine(request).substr(5, 1);
+        return RecordingServer::httpReply("", setCookies("r" + round + "_", 40));
+    };
+    const std::string login = "Set-Cookie: sid=s\r\n" + setCookies("s", 7);
+    // row, flooders (none: the IP lookup host `other`), whether by redirect
+    for (const auto& [row, flooders, redirected] :
+         std::vector<std::tuple<std::string, std::vector<std::string>, bool>>{
+             {"ipLookupHost", {}, false},
+             {"redirectTarget", {"127.0.0.4"}, true},
+             {"manyHosts",
+              {"127.0.0.4", "127.0.0.5", "127.0.0.6", "127.0.0.7", "127.0.0.8", "127.0.0.9"},
+              false}}) {
+        SCOPED_TRACE(row);
+        Network network{.cookies =
+                            CookieStore({service.hostPort(), other.hostPort(), "127.0.0.3"})};
+        std::vector<std::unique_ptr<RecordingServer>> servers;
+        for (const std::string& address : flooders)
+            servers.push_back(std::make_unique<RecordingServer>(address));
+        std::vector<RecordingServer*> floodingServers;
+        for (const auto& server : servers)
+            floodingServers.push_back(server.get());
+        if (servers.empty())
+            floodingServers.push_back(&other);
+        for (RecordingServer* server : floodingServers)
+            server->setHandler(flood);
+        const std::string target = floodingServers.front()->url("/");
+        service.setHandler([login, target](const std::string& request) {
+            const std::string line = RecordingServer::requestLine(request);
+            if (line.starts_with("GET /go/"))
+                return RecordingServer::httpReply(
+                    "", "Location: " + target + line.substr(8, 1) + "\r\n", "302 Found");
+            return RecordingServer::httpReply("ok", line.starts_with("GET /login ") ? login : "");
+        });
+        timedRequest(network, service.url("/login"));
+        for (const std::string round : {"0", "1", "2"})
+            for (RecordingServer* server : floodingServers)
+                timedRequest(network,
+                             redirected ? service.url("/go/" + round) : server->url("/" + round));
+        EXPECT_EQ(timedRequest(network, service.url("/after")), "ok");
+        EXPECT_EQ(cookiesSent(service.requests().back()).size(), 8u); // sid and s0 to s6
+
+        // The last flooder over its share lost its own oldest; all is bounded.
+        std::string kept, all;
+        for (const std::string& line : network.cookies.linesFor(floodingServers.back()->address()))
+            kept += line + "\n";
+        for (const std::string& line : network.cookies.all())
+            all += line;
+        EXPECT_NE(kept.find("\tr2_39\t"), std::string::npos);
+        EXPECT_EQ(kept.find("\tr0_0\t"), std::string::npos);
+        EXPECT_LE(all.size(), CookieStore::maxTotalBytes);
+        service.clearRequests();
+    }
+}
+
 // ---- Cookie store ------------------------------------------------------
 
 std::string cookieLine(const std::string& domain, const std::string& name, const std::string& value,
@@ -711,7 +779,7 @@ TEST(CookieStoreTest, IsBoundedAndTheOldestGoFirst)
     size_t bytes = 0;
     for (const std::string& line : store.all())
         bytes += line.size();
-    EXPECT_LE(bytes, CookieStore::maxTotalBytes);
+    EXPECT_LE(bytes, CookieStore::sharedBytes); // no host is protected here
     EXPECT_TRUE(store.linesFor("h0").empty() && store.linesFor("h39").size() == 1u);
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -42,6 +43,27 @@ TEST(UiThread, BurstFromAnotherThreadKeepsOrder)
     for (int i = 0; i < count; ++i)
         ASSERT_EQ(seen[static_cast<size_t>(i)], i);
     EXPECT_TRUE(allOnUiThread);
+}
+
+// The event loop gets control back between two queued changes: an event
+// the first one posts runs before the second, which was queued already.
+TEST(UiThread, EventPostedByAChangeRunsBeforeTheNext)
+{
+    QWidget target;
+    std::vector<std::string> seen;
+    std::thread([&] {
+        onUiThread(&target, [&] {
+            seen.push_back("first");
+            QMetaObject::invokeMethod(
+                &target, [&] { seen.push_back("posted"); }, Qt::QueuedConnection);
+        });
+        onUiThread(&target, [&] { seen.push_back("second"); });
+    }).join();
+    QElapsedTimer clock;
+    clock.start();
+    while (seen.size() < 3 && clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(seen, (std::vector<std::string>{"first", "posted", "second"}));
 }
 
 TEST(UiThread, OnTheUiThreadRunsAtOnce)

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "config/hosts.h"
+
+#include <string>
+#include <vector>
+
+// The command line of qiv-forward. It is read before anything of the GUI
+// exists, so that help, the version and a bad option need no display.
+namespace qiv {
+
+struct CommandLine {
+    enum class Action {
+        Run,     // start the program on `hosts`
+        Help,    // print usage() on standard output, exit 0
+        Version, // print versionText() on standard output, exit 0
+        Error,   // print `error` and usage() on standard error, exit 2
+    };
+    Action action = Action::Run;
+    config::Hosts hosts;
+    std::string error;
+};
+
+// Reads the arguments after the program name over the hosts built in:
+// --service-host, --ip-host and --ad-host, each "--name VALUE" or
+// "--name=VALUE" and checked by config::hostValueError; the last of a
+// kind wins. -h/--help and --version end the reading.
+CommandLine readCommandLine(const std::vector<std::string>& args, config::Hosts builtIn);
+
+std::string usage();
+// "qiv-forward <version>".
+std::string versionText();
+
+// Prints what the command line asks for and returns the exit status, for
+// every action but Run.
+int finishCommandLine(const CommandLine& commandLine);
+
+} // namespace qiv
