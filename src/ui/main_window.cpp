@@ -1,5 +1,7 @@
 #include "ui/main_window.h"
 
+#include "ui/ad_views.h"
+
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QEvent>
@@ -8,10 +10,6 @@
 #include <QMouseEvent>
 #include <QProxyStyle>
 #include <QRegularExpressionValidator>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineSettings>
-#include <QWebEngineView>
 
 #include <initializer_list>
 #include <mutex>
@@ -286,60 +284,6 @@ void installAccessibleFactories()
     std::call_once(once, [] { QAccessible::installFactory(hyperlinkAccessible); });
 }
 
-// "http://" + host + path, with the path taken literally: its backslash is a
-// character of the path and goes out as %5C.
-QUrl advertisementUrl(const std::string& host, const QString& path)
-{
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setAuthority(QString::fromStdString(host));
-    url.setPath(path, QUrl::DecodedMode);
-    return url;
-}
-
-// Keeps the widgets of a web view out of the focus: the engine makes its
-// render widget, the view's focus proxy, only once a page is on its way.
-class NoFocusInside : public QObject {
-public:
-    using QObject::QObject;
-
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished)
-            keepOut(static_cast<QWidget*>(watched));
-        return false;
-    }
-
-    static void keepOut(QWidget* view)
-    {
-        view->setFocusPolicy(Qt::NoFocus);
-        for (QWidget* child : view->findChildren<QWidget*>())
-            child->setFocusPolicy(Qt::NoFocus);
-        if (view->focusProxy() != nullptr)
-            view->focusProxy()->setFocusPolicy(Qt::NoFocus);
-    }
-};
-
-// Fills a box with a web view and starts its advertisement page. Loading is
-// asynchronous; a page that cannot be loaded leaves the box empty instead of
-// showing an error.
-void startAdvertisement(QWidget* box, QWebEngineProfile* profile, const std::string& host,
-                        const QString& path)
-{
-    auto* view = new QWebEngineView(box);
-    view->setGeometry(box->rect());
-    view->installEventFilter(new NoFocusInside(view));
-    NoFocusInside::keepOut(view);
-    auto* page = new QWebEnginePage(profile, view);
-    QWebEngineSettings* s = page->settings();
-    s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
-    s->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
-    s->setAttribute(QWebEngineSettings::ShowScrollBars, false);
-    view->setPage(page);
-    view->show();
-    view->load(advertisementUrl(host, path));
-}
-
 } // namespace
 
 MainWindow::MainWindow(Options options) : QWidget(nullptr), options_(std::move(options))
@@ -363,6 +307,8 @@ MainWindow::MainWindow(Options options) : QWidget(nullptr), options_(std::move(o
     // start-up fetches and a login); it gets it back when enabled again.
     分组框1->installEventFilter(this);
     编辑框_用户名_登录->setFocus();
+    if (options_.browserViews)
+        AdViews::prepareWindow(this);
 }
 
 // The window itself, the top banner and the tab control with its five
@@ -598,22 +544,19 @@ void MainWindow::nameForScreenReaders()
 
 void MainWindow::startBrowserViews()
 {
-    if (!options_.browserViews || profile_ != nullptr)
+    if (!options_.browserViews || adViews_ != nullptr)
         return;
-    // One profile for the four views, kept in memory only: the program
-    // stores nothing. The views live in boxes made before it, so it
-    // outlives them.
-    profile_ = new QWebEngineProfile(this);
-    const std::string& host = options_.adHost;
-    startAdvertisement(超文本浏览框1, profile_, host, QStringLiteral("/\\280.html"));
-    startAdvertisement(超文本浏览框3, profile_, host, QStringLiteral("/\\270x270.html"));
-    startAdvertisement(超文本浏览框2, profile_, host, QStringLiteral("/\\250x90.html"));
-    startAdvertisement(超文本浏览框4, profile_, host, QStringLiteral("/\\199.html"));
+    // The views live in boxes made before it, so it outlives them.
+    adViews_ = new AdViews(options_.adHost, this);
+    adViews_->start(超文本浏览框1, QStringLiteral("/\\280.html"));
+    adViews_->start(超文本浏览框3, QStringLiteral("/\\270x270.html"));
+    adViews_->start(超文本浏览框2, QStringLiteral("/\\250x90.html"));
+    adViews_->start(超文本浏览框4, QStringLiteral("/\\199.html"));
 }
 
 QWebEngineView* MainWindow::browserView(const QWidget* box)
 {
-    return box->findChild<QWebEngineView*>(QString(), Qt::FindDirectChildrenOnly);
+    return AdViews::viewIn(box);
 }
 
 void MainWindow::chainTabOrder(Page page, std::initializer_list<QWidget*> order)

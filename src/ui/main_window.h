@@ -15,10 +15,11 @@
 #include <string>
 
 class QStyle;
-class QWebEngineProfile;
 class QWebEngineView;
 
 namespace qiv {
+
+class AdViews;
 
 // The five pages of the tab control 选择夹1, by their index.
 enum class Page { Login = 0, Registration, LoginProgress, Account, RegistrationResult };
@@ -41,7 +42,8 @@ public:
     explicit MainWindow(Options options);
     MainWindow() : MainWindow(Options{}) {}
 
-    // Fills each advertisement box with a web view and starts its page. Meant
+    // Fills each advertisement box with a confined web view (see AdViews)
+    // and starts its page. Meant
     // for once the window is on the screen: the window does not wait for the
     // browser engine. Without browserViews, and on a second call, nothing.
     void startBrowserViews();
@@ -172,7 +174,7 @@ private:
 
     Options options_;
     QList<QWidget*> tabOrders_[5];
-    QWebEngineProfile* profile_ = nullptr;
+    AdViews* adViews_ = nullptr;
 };
 
 } // namespace qiv

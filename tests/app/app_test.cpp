@@ -357,8 +357,9 @@ TEST(EveryWayOut, EndsBeforeAnyStaticDestructor)
 
 // On its own Xvfb, against a service that takes every connection and never
 // answers, so the background thread and a request worker are busy at the end.
-// Row false closes the window: status 0. Row true kills the display: Qt
-// calls exit(1), which must end the process with that status, not a signal.
+// Row false closes the window found at its first map: status 0. Row true
+// kills the display: Qt calls exit(1), which must end the process with that
+// status, not a signal.
 class RealProgram : public ::testing::TestWithParam<bool> {};
 
 TEST_P(RealProgram, EndsByExitWhileTheStartupFetchesWait)
@@ -405,12 +406,13 @@ TEST_P(RealProgram, EndsByExitWhileTheStartupFetchesWait)
         }
         return ids.isEmpty() ? 0 : ids.first().trimmed().toULong();
     };
-    ASSERT_NE(programWindow(), 0u);
-    // Qt replaces the shown window by a new one when the first browser view
-    // arrives: the close goes to the window there is once they are made.
-    QTest::qWait(2000);
+    // The window seen at its first map is the one for the whole run: the
+    // browser views, made once it is shown, draw into it, and the close
+    // goes to it.
     const unsigned long id = programWindow();
     ASSERT_NE(id, 0u);
+    QTest::qWait(2000);
+    EXPECT_EQ(programWindow(), id) << "the window was made anew";
 
     if (GetParam())
         xvfb.kill();

@@ -657,6 +657,12 @@ TEST_F(MainWindowTest, WindowTitleSizePositionAndIcon)
     EXPECT_EQ(w().frameGeometry().size(), QSize(278, 564));
     EXPECT_EQ(w().minimumSize(), w().maximumSize()) << "the size is fixed";
     EXPECT_EQ(w().frameGeometry().topLeft(), QPoint(50, 50));
+    // Sizes are in logical pixels; a second test entry runs at
+    // QT_SCALE_FACTOR=2, where the window covers 556x1128 device pixels.
+    const qreal factor = qEnvironmentVariableIsSet("QT_SCALE_FACTOR")
+                             ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble()
+                             : 1.0;
+    EXPECT_EQ(w().devicePixelRatioF(), factor);
     // A fixed size: minimise and close, no maximise.
     EXPECT_FALSE(w().windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     EXPECT_TRUE(w().windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
@@ -858,9 +864,13 @@ TEST_F(MainWindowTest, GroupCaptionColourReachesOnlyTheCaption)
 
 // The bounding box of the pixels drawn for `text` in `font` when laid out in
 // `box` with `flags`, on an image large enough never to clip it.
-QRect inkOf(const QString& text, const QFont& font, const QRect& box, int flags)
+// The ink of a text drawn as the widget draws it, in device pixels: at a
+// scale factor of 2 every logical pixel is two, and the glyphs are hinted
+// for the larger size.
+QRect inkOf(const QString& text, const QFont& font, const QRect& box, int flags, qreal scale)
 {
-    QImage image(box.width() + 400, box.height() + 400, QImage::Format_ARGB32);
+    QImage image(QSize(box.width() + 400, box.height() + 400) * scale, QImage::Format_ARGB32);
+    image.setDevicePixelRatio(scale);
     image.fill(Qt::transparent);
     {
         QPainter painter(&image);
@@ -876,6 +886,8 @@ QRect inkOf(const QString& text, const QFont& font, const QRect& box, int flags)
     return ink;
 }
 
+// Runs at the scale factor the test process was started with (a second
+// test entry sets QT_SCALE_FACTOR=2).
 TEST_F(MainWindowTest, NoTextIsCutOff)
 {
     for (const Row& row : controls()) {
@@ -909,11 +921,13 @@ TEST_F(MainWindowTest, NoTextIsCutOff)
         default:
             continue;
         }
-        const QRect ink = inkOf(text, widget->font(), room, flags);
+        const qreal scale = widget->devicePixelRatioF();
+        const QRect ink = inkOf(text, widget->font(), room, flags, scale);
         ASSERT_FALSE(ink.isNull());
-        EXPECT_LE(ink.right(), room.right()) << "too wide by " << ink.right() - room.right();
-        EXPECT_LE(ink.bottom(), widget->height() - 1)
-            << "too tall by " << ink.bottom() - widget->height() + 1;
+        const int right = qRound((room.right() + 1) * scale) - 1;
+        const int bottom = qRound(widget->height() * scale) - 1;
+        EXPECT_LE(ink.right(), right) << "too wide by " << ink.right() - right;
+        EXPECT_LE(ink.bottom(), bottom) << "too tall by " << ink.bottom() - bottom;
     }
 }
 
