@@ -2,7 +2,9 @@
 #   qiv-forward            the client with its desktop entry, icons and AppStream data
 #   qiv-forward-devserver  the local stand-in service, for trying the client without
 #                          the outside hosts
-# Tests and benches install nothing; only these two components are packed.
+#   qiv-follow             the follower of the public IP, with its user unit; no
+#                          widgets, so a headless server gets no Qt WebEngine
+# Tests and benches install nothing; only these three components are packed.
 # Each package also carries its copyright (machine-readable) and changelog
 # under /usr/share/doc/<package>/, and the manual pages of its programs.
 
@@ -21,7 +23,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL client devserver)
+set(CPACK_COMPONENTS_ALL client devserver follow)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -51,6 +53,15 @@ qiv-devserver answers as the forwarding service, the public-IP page and the
 advertisement host, each on its own loopback address, so that qiv-forward
 can be tried and tested without the outside hosts.")
 
+set(CPACK_DEBIAN_FOLLOW_PACKAGE_NAME qiv-follow)
+set(CPACK_COMPONENT_FOLLOW_DESCRIPTION
+    "Keeps a Qiv free domain's forwarding target on the public IP
+qiv-follow looks up the machine's public IP address on a schedule and, when
+it has changed, points the forwarding target of a domain of the Qiv free
+domain forwarding service at it, unattended. It has no window; it comes with
+a systemd user unit and takes its password from a private file, a systemd
+credential or the Secret Service.")
+
 # The copyright, changelog and manual pages. Debian wants the changelog and
 # the pages compressed with `gzip -9n`: no name or time stamp in the file, so
 # that the same sources give the same bytes. They are made at build time.
@@ -78,11 +89,11 @@ endfunction()
 file(MAKE_DIRECTORY ${QIV_PACKAGING_BINARY})
 qiv_gzip(${QIV_PACKAGING_SOURCE}/changelog ${QIV_PACKAGING_BINARY}/changelog.gz)
 
-# Manual pages, as pairs of page and component. qiv-follow.1 joins here when
-# that program exists.
+# Manual pages, as pairs of page and component.
 set(QIV_MAN_PAGES
     qiv-forward.1 client
-    qiv-devserver.1 devserver)
+    qiv-devserver.1 devserver
+    qiv-follow.1 follow)
 set(QIV_MAN_PAGE_LIST ${QIV_MAN_PAGES})
 while(QIV_MAN_PAGE_LIST)
     list(POP_FRONT QIV_MAN_PAGE_LIST page component)
@@ -91,7 +102,10 @@ while(QIV_MAN_PAGE_LIST)
         COMPONENT ${component})
 endwhile()
 
-foreach(component client devserver)
+install(FILES ${QIV_PACKAGING_SOURCE}/qiv-follow.service
+    DESTINATION lib/systemd/user COMPONENT follow)
+
+foreach(component client devserver follow)
     string(TOUPPER ${component} upper)
     set(docs ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
     install(FILES ${QIV_PACKAGING_SOURCE}/copyright ${QIV_PACKAGING_BINARY}/changelog.gz

@@ -91,6 +91,20 @@ bool abandon(CallState& state, RequestSlots& requestSlots)
     return true;
 }
 
+// Called through the Network's RequestStop: the call gives up at once, as at
+// its limit, and its caller wakes.
+void endWait(CallState& state, RequestSlots& requestSlots)
+{
+    std::lock_guard lock(state.mutex);
+    if (state.outcome != CallState::Outcome::Waiting)
+        return;
+    state.outcome = CallState::Outcome::Abandoned;
+    requestSlots.abandoned.store(true);
+    if (state.waker)
+        QCoreApplication::postEvent(state.waker, new QEvent(QEvent::User));
+    state.changed.notify_all();
+}
+
 bool canRunEventLoop()
 {
     return QCoreApplication::instance() != nullptr;
@@ -144,6 +158,35 @@ void waitOnCondition(CallState& state, RequestSlots& requestSlots, Clock::time_p
 
 } // namespace
 
+void RequestStop::stop()
+{
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    for (auto& [id, end] : waiting_)
+        end();
+}
+
+bool RequestStop::stopped() const
+{
+    std::lock_guard lock(mutex_);
+    return stopped_;
+}
+
+RequestStop::Id RequestStop::add(std::function<void()> end)
+{
+    std::lock_guard lock(mutex_);
+    if (stopped_)
+        end();
+    waiting_.emplace(++next_, std::move(end));
+    return next_;
+}
+
+void RequestStop::remove(Id id)
+{
+    std::lock_guard lock(mutex_);
+    waiting_.erase(id);
+}
+
 int WorkerCount::running() const
 {
     std::lock_guard lock(mutex_);
@@ -167,7 +210,7 @@ std::string timedRequest(Network& network, const std::string& url, const std::st
                          const std::string& proxy, const std::string& headers,
                          const std::string& body, int timeoutSeconds)
 {
-    if (timeoutSeconds < 0)
+    if (timeoutSeconds < 0 || network.stop.stopped())
         return {};
     const Clock::time_point start = Clock::now();
     const Clock::duration limit = timeoutSeconds == 0
@@ -206,9 +249,12 @@ std::string timedRequest(Network& network, const std::string& url, const std::st
         return {};
     }
 
+    const RequestStop::Id stopId =
+        network.stop.add([&state, &requestSlots] { endWait(*state, *requestSlots); });
     if (canRunEventLoop())
         waitInEventLoop(*state, *requestSlots, deadline);
     waitOnCondition(*state, *requestSlots, deadline);
+    network.stop.remove(stopId);
 
     std::lock_guard lock(state->mutex);
     if (state->outcome != CallState::Outcome::Finished)

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,6 +32,28 @@ private:
     int running_ = 0; // guarded by mutex_
 };
 
+// Ends the waits of a program that shuts down: after stop(), every call
+// waiting on the Network returns the empty text at once (its exchange
+// abandoned as at its limit), and every later call returns it without a
+// request. Any thread may call stop().
+class RequestStop {
+public:
+    void stop();
+    bool stopped() const;
+
+    // A waiting call registers how to end its wait, and takes it back when
+    // it returns; added after stop(), `end` runs at once.
+    using Id = unsigned long;
+    Id add(std::function<void()> end);
+    void remove(Id id);
+
+private:
+    mutable std::mutex mutex_;
+    bool stopped_ = false; // guarded by mutex_, like the rest
+    Id next_ = 0;
+    std::map<Id, std::function<void()>> waiting_;
+};
+
 // What the requests of a program share: the cookies, the default limit and
 // the bookkeeping of worker threads. A worker touches the Network only
 // while its caller still waits, so a call that gave up leaves nothing of
@@ -39,6 +63,7 @@ struct Network {
     // The limit that timeoutSeconds 0 stands for.
     std::atomic<std::chrono::milliseconds> requestLimit{std::chrono::seconds(90)};
     std::shared_ptr<WorkerCount> workers = std::make_shared<WorkerCount>();
+    RequestStop stop{};
 };
 
 // Runs one HTTP exchange (performRequest) on a new worker thread and waits

@@ -31,6 +31,22 @@ Text cell(std::string_view section, const Row& row)
     return textBetween(textBetween(section, row.start, row.end), kValueStart, "\"");
 }
 
+// Whether the row's label, its end text behind it, and value="..." between
+// the two all stand in the section.
+bool cellFound(std::string_view section, const Row& row)
+{
+    size_t label = section.find(row.start);
+    if (label == std::string_view::npos)
+        return false;
+    std::string_view rest = section.substr(label + row.start.size());
+    std::string_view cellText = rest.substr(0, rest.find(row.end));
+    if (cellText.size() == rest.size())
+        return false;
+    size_t value = cellText.find(kValueStart);
+    return value != std::string_view::npos &&
+           cellText.find('"', value + sizeof kValueStart - 1) != std::string_view::npos;
+}
+
 // Visits the pieces textSplit gives, in order, until `visit` returns false,
 // without building the list: a reply of nothing but delimiters would make
 // millions of pieces.
@@ -82,6 +98,10 @@ AccountPage cutAccountPage(std::string_view page)
     v.RegName = cell(section, m.regName);
     v.LinkTel = cell(section, m.linkTel);
     v.Address = cell(section, m.address);
+    result.allValues = result.hasSection && cellFound(section, m.title) &&
+                       cellFound(section, m.sendUrl) && cellFound(section, m.email) &&
+                       cellFound(section, m.regName) && cellFound(section, m.linkTel) &&
+                       cellFound(section, m.address);
     return result;
 }
 

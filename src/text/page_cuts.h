@@ -43,6 +43,10 @@ struct AccountPage {
     Text state;
     // Whether the reply holds the whole account section (start and end marker).
     bool hasSection = false;
+    // Whether each of the six rows was found in the section with its label,
+    // its end text and a whole value="..." between them (the value may be
+    // empty).
+    bool allValues = false;
 };
 
 AccountPage cutAccountPage(std::string_view page);

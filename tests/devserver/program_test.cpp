@@ -57,8 +57,14 @@ TEST(DevServerProgram, HelpListsTheOptions)
     ASSERT_TRUE(p.started());
     EXPECT_EQ(p.waitForExit(kBound), 0);
     for (const char* option : {"--service", "--ip", "--ads", "--suffixes", "--db", "--fault",
-                               "--ip-reply", "no-marker", "long-headers", "zero-byte"})
+                               "--ip-reply", "no-marker", "long-headers", "zero-byte", "--version"})
         EXPECT_NE(p.out().find(option), std::string::npos) << option;
+
+    Program version({"--version"});
+    ASSERT_TRUE(version.started());
+    EXPECT_EQ(version.waitForExit(kBound), 0);
+    EXPECT_TRUE(std::regex_match(version.out(), std::regex(R"(qiv-devserver \d+\.\d+\.\d+\n)")))
+        << version.out();
 }
 
 TEST(DevServerProgram, ServesLogsAndStopsOnSignals)

@@ -2,6 +2,9 @@
 // the registration's reasons and the public-IP reply.
 #include "text/page_cuts.h"
 
+#include "text/account_forms.h"
+#include "text/ip_target.h"
+
 #include <gtest/gtest.h>
 
 namespace qiv {
@@ -150,15 +153,140 @@ TEST(RegistrationFailure, Reasons)
 
 TEST(PublicIpReply, OnlyAddressesCount)
 {
-    EXPECT_TRUE(isPublicIpReply("203.0.113.7"));
-    EXPECT_TRUE(isPublicIpReply("203.0.113.7\r\n"));
-    EXPECT_TRUE(isPublicIpReply("  2001:db8::1 \n"));
-    EXPECT_FALSE(isPublicIpReply(""));
-    EXPECT_FALSE(isPublicIpReply(" \r\n"));
-    EXPECT_FALSE(isPublicIpReply("<html><body>502 Bad Gateway</body></html>"));
-    EXPECT_FALSE(isPublicIpReply("203.0.113.7 203.0.113.8"));
-    EXPECT_FALSE(isPublicIpReply("256.1.1.1"));
-    EXPECT_FALSE(isPublicIpReply(std::string("1.2.3.4\0", 8)));
+    const struct {
+        std::string reply;
+        const char* address; // canonical text; nullptr: not an address
+    } cases[] = {
+        {"203.0.113.7", "203.0.113.7"},
+        {"203.0.113.7\r\n", "203.0.113.7"},
+        {"  2001:db8::1 \n", "2001:db8::1"},
+        {"2001:0DB8:0:0::0001", "2001:db8::1"},
+        {"", nullptr},
+        {" \r\n", nullptr},
+        {"<html><body>502 Bad Gateway</body></html>", nullptr},
+        {"203.0.113.7 203.0.113.8", nullptr},
+        {"256.1.1.1", nullptr},
+        {std::string("1.2.3.4\0", 8), nullptr},
+        {"[2001:db8::1]", nullptr},
+        {"fe80::1%eth0", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::optional<IpAddress> ip = publicIpFromReply(c.reply);
+        EXPECT_EQ(isPublicIpReply(c.reply), c.address != nullptr) << c.reply;
+        EXPECT_EQ(ip ? ip->text : "-", c.address ? c.address : "-") << c.reply;
+    }
+}
+
+// The target's host, compared as an address with the current IP, and the
+// target with only its host replaced.
+TEST(TargetHost, Table)
+{
+    const std::optional<IpAddress> v4 = parseIpAddress("198.51.100.9");
+    const std::optional<IpAddress> v6 = parseIpAddress("2001:db8::9");
+    ASSERT_TRUE(v4 && v6);
+    const struct {
+        const char* url;
+        const char* host;   // the address in it; nullptr: a name, or none
+        const char* withV4; // replaceTargetHost with v4
+        const char* withV6; // and with v6
+    } cases[] = {
+        {"http://203.0.113.7:8080/a/b?q=1#f", "203.0.113.7", "http://198.51.100.9:8080/a/b?q=1#f",
+         "http://[2001:db8::9]:8080/a/b?q=1#f"},
+        {"https://u:p@203.0.113.7/x", "203.0.113.7", "https://u:p@198.51.100.9/x",
+         "https://u:p@[2001:db8::9]/x"},
+        {"http://[2001:DB8::1]:81/?a=[b]", "2001:db8::1", "http://198.51.100.9:81/?a=[b]",
+         "http://[2001:db8::9]:81/?a=[b]"},
+        {"203.0.113.7", "203.0.113.7", "198.51.100.9", "2001:db8::9"},
+        {"2001:db8::1", "2001:db8::1", "198.51.100.9", "2001:db8::9"},
+        {"203.0.113.7:8080/x", "203.0.113.7", "198.51.100.9:8080/x", "[2001:db8::9]:8080/x"},
+        {"http://home.example.org:8080/", nullptr, "http://198.51.100.9:8080/",
+         "http://[2001:db8::9]:8080/"},
+        {"http://[203.0.113.7]/", nullptr, "http://198.51.100.9/", "http://[2001:db8::9]/"},
+        {"http://2001:db8::1/", nullptr, "http://198.51.100.9:db8::1/",
+         "http://[2001:db8::9]:db8::1/"},
+        {"http://[2001:db8::1/", nullptr, "http://[2001:db8::1/", "http://[2001:db8::1/"},
+        {"http:///path", nullptr, "http:///path", "http:///path"},
+        {"", nullptr, "", ""},
+    };
+    for (const auto& c : cases) {
+        std::optional<IpAddress> host = targetAddress(c.url);
+        EXPECT_EQ(host ? host->text : "-", c.host ? c.host : "-") << c.url;
+        EXPECT_EQ(replaceTargetHost(c.url, *v4), c.withV4) << c.url;
+        EXPECT_EQ(replaceTargetHost(c.url, *v6), c.withV6) << c.url;
+    }
+    // Addresses, not strings.
+    EXPECT_TRUE(targetAddress("http://[2001:db8:0::9]/")->sameAs(*v6));
+    EXPECT_FALSE(targetAddress("http://[::ffff:198.51.100.9]/")->sameAs(*v4));
+    EXPECT_FALSE(v4->sameAs(*parseIpAddress("198.51.100.10")));
+}
+
+// The verdicts the window and qiv-follow take on the same replies.
+TEST(ReplyVerdicts, Table)
+{
+    const std::string whole = accountPage("<input name=\"State\" value=\"1\">");
+    std::string noAddressValue = whole;
+    const std::string addressValue = gbk("value=\"北京\"");
+    noAddressValue.replace(noAddressValue.find(addressValue), addressValue.size(), "x");
+    std::string noPhoneEnd = whole;
+    noPhoneEnd.erase(noPhoneEnd.find(gbk("必填，包括区号")), 14);
+    const struct {
+        const char* name;
+        std::string reply;
+        bool wrongPassword, accountPage, whole, accepted;
+        std::string alert;
+    } cases[] = {
+        {"account page", whole, false, true, true, false, ""},
+        {"wrong password", gbk("<p>您输入的密码错误</p>"), true, false, false, false, ""},
+        {"empty", "", false, false, false, false, ""},
+        {"section without its end", accountPage("", "T1", "a@b.c", false), false, false, false,
+         false, ""},
+        // The window shows these; the follower does not write from them.
+        {"a value without value=", noAddressValue, false, true, false, false, ""},
+        {"a row without its end text", noPhoneEnd, false, true, false, false, ""},
+        {"empty value", accountPage("", ""), false, true, true, false, ""},
+        {"modified", gbk("<script>alert('您的资料修改成功');</script>"), false, false, false, true,
+         gbk("您的资料修改成功")},
+        {"refused", gbk("<script>alert('请先登录');alert('x');</script>"), false, false, false,
+         false, gbk("请先登录")},
+    };
+    for (const auto& c : cases) {
+        AccountPage page = cutAccountPage(c.reply);
+        EXPECT_EQ(isWrongPasswordReply(c.reply), c.wrongPassword) << c.name;
+        EXPECT_EQ(isAccountPage(page), c.accountPage) << c.name;
+        EXPECT_EQ(isAccountPageWhole(page), c.whole) << c.name;
+        EXPECT_EQ(isModifyAccepted(c.reply), c.accepted) << c.name;
+        EXPECT_EQ(cutModifyAlert(c.reply), c.alert) << c.name;
+    }
+    EXPECT_FALSE(hideBoxTicked("1"));
+    for (const char* state : {"0", "1 ", "", "11"})
+        EXPECT_TRUE(hideBoxTicked(state)) << state;
+}
+
+// The bytes the window sends (its own test expects the same).
+TEST(AccountForms, Bytes)
+{
+    EXPECT_EQ(loginFormBody("owner", "qiv.cn", "secret1"),
+              "username=owner&domainname=qiv.cn&password=secret1&Submit.x=86&Submit.y=24");
+    EXPECT_EQ(loginFormBody(gbk("张 三"), "a&b", "p=1"),
+              "username=%D5%C5%20%C8%FD&domainname=a%26b&password=p%3D1&Submit.x=86&Submit.y=24");
+    AccountChange change{.name = "owner",
+                         .suffix = "qiv.cn",
+                         .password = "pw",
+                         .values = {gbk("我的主页"), "http://example.org/home", "me@example.org",
+                                    gbk("张三"), "010-123456", gbk("北京市")},
+                         .hide = true};
+    EXPECT_EQ(modifyFormBody(change),
+              "username=owner&domainname=qiv.cn&psw=pw&Title=%CE%D2%B5%C4%D6%F7%D2%B3"
+              "&SendUrl=http%3A%2F%2Fexample.org%2Fhome&State=1"
+              "&EmailAdr=me%40example.org&RegName=%D5%C5%C8%FD&LinkTel=010-123456"
+              "&Address=%B1%B1%BE%A9%CA%D0");
+    change.hide = false;
+    change.password.clear();
+    EXPECT_EQ(modifyFormBody(change),
+              "username=owner&domainname=qiv.cn&psw=&Title=%CE%D2%B5%C4%D6%F7%D2%B3"
+              "&SendUrl=http%3A%2F%2Fexample.org%2Fhome"
+              "&EmailAdr=me%40example.org&RegName=%D5%C5%C8%FD&LinkTel=010-123456"
+              "&Address=%B1%B1%BE%A9%CA%D0");
 }
 
 } // namespace

@@ -699,8 +699,34 @@ struct DevServer::Impl {
 
     // --- one request -----------------------------------------------------
 
+    // POST /control/ip on the IP role: the body becomes the IP page's reply
+    // (an empty body: the caller's address again). Loopback callers only.
+    bool control(Role role, const httplib::Request& req, httplib::Response& res)
+    {
+        if (role != Role::Ip || req.path != "/control/ip")
+            return false;
+        res.status = 200;
+        if (req.method != "POST")
+            res.status = 405;
+        else if (req.remote_addr.rfind("127.", 0) != 0)
+            res.status = 403;
+        else
+            setIpReply(req.body.empty() ? std::nullopt : std::optional<std::string>(req.body));
+        res.set_content(res.status == 200 ? "ok\n" : "refused\n", "text/plain");
+        logLine(role, req, std::to_string(res.status), {});
+        return true;
+    }
+
+    void setIpReply(std::optional<std::string> reply)
+    {
+        std::lock_guard lock(mutex);
+        ipReply = std::move(reply);
+    }
+
     void handle(Role role, const httplib::Request& req, httplib::Response& res)
     {
+        if (control(role, req, res))
+            return;
         const std::optional<Page> page = identify(role, req.path);
         Fault fault;
         Reply reply;

@@ -56,7 +56,11 @@ const char kUsage[] =
     "                       accounts unchanged.\n"
     "  --ip-reply TEXT      the IP page answers TEXT instead of the caller's address;\n"
     "                       \\r \\n \\t \\\\ and \\xHH are unescaped\n"
+    "                       While it runs, POST /control/ip on the IP lookup\n"
+    "                       address (from loopback) makes the request's body the\n"
+    "                       reply; an empty body gives back the caller's address.\n"
     "  -h, --help           show this help and exit\n"
+    "      --version        show the version and exit\n"
     "\n"
     "Each request is logged on standard error: role, client, method, path, status.\n"
     "Exit status: 0 after a signal, 1 when an address cannot be bound, 2 on a bad option.\n";
@@ -132,6 +136,10 @@ Options parseArguments(int argc, char** argv)
         std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        }
+        if (arg == "--version") {
+            std::fputs("qiv-devserver " QIV_VERSION "\n", stdout);
             std::exit(0);
         }
         std::optional<std::string> inlineValue;

@@ -1,0 +1,186 @@
+#include "follow/round.h"
+
+#include "text/account_forms.h"
+#include "text/gbk.h"
+#include "text/ip_target.h"
+#include "text/page_cuts.h"
+
+namespace qiv::follow {
+
+namespace {
+
+// A value of the service's page, for a log line.
+std::string shown(std::string_view gbkText)
+{
+    return gbkToUtf8(gbkPrefix(gbkText, 512));
+}
+
+const char* familyName(const IpAddress& address)
+{
+    return address.family == IpAddress::Family::V4 ? "IPv4" : "IPv6";
+}
+
+} // namespace
+
+int exitStatus(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Current:
+    case Outcome::HostName:
+    case Outcome::OtherFamily:
+    case Outcome::DryRun:
+    case Outcome::Changed:
+    case Outcome::Stopped:
+        return 0;
+    case Outcome::Unreachable:
+        return 3;
+    case Outcome::Refused:
+    case Outcome::NotWhole:
+    case Outcome::ModifyFailed:
+    case Outcome::NotVerified:
+    case Outcome::BadIpReply:
+        break;
+    }
+    return 1;
+}
+
+bool isFailedModification(Outcome outcome)
+{
+    return outcome == Outcome::ModifyFailed || outcome == Outcome::NotVerified;
+}
+
+Follower::Follower(Network& network, RoundSettings settings, Account account, EventLog& log,
+                   Pause pause)
+    : network_(network), settings_(std::move(settings)), account_(std::move(account)), log_(log),
+      pause_(std::move(pause))
+{}
+
+bool Follower::stopped() const
+{
+    return network_.stop.stopped();
+}
+
+std::string Follower::post(const std::string& page, const std::string& body)
+{
+    return timedRequest(network_, "http://" + settings_.hosts.service + "/" + page, "POST", {}, {},
+                        body, settings_.requestSeconds);
+}
+
+Outcome Follower::runRound()
+{
+    // Each round logs in afresh.
+    network_.cookies.clear();
+
+    // 1. The public IP.
+    std::optional<IpAddress> ip;
+    bool anyReply = false;
+    std::chrono::milliseconds pause = settings_.firstPause;
+    const std::string ipUrl = "http://" + settings_.hosts.ipLookup + "/getip/getip.asp";
+    for (int attempt = 1; attempt <= settings_.ipTries && !ip; ++attempt) {
+        if (attempt > 1) {
+            if (!pause_(pause))
+                return Outcome::Stopped;
+            pause *= 2;
+        }
+        const std::string reply =
+            timedRequest(network_, ipUrl, {}, {}, {}, {}, settings_.requestSeconds);
+        if (stopped())
+            return Outcome::Stopped;
+        anyReply = anyReply || !reply.empty();
+        ip = publicIpFromReply(reply);
+        if (!ip && !reply.empty())
+            log_.write("ip-reply", "not an address: \"" + shown(gbkPrefix(reply, 64)) + "\"");
+    }
+    if (!ip) {
+        log_.write(anyReply ? "failed" : "unreachable",
+                   "no public IP from " + settings_.hosts.ipLookup + " after " +
+                       std::to_string(settings_.ipTries) + " tries");
+        return anyReply ? Outcome::BadIpReply : Outcome::Unreachable;
+    }
+    log_.write("ip", ip->text);
+
+    // 2. The login and the account page.
+    const std::string loginBody = loginFormBody(account_.name, account_.suffix, account_.password);
+    std::string reply = post("login.php", loginBody);
+    if (stopped())
+        return Outcome::Stopped;
+    if (reply.empty()) {
+        log_.write("unreachable", "no reply from " + settings_.hosts.service + "/login.php");
+        return Outcome::Unreachable;
+    }
+    if (isWrongPasswordReply(reply)) {
+        log_.write("refused", "the service refused the login of " + account_.shownName +
+                                  " (wrong password, or the domain is not registered)");
+        return Outcome::Refused;
+    }
+    const AccountPage page = cutAccountPage(reply);
+    if (!isAccountPageWhole(page)) {
+        log_.write("not-read", "the account page of " + account_.shownName +
+                                   " was not read whole; nothing is changed");
+        return Outcome::NotWhole;
+    }
+
+    // 3. The decision.
+    const std::string& target = page.values.SendUrl;
+    const std::optional<IpAddress> current = targetAddress(target);
+    if (!current) {
+        if (notedNameTarget_ != target) {
+            notedNameTarget_ = target;
+            log_.write("left-alone", "the target " + shown(target) +
+                                         " names its host; only an address is followed");
+        }
+        return Outcome::HostName;
+    }
+    if (current->family != ip->family) {
+        log_.write("left-alone", "the target " + shown(target) + " is " + familyName(*current) +
+                                     ", the public IP is " + familyName(*ip));
+        return Outcome::OtherFamily;
+    }
+    if (current->sameAs(*ip)) {
+        log_.write("current", "the target " + shown(target) + " is the public IP");
+        return Outcome::Current;
+    }
+    const std::string newTarget = replaceTargetHost(target, *ip);
+    AccountChange change{.name = account_.name,
+                         .suffix = account_.suffix,
+                         .password = {},
+                         .values = page.values,
+                         .hide = hideBoxTicked(page.state)};
+    change.values.SendUrl = newTarget;
+    const std::string body = modifyFormBody(change);
+    if (settings_.dryRun) {
+        log_.write("dry-run", "would change the target " + shown(target) + " to " +
+                                  shown(newTarget) + " by POST http://" + settings_.hosts.service +
+                                  "/modify_in.php " + body);
+        return Outcome::DryRun;
+    }
+
+    // 4. The modification, then a fresh login to see it.
+    reply = post("modify_in.php", body);
+    if (stopped())
+        return Outcome::Stopped;
+    if (!isModifyAccepted(reply)) {
+        const std::string alert = cutModifyAlert(reply);
+        log_.write("modify-failed", reply.empty()   ? "no reply from the service"
+                                    : alert.empty() ? "the service did not accept it"
+                                                    : "the service said: " + shown(alert));
+        return Outcome::ModifyFailed;
+    }
+    log_.write("changed", "the target " + shown(target) + " to " + shown(newTarget));
+    network_.cookies.clear();
+    reply = post("login.php", loginBody);
+    if (stopped())
+        return Outcome::Stopped;
+    const AccountPage after = cutAccountPage(reply);
+    if (!isAccountPageWhole(after) || after.values.SendUrl != newTarget) {
+        log_.write("not-verified",
+                   isAccountPageWhole(after)
+                       ? "the account page shows the target " + shown(after.values.SendUrl)
+                       : "the account page was not read whole after the change");
+        return Outcome::NotVerified;
+    }
+    log_.write("verified", "the account page shows the target " + shown(newTarget));
+    return Outcome::Changed;
+}
+
+} // namespace qiv::follow

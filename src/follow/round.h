@@ -1,0 +1,73 @@
+#pragma once
+
+#include "config/hosts.h"
+#include "follow/event_log.h"
+#include "net/timed_request.h"
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+// One round of qiv-follow: the public IP, the login, the decision, the
+// modification and its check.
+namespace qiv::follow {
+
+enum class Outcome {
+    Current,      // the target already points at the public IP
+    HostName,     // the target's host is a name: left alone
+    OtherFamily,  // the target's address is of the other family: left alone
+    DryRun,       // would have changed it; printed instead
+    Changed,      // changed, and the page shows the new target
+    Refused,      // the login was refused
+    NotWhole,     // the account page was not read whole
+    ModifyFailed, // the service did not accept the modification
+    NotVerified,  // accepted, but the page does not show the new target
+    BadIpReply,   // the IP page answered, but never an address
+    Unreachable,  // every try got the empty reply
+    Stopped,      // SIGTERM came during the round
+};
+
+// The exit status of a --once run with this outcome.
+int exitStatus(Outcome outcome);
+// Whether the outcome is a modification that failed (for the back-off).
+bool isFailedModification(Outcome outcome);
+
+struct Account {
+    std::string shownName;              // "name.suffix" as given, for messages
+    std::string name, suffix, password; // GBK, as sent
+};
+
+struct RoundSettings {
+    config::Hosts hosts;
+    bool dryRun = false;
+    // The IP lookup: this many tries, the pause doubling from the first.
+    int ipTries = 3;
+    std::chrono::milliseconds firstPause{1500};
+    // The limit of each request.
+    int requestSeconds = 30;
+};
+
+class Follower {
+public:
+    // `pause` waits the given time and returns false when the program stops
+    // meanwhile.
+    using Pause = std::function<bool(std::chrono::milliseconds)>;
+
+    Follower(Network& network, RoundSettings settings, Account account, EventLog& log, Pause pause);
+
+    Outcome runRound();
+
+private:
+    std::string post(const std::string& page, const std::string& body);
+    bool stopped() const;
+
+    Network& network_;
+    RoundSettings settings_;
+    Account account_;
+    EventLog& log_;
+    Pause pause_;
+    // The host-name notice is given once for each target text.
+    std::string notedNameTarget_;
+};
+
+} // namespace qiv::follow

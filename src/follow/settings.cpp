@@ -1,0 +1,267 @@
+#include "follow/settings.h"
+
+#include "text/gbk.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace qiv::follow {
+
+namespace {
+
+// The file holds three short lines; anything far larger is no config.
+constexpr std::size_t kMaxConfigBytes = 64 * 1024;
+
+struct HostOption {
+    const char* name;
+    std::string config::Hosts::*host;
+};
+constexpr HostOption kHostOptions[] = {
+    {"--service-host", &config::Hosts::service},
+    {"--ip-host", &config::Hosts::ipLookup},
+    {"--ad-host", &config::Hosts::ad},
+};
+
+CommandLine ending(CommandLine::Action action, std::string error = {})
+{
+    CommandLine result;
+    result.action = action;
+    result.error = std::move(error);
+    return result;
+}
+
+CommandLine failed(std::string error)
+{
+    return ending(CommandLine::Action::Error, std::move(error));
+}
+
+std::string trimmed(std::string_view text)
+{
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos)
+        return {};
+    return std::string(text.substr(first, text.find_last_not_of(" \t\r") - first + 1));
+}
+
+// An interval text: digits only, within the bounds.
+std::string intervalError(const std::string& text, int* seconds)
+{
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        // Appended, not added: GCC 12 warns falsely (-Wrestrict) on
+        // "'" + a temporary at -O3.
+        return std::string("'")
+            .append(config::shownText(text))
+            .append("' is not a number of seconds");
+    const int value = std::stoi(text);
+    if (value < kMinInterval)
+        return "at least " + std::to_string(kMinInterval) + " seconds";
+    if (value > kMaxInterval)
+        return "at most " + std::to_string(kMaxInterval) + " seconds";
+    *seconds = value;
+    return {};
+}
+
+// One text the service gets, as GBK.
+std::string gbkError(const char* what, const std::string& utf8, std::string* gbkText)
+{
+    if (utf8.empty())
+        return std::string(what) + " is empty";
+    std::optional<std::string> converted = utf8ToGbk(utf8);
+    if (!converted)
+        return std::string(what) + " '" + config::shownText(utf8) +
+               "' cannot be sent: it is not UTF-8 text that GBK can hold";
+    *gbkText = std::move(*converted);
+    return {};
+}
+
+} // namespace
+
+CommandLine readCommandLine(const std::vector<std::string>& args, const config::Hosts& builtIn,
+                            const ConfigFile& config)
+{
+    CommandLine result;
+    Settings& s = result.settings;
+    s.hosts = builtIn;
+    std::optional<std::string> name, suffix, interval;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "-h" || arg == "--help")
+            return ending(CommandLine::Action::Help);
+        if (arg == "--version")
+            return ending(CommandLine::Action::Version);
+        if (arg == "--once" || arg == "--dry-run" || arg == "--store-password") {
+            (arg == "--once" ? s.once : arg == "--dry-run" ? s.dryRun : s.storePassword) = true;
+            continue;
+        }
+        const size_t eq = arg.find('=');
+        const std::string option = arg.substr(0, eq);
+        auto value = [&](std::string* out) {
+            if (eq != std::string::npos)
+                *out = arg.substr(eq + 1);
+            else if (i + 1 < args.size())
+                *out = args[++i];
+            else
+                return false;
+            return true;
+        };
+        std::string text;
+        if (option == "--name" || option == "--suffix" || option == "--interval" ||
+            option == "--password-file") {
+            if (!value(&text))
+                return failed("option " + option + " needs a value");
+            if (option == "--password-file")
+                s.passwordFile = text;
+            else
+                (option == "--name" ? name : option == "--suffix" ? suffix : interval) = text;
+            continue;
+        }
+        const HostOption* host = nullptr;
+        for (const HostOption& o : kHostOptions)
+            if (option == o.name)
+                host = &o;
+        if (!host)
+            return failed("unknown option '" + config::shownText(arg) + "'");
+        if (!value(&text))
+            return failed("option " + option + " needs a value");
+        if (const std::string error = config::hostValueError(text); !error.empty())
+            return failed(option + " '" + config::shownText(text) + "': " + error);
+        s.hosts.*host->host = text;
+    }
+
+    // The config file fills what the options left open.
+    std::optional<std::string> fromFile[3]; // name, suffix, interval
+    if (config.text) {
+        std::istringstream lines(*config.text);
+        std::string line;
+        for (int number = 1; std::getline(lines, line); ++number) {
+            const std::string where = config.path + ":" + std::to_string(number) + ": ";
+            line = trimmed(line);
+            if (line.empty() || line.front() == '#')
+                continue;
+            const size_t eq = line.find('=');
+            if (eq == std::string::npos)
+                return failed(where + "expected key = value");
+            const std::string key = trimmed(line.substr(0, eq));
+            std::string val = trimmed(line.substr(eq + 1));
+            std::optional<std::string>* slot = key == "name"       ? &fromFile[0]
+                                               : key == "suffix"   ? &fromFile[1]
+                                               : key == "interval" ? &fromFile[2]
+                                                                   : nullptr;
+            if (!slot)
+                return failed(where + "unknown key '" + config::shownText(key) +
+                              "' (name, suffix and interval are known)");
+            *slot = val; // the last line of a key wins
+        }
+    }
+    if (!name)
+        name = fromFile[0];
+    if (!suffix)
+        suffix = fromFile[1];
+    if (!interval)
+        interval = fromFile[2];
+
+    if (!name || !suffix)
+        return failed("no account: give --name and --suffix, or name and suffix in " + config.path);
+    if (std::string error = gbkError("the name", *name, &s.nameGbk); !error.empty())
+        return failed(error);
+    if (std::string error = gbkError("the suffix", *suffix, &s.suffixGbk); !error.empty())
+        return failed(error);
+    s.name = *name;
+    s.suffix = *suffix;
+    if (interval)
+        if (std::string error = intervalError(*interval, &s.interval); !error.empty())
+            return failed("the interval: " + error);
+    if (s.passwordFile && s.passwordFile->empty())
+        return failed("--password-file needs a file name");
+    return result;
+}
+
+std::string configFilePath()
+{
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    std::string base =
+        xdg && *xdg == '/' ? std::string(xdg) : std::string(home ? home : "") + "/.config";
+    return base + "/qiv-forward/follow.conf";
+}
+
+ConfigFile loadConfigFile(std::string* error)
+{
+    ConfigFile config;
+    config.path = configFilePath();
+    std::ifstream in(config.path, std::ios::binary);
+    if (!in) {
+        struct stat st {};
+        if (stat(config.path.c_str(), &st) == 0)
+            *error = config.path + ": cannot be read";
+        return config;
+    }
+    std::string text(kMaxConfigBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    if (text.size() > kMaxConfigBytes)
+        *error = config.path + ": larger than 64 KiB; not a config file";
+    else
+        config.text = std::move(text);
+    return config;
+}
+
+std::string usage()
+{
+    const config::Hosts hosts = config::builtInHosts();
+    return "Usage: qiv-follow --name NAME --suffix SUFFIX [--password-file FILE]\n"
+           "                  [--interval SECONDS] [--once] [--dry-run]\n"
+           "       qiv-follow --store-password --name NAME --suffix SUFFIX\n"
+           "Keep the forwarding target of a Qiv free domain on this machine's public IP.\n"
+           "\n"
+           "  --name NAME                 the domain's name (first label)\n"
+           "  --suffix SUFFIX             the domain's suffix, e.g. qiv.cn\n"
+           "  --password-file FILE        read the password from FILE (mode 600 or stricter;\n"
+           "                              one trailing newline is dropped)\n"
+           "  --interval SECONDS          time between rounds (default 300, at least 60)\n"
+           "  --once                      one round, then exit\n"
+           "  --dry-run                   print the modification instead of sending it\n"
+           "  --store-password            read the password (no echo on a terminal, else\n"
+           "                              standard input) and keep it in the Secret Service\n"
+           "  --service-host HOST[:PORT]  the forwarding service (built in: " +
+           hosts.service +
+           ")\n"
+           "  --ip-host HOST[:PORT]       the public-IP lookup page (built in: " +
+           hosts.ipLookup +
+           ")\n"
+           "  --ad-host HOST[:PORT]       accepted as by qiv-forward; not used\n"
+           "  -h, --help                  show this help and exit\n"
+           "      --version               show the version and exit\n"
+           "\n"
+           "Without --password-file the password comes from\n"
+           "$CREDENTIALS_DIRECTORY/qiv-follow-password when that file exists, else from the\n"
+           "Secret Service. Name, suffix and interval may also stand in\n"
+           "~/.config/qiv-forward/follow.conf as key = value lines; options win.\n"
+           "Each event is one line on standard output and in\n"
+           "~/.local/state/qiv-forward/history.log.\n"
+           "\n"
+           "Exit status with --once: 0 nothing to change or changed and verified, 1 login\n"
+           "refused, page not read whole or modification failed, 2 usage, config or\n"
+           "password problem, 3 no reply at all. Without --once it runs until SIGTERM.\n";
+}
+
+std::string versionText()
+{
+    return "qiv-follow " QIV_VERSION "\n";
+}
+
+std::chrono::seconds nextWait(int interval, int failedModificationsInARow)
+{
+    const long long cap = std::max<long long>(interval, 6 * 3600);
+    long long wait = interval;
+    for (int i = 1; i < failedModificationsInARow && wait < cap; ++i)
+        wait *= 2;
+    return std::chrono::seconds(std::min(wait, cap));
+}
+
+} // namespace qiv::follow

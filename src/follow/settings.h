@@ -1,0 +1,70 @@
+#pragma once
+
+#include "config/hosts.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The command line and config file of qiv-follow.
+namespace qiv::follow {
+
+// The exit statuses of the contract.
+inline constexpr int kExitOk = 0;          // nothing to change, or changed and verified
+inline constexpr int kExitFailed = 1;      // refused, page not read whole, modification failed
+inline constexpr int kExitUsage = 2;       // usage, config or password problem
+inline constexpr int kExitUnreachable = 3; // every try got the empty reply
+
+inline constexpr int kDefaultInterval = 300;
+inline constexpr int kMinInterval = 60;
+inline constexpr int kMaxInterval = 7 * 24 * 3600;
+
+struct Settings {
+    // As given (UTF-8), for messages, and as sent (GBK).
+    std::string name, suffix;
+    std::string nameGbk, suffixGbk;
+    std::optional<std::string> passwordFile;
+    int interval = kDefaultInterval;
+    bool once = false;
+    bool dryRun = false;
+    bool storePassword = false;
+    config::Hosts hosts;
+};
+
+struct CommandLine {
+    enum class Action { Run, Help, Version, Error };
+    Action action = Action::Run;
+    Settings settings;
+    std::string error;
+};
+
+// The config file's text (nothing when there is none) and its path, for
+// messages.
+struct ConfigFile {
+    std::optional<std::string> text;
+    std::string path;
+};
+
+// Reads the arguments after the program name, then fills name, suffix and
+// interval from the config file where no option gave them, and checks the
+// whole: both names present and representable in GBK, the interval a whole
+// number of seconds of at least kMinInterval.
+CommandLine readCommandLine(const std::vector<std::string>& args, const config::Hosts& builtIn,
+                            const ConfigFile& config);
+
+// $XDG_CONFIG_HOME/qiv-forward/follow.conf, or under ~/.config.
+std::string configFilePath();
+// Reads it: nothing when it does not exist; an error text when it cannot be
+// read or is too large.
+ConfigFile loadConfigFile(std::string* error);
+
+std::string usage();
+std::string versionText();
+
+// The wait before the next round: the interval, and after two failed
+// modifications in a row twice as long for each further one, up to six
+// hours (or the interval, when that is longer).
+std::chrono::seconds nextWait(int interval, int failedModificationsInARow);
+
+} // namespace qiv::follow

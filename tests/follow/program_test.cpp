@@ -1,0 +1,406 @@
+// qiv-follow as a program against qiv-devserver: an account registered
+// through reg.php, the public IP changed under it through the devserver's
+// control request, and what one round does with each kind of target and
+// reply; exit statuses, the password sources, the lock and SIGTERM.
+#include "devserver_child.h"
+#include "net/timed_request.h"
+#include "text/account_forms.h"
+#include "text/gbk.h"
+#include "text/page_cuts.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace qiv {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Ended {
+    int status = -1; // -1: still running at the bound (then killed)
+    std::string out, err;
+};
+
+// A started program and the files its output goes to.
+struct Child {
+    pid_t pid = -1;
+    std::string out, err;
+};
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+class FollowProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/qiv-follow-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir_ = name;
+        mkdir((dir_ + "/run").c_str(), 0700);
+        password_ = dir_ + "/pw";
+        std::ofstream(password_) << "secret1\n";
+        chmod(password_.c_str(), 0600);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    void startServer(const std::vector<std::string>& extra = {})
+    {
+        server_ = std::make_unique<test::DevServerChild>(test::DevServerAddresses{}, extra);
+        ASSERT_TRUE(server_->running());
+    }
+
+    std::string post(const std::string& host, const std::string& page, const std::string& body)
+    {
+        return timedRequest(network_, "http://" + host + page, "POST", {}, {}, body, 10);
+    }
+
+    void registerAccount(const std::string& target, bool hide = false)
+    {
+        const std::string title = gbk("我的主页"), name = gbk("张三"), address = gbk("北京市");
+        post(server_->serviceHost(), "/reg.php",
+             formBody({{"username", "home"},
+                       {"domainname", "qiv.cn"},
+                       {"Password", "secret1"},
+                       {"rePassword", "secret1"},
+                       {"Title", title},
+                       {"SendUrl", target},
+                       {.key = "State", .value = "1", .raw = true, .present = hide},
+                       {"EmailAdr", "me@qiv.cn"},
+                       {"RegName", name},
+                       {"LinkTel", "010-12345678"},
+                       {"Address", address}}));
+    }
+
+    void setIp(const std::string& ip)
+    {
+        ASSERT_EQ(post(server_->ipHost(), "/control/ip", ip), "ok\n");
+    }
+
+    // The account as a fresh login reads it.
+    AccountPage account()
+    {
+        network_.cookies.clear();
+        return cutAccountPage(
+            post(server_->serviceHost(), "/login.php", loginFormBody("home", "qiv.cn", "secret1")));
+    }
+
+    // The program with `args`, the hosts of the server and the test's own
+    // home, config, state and runtime directories.
+    Child start(std::vector<std::string> args, const char* program = QIV_FOLLOW_PATH)
+    {
+        if (server_ && program == std::string(QIV_FOLLOW_PATH)) {
+            args.push_back("--service-host=" + server_->serviceHost());
+            args.push_back("--ip-host=" + server_->ipHost());
+        }
+        std::vector<std::string> all{program};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        const std::string n = std::to_string(++runs_);
+        Child child{-1, dir_ + "/out" + n, dir_ + "/err" + n};
+        child.pid = fork();
+        if (child.pid == 0) {
+            for (const char* dir : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"})
+                setenv(dir, (dir_ + "/" + dir).c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
+            setenv("QIV_FOLLOW", QIV_FOLLOW_PATH, 1);
+            unsetenv("CREDENTIALS_DIRECTORY");
+            // No session bus but the one a test starts: nothing autolaunched.
+            unsetenv("DISPLAY");
+            setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir_ + "/no-bus").c_str(), 1);
+            const int in = open("/dev/null", O_RDONLY);
+            const int out = open(child.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = open(child.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        return child;
+    }
+
+    Ended finish(const Child& child, std::chrono::milliseconds bound = 30s)
+    {
+        const pid_t pid = child.pid;
+        Ended run;
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                status = -1;
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        if (status != -1)
+            run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.out = readAll(child.out);
+        run.err = readAll(child.err);
+        return run;
+    }
+
+    Ended follow(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--name", "home", "--suffix", "qiv.cn"});
+        return finish(start(args));
+    }
+
+    std::string dir_, password_;
+    int runs_ = 0;
+    std::unique_ptr<test::DevServerChild> server_;
+    Network network_{};
+};
+
+// One --once round for each kind of target and reply.
+TEST_F(FollowProgram, OneRound)
+{
+    const struct {
+        const char* name;
+        std::string target;
+        bool hide;
+        std::string ip;
+        std::vector<std::string> faults; // devserver options
+        std::vector<std::string> args;   // beyond name, suffix and --once
+        int status;
+        const char* event;
+        std::string after; // the target after the round
+    } cases[] = {
+        {"moves",
+         "http://203.0.113.7:8080/app?x=1",
+         false,
+         "198.51.100.23",
+         {},
+         {},
+         0,
+         "verified",
+         "http://198.51.100.23:8080/app?x=1"},
+        {"moves, kept hidden",
+         "203.0.113.7",
+         true,
+         " 198.51.100.23\r\n",
+         {},
+         {},
+         0,
+         "verified",
+         "198.51.100.23"},
+        {"moves IPv6",
+         "https://[2001:db8::1]:81/p",
+         false,
+         "2001:db8::2",
+         {},
+         {},
+         0,
+         "verified",
+         "https://[2001:db8::2]:81/p"},
+        {"current",
+         "http://[2001:db8::2]/",
+         false,
+         "2001:db8:0::2",
+         {},
+         {},
+         0,
+         "current",
+         "http://[2001:db8::2]/"},
+        {"host name",
+         "http://home.example.org/",
+         false,
+         "198.51.100.23",
+         {},
+         {},
+         0,
+         "left-alone",
+         "http://home.example.org/"},
+        {"other family",
+         "http://203.0.113.7/",
+         false,
+         "2001:db8::2",
+         {},
+         {},
+         0,
+         "left-alone",
+         "http://203.0.113.7/"},
+        {"dry run",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {},
+         {"--dry-run"},
+         0,
+         "dry-run",
+         "http://203.0.113.7/"},
+        {"page not read whole",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {"--fault", "login=truncated"},
+         {},
+         1,
+         "not-read",
+         "http://203.0.113.7/"},
+        {"login refused",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {},
+         {"--name", "nobody"},
+         1,
+         "refused",
+         "http://203.0.113.7/"},
+        {"modification refused",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {"--fault", "modify_in=no-marker"},
+         {},
+         1,
+         "modify-failed",
+         "http://203.0.113.7/"},
+        {"IP reply no address",
+         "http://203.0.113.7/",
+         false,
+         "<html>502</html>",
+         {},
+         {},
+         1,
+         "failed",
+         "http://203.0.113.7/"},
+        {"IP page silent",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {"--fault", "getip=empty"},
+         {},
+         3,
+         "unreachable",
+         "http://203.0.113.7/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        startServer(c.faults);
+        registerAccount(c.target, c.hide);
+        // A fault on the login page hides the account from the test too.
+        const bool readable = c.faults.empty() || c.faults[1].rfind("login=", 0) != 0;
+        const AccountPage before = account();
+        if (readable) {
+            ASSERT_EQ(before.values.SendUrl, c.target);
+        }
+        setIp(c.ip);
+        std::vector<std::string> args{"--once", "--password-file", password_};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Ended run = follow(args);
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        EXPECT_NE(run.out.find(" " + std::string(c.event) + ": "), std::string::npos) << run.out;
+        // Only a target that moves is written; the server logs each request.
+        const bool posted = c.after != c.target || c.event == std::string("modify-failed");
+        EXPECT_EQ(server_->err().find("POST /modify_in.php") != std::string::npos, posted)
+            << server_->err();
+        // Every event line is in the history too.
+        EXPECT_EQ(readAll(dir_ + "/XDG_STATE_HOME/qiv-forward/history.log"), run.out);
+        std::filesystem::remove_all(dir_ + "/XDG_STATE_HOME");
+        if (!readable)
+            continue;
+        const AccountPage after = account();
+        EXPECT_EQ(after.values.SendUrl, c.after);
+        // Nothing but the target changes, the hide flag included.
+        AccountSnapshot expected = before.values;
+        expected.SendUrl = c.after;
+        EXPECT_EQ(after.values.Title + after.values.EmailAdr + after.values.RegName +
+                      after.values.LinkTel + after.values.Address,
+                  expected.Title + expected.EmailAdr + expected.RegName + expected.LinkTel +
+                      expected.Address);
+        EXPECT_EQ(hideBoxTicked(after.state), c.hide);
+    }
+}
+
+TEST_F(FollowProgram, RefusedBeforeAnyRequest)
+{
+    startServer();
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"--password-file", "PW", "--once"}, "readable by group or others"},
+        {{"--once"}, "Secret Service"},
+        {{"--password-file", "PW", "--interval", "30"}, "at least 60"},
+        {{"--password-file", "PW", "--suffix", "\xC4\xE3"}, "GBK"},
+    };
+    chmod(password_.c_str(), 0644);
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        std::replace(args.begin(), args.end(), std::string("PW"), password_);
+        const Ended run = follow(args);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(server_->err().find(" GET "), std::string::npos) << server_->err();
+    EXPECT_EQ(server_->err().find(" POST "), std::string::npos) << server_->err();
+    EXPECT_EQ(finish(start({"--help"})).status, 0);
+    EXPECT_EQ(finish(start({"--version"})).out, "qiv-follow " QIV_VERSION "\n");
+}
+
+// The loop: one instance per account, and SIGTERM ends it at once, also
+// while a request waits.
+TEST_F(FollowProgram, LockAndSigterm)
+{
+    startServer({"--fault", "login=delay:20000"});
+    registerAccount("http://203.0.113.7/");
+    setIp("198.51.100.23");
+    const Child first = start(
+        {"--name", "home", "--suffix", "qiv.cn", "--password-file", password_, "--interval", "60"});
+    // Its login now waits in the server's delay.
+    for (int i = 0; i < 500 && readAll(first.out).find(" ip: ") == std::string::npos; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_NE(readAll(first.out).find(" ip: 198.51.100.23"), std::string::npos);
+    Ended second = follow({"--once", "--password-file", password_});
+    EXPECT_EQ(second.status, 2);
+    EXPECT_NE(second.err.find("another qiv-follow runs"), std::string::npos) << second.err;
+    const auto signalled = std::chrono::steady_clock::now();
+    kill(first.pid, SIGTERM);
+    const Ended run = finish(first, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find(" stopped: SIGTERM"), std::string::npos) << run.out;
+}
+
+// The password from a real Secret Service: gnome-keyring on a private
+// session bus, unlocked from standard input so that no prompt waits.
+TEST_F(FollowProgram, KeyringPassword)
+{
+    if (system("command -v dbus-run-session gnome-keyring-daemon >/dev/null") != 0)
+        GTEST_SKIP() << "dbus-run-session or gnome-keyring-daemon missing (scripts/setup-deps)";
+    startServer();
+    registerAccount("http://203.0.113.7/");
+    setIp("198.51.100.23");
+    const std::string hosts =
+        " --service-host=" + server_->serviceHost() + " --ip-host=" + server_->ipHost();
+    const std::string script =
+        "mkdir -p \"$XDG_DATA_HOME\" && printf unlock | gnome-keyring-daemon --unlock "
+        "--components=secrets >/dev/null && "
+        "printf 'secret1\\n' | \"$QIV_FOLLOW\" --store-password --name home --suffix qiv.cn" +
+        hosts + " && \"$QIV_FOLLOW\" --once --name home --suffix qiv.cn" + hosts;
+    const Ended run = finish(start({"--", "/bin/bash", "-c", script}, "/usr/bin/dbus-run-session"));
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("stored in the Secret Service"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" verified: "), std::string::npos) << run.out;
+    EXPECT_EQ(account().values.SendUrl, "http://198.51.100.23/");
+}
+
+} // namespace
+} // namespace qiv

@@ -1,0 +1,164 @@
+// qiv-follow's command line and config file, its wait between rounds, the
+// password file and the history file, as tables.
+#include "follow/event_log.h"
+#include "follow/password.h"
+#include "follow/settings.h"
+#include "text/gbk.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace qiv::follow {
+namespace {
+
+const config::Hosts kBuiltIn{"127.0.0.1:8090", "127.0.0.2:8091", "127.0.0.3:8092"};
+
+TEST(FollowCommandLine, Table)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::optional<std::string> config;
+        const char* error; // a part of it; "" for none
+        const char* name;  // then these
+        int interval;
+    } cases[] = {
+        {{"--name", "home", "--suffix=qiv.cn"}, {}, "", "home", 300},
+        {{"--name=home", "--suffix", "qiv.cn", "--interval", "60", "--once"}, {}, "", "home", 60},
+        {{}, "# mine\nname = home\n suffix=qiv.cn \ninterval = 600\n", "", "home", 600},
+        {{"--name", "other", "--interval=120"},
+         "name = home\nsuffix = qiv.cn\ninterval = 600\n",
+         "",
+         "other",
+         120},
+        {{"--name", "张三", "--suffix", "qiv.cn"}, {}, "", "张三", 300},
+        {{"--name", "home"}, {}, "no account", "", 0},
+        {{"--name", "home", "--suffix", "qiv.cn", "--interval", "59"}, {}, "at least 60", "", 0},
+        {{"--suffix", "qiv.cn"}, "name = home\ninterval = 5m\n", "not a number", "", 0},
+        {{"--name", "\xF0\x9F\x98\x80", "--suffix", "qiv.cn"}, {}, "GBK", "", 0},
+        {{"--name", "\xC4\xE3", "--suffix", "qiv.cn"}, {}, "GBK", "", 0},
+        {{"--name", "", "--suffix", "qiv.cn"}, {}, "empty", "", 0},
+        {{"--name", "home", "--suffix", "qiv.cn", "--password"}, {}, "unknown option", "", 0},
+        {{"--name", "home", "--suffix", "qiv.cn", "--interval"}, {}, "needs a value", "", 0},
+        {{"--name", "home", "--suffix", "qiv.cn", "--service-host", "http://x"},
+         {},
+         "scheme",
+         "",
+         0},
+        {{"--name", "home", "--suffix", "qiv.cn", "--password-file="}, {}, "file name", "", 0},
+        {{}, "name = home\npassword = x\n", "follow.conf:2: unknown key", "", 0},
+        {{}, "name home\n", "follow.conf:1: expected key = value", "", 0},
+    };
+    for (const auto& c : cases) {
+        const std::string shown = ::testing::PrintToString(c.args);
+        CommandLine line = readCommandLine(c.args, kBuiltIn, {c.config, "follow.conf"});
+        if (*c.error) {
+            EXPECT_EQ(line.action, CommandLine::Action::Error) << shown;
+            EXPECT_NE(line.error.find(c.error), std::string::npos) << shown << ": " << line.error;
+            continue;
+        }
+        ASSERT_EQ(line.action, CommandLine::Action::Run) << shown << ": " << line.error;
+        EXPECT_EQ(line.settings.name, c.name) << shown;
+        EXPECT_EQ(line.settings.nameGbk, *utf8ToGbk(c.name)) << shown;
+        EXPECT_EQ(line.settings.suffix, "qiv.cn") << shown;
+        EXPECT_EQ(line.settings.interval, c.interval) << shown;
+    }
+    CommandLine hosts = readCommandLine({"--service-host", "s:1", "--ip-host=i", "--once",
+                                         "--dry-run", "--name", "a", "--suffix", "b"},
+                                        kBuiltIn, {});
+    EXPECT_EQ(hosts.settings.hosts.service + hosts.settings.hosts.ipLookup, "s:1i");
+    EXPECT_TRUE(hosts.settings.once && hosts.settings.dryRun && !hosts.settings.storePassword);
+    EXPECT_EQ(readCommandLine({"--bogus", "--help"}, kBuiltIn, {}).action,
+              CommandLine::Action::Error);
+    EXPECT_EQ(readCommandLine({"--version", "--bogus"}, kBuiltIn, {}).action,
+              CommandLine::Action::Version);
+}
+
+TEST(FollowWait, BacksOffAfterTwoFailures)
+{
+    const struct {
+        int interval, failures;
+        long long seconds;
+    } cases[] = {
+        {300, 0, 300},   {300, 1, 300},   {300, 2, 600},     {300, 3, 1200},
+        {300, 9, 21600}, {60, 40, 21600}, {86400, 5, 86400},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(nextWait(c.interval, c.failures).count(), c.seconds)
+            << c.interval << " " << c.failures;
+}
+
+class FollowFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/qiv-follow-test-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir_ = name;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string file(const std::string& name, const std::string& text, mode_t mode)
+    {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << text;
+        chmod(path.c_str(), mode);
+        return path;
+    }
+
+    std::string dir_;
+};
+
+TEST_F(FollowFiles, PasswordFile)
+{
+    const struct {
+        std::string text;
+        mode_t mode;
+        const char* password; // nullptr: refused
+        const char* error;
+    } cases[] = {
+        {"secret1\n", 0600, "secret1", ""},
+        {"secret1", 0400, "secret1", ""},
+        {"secret1\r\n", 0600, "secret1", ""},
+        {"secret1\n\n", 0600, "secret1\n", ""},
+        {" two words \n", 0600, " two words ", ""},
+        {"secret1\n", 0640, nullptr, "readable by group or others (mode 640)"},
+        {"secret1\n", 0604, nullptr, "readable by group or others (mode 604)"},
+        {"\n", 0600, nullptr, "empty"},
+        {std::string(5000, 'x'), 0600, nullptr, "larger than 4 KiB"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        PasswordResult read = readPasswordFile(file("pw" + std::to_string(n++), c.text, c.mode));
+        EXPECT_EQ(read.password.value_or("-"), c.password ? c.password : "-") << c.text;
+        EXPECT_NE(read.error.find(c.error), std::string::npos) << read.error;
+    }
+    EXPECT_NE(readPasswordFile(dir_).error.find("not a regular file"), std::string::npos);
+    EXPECT_NE(readPasswordFile(dir_ + "/none").error.find("No such file"), std::string::npos);
+}
+
+TEST_F(FollowFiles, HistoryRotates)
+{
+    const std::string path = dir_ + "/state/qiv-forward/history.log";
+    std::FILE* out = std::tmpfile();
+    EventLog log(path, out, 200);
+    for (int i = 0; i < 5; ++i)
+        log.write("ip", "203.0.113." + std::to_string(i) + "\x1b[2J");
+    std::ifstream current(path), previous(path + ".1");
+    std::string a((std::istreambuf_iterator<char>(current)), {});
+    std::string b((std::istreambuf_iterator<char>(previous)), {});
+    // Each line is 48 bytes: four fit in 200, the fifth starts a new file.
+    EXPECT_EQ(std::count(b.begin(), b.end(), '\n'), 4);
+    EXPECT_EQ(std::count(a.begin(), a.end(), '\n'), 1);
+    EXPECT_NE(a.find(" ip: 203.0.113.4\\x1b[2J\n"), std::string::npos) << a;
+    std::fseek(out, 0, SEEK_END);
+    EXPECT_EQ(std::ftell(out), static_cast<long>(a.size() + b.size()));
+    std::fclose(out);
+}
+
+} // namespace
+} // namespace qiv::follow
