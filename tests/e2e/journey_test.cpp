@@ -1,6 +1,8 @@
 // The user's whole journey in the real window, with its four browser views
 // and its real start-up thread, against the qiv-devserver binary: start-up,
-// check, register, log in, modify, refresh, delete, log in again and fail.
+// check, register, log in, modify, refresh, the public IP changes and
+// qiv-follow moves the target, the refresh shows it, delete, log in again
+// and fail.
 // After each step the window and the service's account file are checked.
 // With QIV_JOURNEY_DIR set, a PNG of the window is written after each step.
 #include "../common/kept_state.h"
@@ -19,6 +21,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWebEngineView>
 
@@ -190,7 +194,7 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     replaceText(w.编辑框_密码_注册, QStringLiteral("pass1234"));
     replaceText(w.编辑框_确认密码_注册, QStringLiteral("pass1234"));
     replaceText(w.编辑框_主页名称_注册, QStringLiteral("旅程主页"));
-    replaceText(w.编辑框_转向地址_注册, QStringLiteral("http://example.org/journey"));
+    replaceText(w.编辑框_转向地址_注册, QStringLiteral("http://203.0.113.7/journey"));
     replaceText(w.编辑框_邮箱_注册, QStringLiteral("journey@example.org"));
     replaceText(w.编辑框_姓名_注册, QStringLiteral("李四"));
     replaceText(w.编辑框_电话_注册, QStringLiteral("010-654321"));
@@ -200,7 +204,7 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     EXPECT_EQ(
         w.透明标签_申请提示->text(),
         QStringLiteral("您的域名已注册成功：\r\n  http://journey.qiv.net\r\n您的转向地址是：\r\n"
-                       "  http://example.org/journey\r\n您的密码：pass1234(请牢记)"));
+                       "  http://203.0.113.7/journey\r\n您的密码：pass1234(请牢记)"));
     for (QLineEdit* box : {w.编辑框_用户名_注册, w.编辑框_密码_注册, w.编辑框_确认密码_注册,
                            w.编辑框_主页名称_注册, w.编辑框_转向地址_注册, w.编辑框_邮箱_注册,
                            w.编辑框_姓名_注册, w.编辑框_电话_注册, w.编辑框_联系地址_注册})
@@ -214,7 +218,7 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
         ASSERT_TRUE(stored.has_value());
         EXPECT_EQ(stored->password, "pass1234");
         EXPECT_EQ(stored->title, gbk("旅程主页"));
-        EXPECT_EQ(stored->sendUrl, "http://example.org/journey");
+        EXPECT_EQ(stored->sendUrl, "http://203.0.113.7/journey");
         EXPECT_FALSE(stored->hide);
         EXPECT_EQ(stored->email, "journey@example.org");
         EXPECT_EQ(stored->regName, gbk("李四"));
@@ -244,7 +248,7 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     ASSERT_EQ(w.选择夹1->currentIndex(), 3);
     EXPECT_EQ(w.超级链接框_域名地址->linkAddress(), QStringLiteral("http://journey.qiv.net"));
     EXPECT_EQ(w.编辑框_主页名称_修改资料->text(), QStringLiteral("旅程主页"));
-    EXPECT_EQ(w.编辑框_转向地址_修改资料->text(), QStringLiteral("http://example.org/journey"));
+    EXPECT_EQ(w.编辑框_转向地址_修改资料->text(), QStringLiteral("http://203.0.113.7/journey"));
     EXPECT_FALSE(w.选择框2->isChecked());
     EXPECT_EQ(w.编辑框_邮箱_修改资料->text(), QStringLiteral("journey@example.org"));
     EXPECT_EQ(w.编辑框_姓名_修改资料->text(), QStringLiteral("李四"));
@@ -280,7 +284,7 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
         EXPECT_EQ(stored->email, "new@example.org");
         EXPECT_TRUE(stored->hide);
         EXPECT_EQ(stored->password, "pass1234"); // the empty password box keeps it
-        EXPECT_EQ(stored->sendUrl, "http://example.org/journey");
+        EXPECT_EQ(stored->sendUrl, "http://203.0.113.7/journey");
         EXPECT_EQ(stored->regName, gbk("李四"));
         EXPECT_EQ(stored->address, gbk("上海市"));
     }
@@ -297,9 +301,46 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     EXPECT_EQ(server_.account("journey", "qiv.net")->address, gbk("上海市"));
     shot(w, "refreshed");
 
+    // --- the public IP changes; qiv-follow moves the target --------------------
+    const std::string ipHost = "127.0.0.2:" + std::to_string(server_.ports().ip);
+    ASSERT_EQ(timedRequest(state.network, "http://" + ipHost + "/control/ip", "POST", {}, {},
+                           "198.51.100.23"),
+              "ok\n");
+    QTemporaryDir home;
+    QFile password(home.filePath(QStringLiteral("password")));
+    ASSERT_TRUE(password.open(QIODevice::WriteOnly));
+    // qiv-follow takes a password only from a file no one else can read.
+    password.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    password.write("pass1234\n");
+    password.close();
+    QProcess follow;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR"})
+        env.insert(QString::fromUtf8(name), home.path());
+    follow.setProcessEnvironment(env);
+    follow.setProcessChannelMode(QProcess::MergedChannels);
+    follow.start(QStringLiteral(QIV_FOLLOW_PATH),
+                 {QStringLiteral("--once"), QStringLiteral("--name"), QStringLiteral("journey"),
+                  QStringLiteral("--suffix"), QStringLiteral("qiv.net"),
+                  QStringLiteral("--password-file"), password.fileName(),
+                  QStringLiteral("--service-host"), QString::fromStdString(state.hosts.service),
+                  QStringLiteral("--ip-host"), QString::fromStdString(ipHost)});
+    ASSERT_TRUE(follow.waitForFinished(60000));
+    const QString said = QString::fromUtf8(follow.readAllStandardOutput());
+    EXPECT_EQ(follow.exitCode(), 0) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("verified"))) << said.toStdString();
+    EXPECT_EQ(server_.account("journey", "qiv.net")->sendUrl, "http://198.51.100.23/journey");
+    EXPECT_EQ(server_.account("journey", "qiv.net")->title, gbk("新的主页 & 标题"));
+    EXPECT_TRUE(server_.account("journey", "qiv.net")->hide);
+    // The window still shows what it read; a refresh shows the new target.
+    EXPECT_EQ(w.编辑框_转向地址_修改资料->text(), QStringLiteral("http://203.0.113.7/journey"));
+    QTest::mouseClick(w.按钮_刷新资料, Qt::LeftButton);
+    EXPECT_EQ(w.编辑框_转向地址_修改资料->text(), QStringLiteral("http://198.51.100.23/journey"));
+    EXPECT_TRUE(w.选择框2->isChecked());
+
     // --- delete --------------------------------------------------------------
     QTest::mouseClick(w.按钮_删除域名, Qt::LeftButton);
-    EXPECT_EQ(logLines(w).mid(9), (QStringList{"正在提交删除域名信息...", "域名成功删除。"}));
+    EXPECT_EQ(logLines(w).mid(11), (QStringList{"正在提交删除域名信息...", "域名成功删除。"}));
     EXPECT_EQ(w.选择夹1->currentIndex(), 0);
     EXPECT_EQ(w.分组框1->title(), QStringLiteral("您已成功将域名删除"));
     EXPECT_EQ(w.分组框1->captionColour(), kBlue);
@@ -316,7 +357,7 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     EXPECT_EQ(w.分组框1->title(), QStringLiteral("密码错误或此域名未注册"));
     EXPECT_EQ(w.分组框1->captionColour(), kRed);
     // The account page keeps what it showed; the log is not touched.
-    EXPECT_EQ(logLines(w).size(), 11);
+    EXPECT_EQ(logLines(w).size(), 13);
     EXPECT_EQ(w.编辑框_主页名称_修改资料->text(), QStringLiteral("新的主页 & 标题"));
     EXPECT_EQ(server_.accountCount(), 0u);
     shot(w, "login-fails");
