@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,14 +78,16 @@ int storePassword(const Settings& settings)
     return kExitOk;
 }
 
-int run(int argc, char** argv)
+// The settings of the command line and config file; an exit status when
+// the run ends there (help, version, a usage error).
+std::optional<int> readSettings(int argc, char** argv, Settings* settings)
 {
     std::string configError;
     const ConfigFile config = loadConfigFile(&configError);
     if (!configError.empty())
         return fail(configError);
-    const CommandLine commandLine = readCommandLine(std::vector<std::string>(argv + 1, argv + argc),
-                                                    qiv::config::builtInHosts(), config);
+    CommandLine commandLine = readCommandLine(std::vector<std::string>(argv + 1, argv + argc),
+                                              qiv::config::builtInHosts(), config);
     switch (commandLine.action) {
     case CommandLine::Action::Help:
         std::fputs(usage().c_str(), stdout);
@@ -99,12 +102,14 @@ int run(int argc, char** argv)
     case CommandLine::Action::Run:
         break;
     }
-    const Settings& settings = commandLine.settings;
-    if (settings.storePassword)
-        return storePassword(settings);
+    *settings = std::move(commandLine.settings);
+    return {};
+}
 
-    // Every thread started from here on inherits the blocked signals; only
-    // the signal thread takes them.
+// Every thread started from here on inherits the blocked signals; only the
+// signal thread takes them.
+sigset_t blockStopSignals()
+{
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -112,27 +117,29 @@ int run(int argc, char** argv)
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    return signals;
+}
 
+// The password as sent, into `passwordGbk`; an exit status when there is
+// none to send.
+std::optional<int> readPassword(const Settings& settings, std::string* passwordGbk)
+{
     const PasswordResult password = findPassword(
         settings.passwordFile, {settings.name, settings.suffix, settings.hosts.service});
     if (!password.password)
         return fail(password.error);
-    std::optional<std::string> passwordGbk = qiv::utf8ToGbk(*password.password);
-    if (!passwordGbk)
+    std::optional<std::string> gbk = qiv::utf8ToGbk(*password.password);
+    if (!gbk)
         return fail("the password cannot be sent: it is not UTF-8 text that GBK can hold");
+    *passwordGbk = std::move(*gbk);
+    return {};
+}
 
-    // A dry run writes nothing, so it may run beside the follower.
-    if (!settings.dryRun) {
-        std::string error;
-        if (!takeInstanceLock(lockFilePath(settings.name, settings.suffix, settings.hosts.service),
-                              &error))
-            return fail(error);
-    }
-
-    static qiv::Network network{
-        .cookies = qiv::CookieStore({settings.hosts.service, settings.hosts.ipLookup})};
-    static StopState stop;
-    std::thread([signals] {
+// The thread that waits for a stop signal, then stops the waits and the
+// network. Both outlive the process's last round.
+void startSignalThread(sigset_t signals, qiv::Network& network, StopState& stop)
+{
+    std::thread([signals, &network, &stop] {
         int received = 0;
         sigwait(&signals, &received);
         {
@@ -143,22 +150,13 @@ int run(int argc, char** argv)
         stop.changed.notify_all();
         network.stop.stop();
     }).detach();
+}
 
-    EventLog log(historyFilePath());
-    const std::string account = settings.name + "." + settings.suffix;
-    Follower follower(network, RoundSettings{.hosts = settings.hosts, .dryRun = settings.dryRun},
-                      Account{account, settings.nameGbk, settings.suffixGbk, *passwordGbk}, log,
-                      [](std::chrono::milliseconds d) { return stop.wait(d); });
-
-    if (settings.once) {
-        const Outcome outcome = follower.runRound();
-        if (outcome == Outcome::Stopped)
-            log.write("stopped", "by a signal during the round");
-        finish(network, exitStatus(outcome));
-    }
-
-    log.write("started", "following " + account + " on " + settings.hosts.service + " every " +
-                             std::to_string(settings.interval) + " s");
+// Rounds every interval, backing off after failed modifications, until a
+// stop signal.
+[[noreturn]] void followUntilStopped(Follower& follower, EventLog& log, const Settings& settings,
+                                     qiv::Network& network, StopState& stop)
+{
     int failedInARow = 0;
     for (;;) {
         const Outcome outcome = follower.runRound();
@@ -180,6 +178,50 @@ int run(int argc, char** argv)
     }
     log.write("stopped", received == SIGINT ? "SIGINT" : received == SIGHUP ? "SIGHUP" : "SIGTERM");
     finish(network, kExitOk);
+}
+
+int run(int argc, char** argv)
+{
+    Settings settings;
+    if (const std::optional<int> status = readSettings(argc, argv, &settings))
+        return *status;
+    if (settings.storePassword)
+        return storePassword(settings);
+
+    const sigset_t signals = blockStopSignals();
+    std::string passwordGbk;
+    if (const std::optional<int> status = readPassword(settings, &passwordGbk))
+        return *status;
+
+    // A dry run writes nothing, so it may run beside the follower.
+    if (!settings.dryRun) {
+        std::string error;
+        if (!takeInstanceLock(lockFilePath(settings.name, settings.suffix, settings.hosts.service),
+                              &error))
+            return fail(error);
+    }
+
+    static qiv::Network network{
+        .cookies = qiv::CookieStore({settings.hosts.service, settings.hosts.ipLookup})};
+    static StopState stop;
+    startSignalThread(signals, network, stop);
+
+    EventLog log(historyFilePath());
+    const std::string account = settings.name + "." + settings.suffix;
+    Follower follower(network, RoundSettings{.hosts = settings.hosts, .dryRun = settings.dryRun},
+                      Account{account, settings.nameGbk, settings.suffixGbk, passwordGbk}, log,
+                      [](std::chrono::milliseconds d) { return stop.wait(d); });
+
+    if (settings.once) {
+        const Outcome outcome = follower.runRound();
+        if (outcome == Outcome::Stopped)
+            log.write("stopped", "by a signal during the round");
+        finish(network, exitStatus(outcome));
+    }
+
+    log.write("started", "following " + account + " on " + settings.hosts.service + " every " +
+                             std::to_string(settings.interval) + " s");
+    followUntilStopped(follower, log, settings, network, stop);
 }
 
 } // namespace

@@ -66,17 +66,13 @@ std::string Follower::post(const std::string& page, const std::string& body)
                         body, settings_.requestSeconds);
 }
 
-Outcome Follower::runRound()
+std::optional<Outcome> Follower::lookUpPublicIp(IpAddress* ip)
 {
-    // Each round logs in afresh.
-    network_.cookies.clear();
-
-    // 1. The public IP.
-    std::optional<IpAddress> ip;
+    std::optional<IpAddress> found;
     bool anyReply = false;
     std::chrono::milliseconds pause = settings_.firstPause;
     const std::string ipUrl = "http://" + settings_.hosts.ipLookup + "/getip/getip.asp";
-    for (int attempt = 1; attempt <= settings_.ipTries && !ip; ++attempt) {
+    for (int attempt = 1; attempt <= settings_.ipTries && !found; ++attempt) {
         if (attempt > 1) {
             if (!pause_(pause))
                 return Outcome::Stopped;
@@ -87,21 +83,24 @@ Outcome Follower::runRound()
         if (stopped())
             return Outcome::Stopped;
         anyReply = anyReply || !reply.empty();
-        ip = publicIpFromReply(reply);
-        if (!ip && !reply.empty())
+        found = publicIpFromReply(reply);
+        if (!found && !reply.empty())
             log_.write("ip-reply", "not an address: \"" + shown(gbkPrefix(reply, 64)) + "\"");
     }
-    if (!ip) {
+    if (!found) {
         log_.write(anyReply ? "failed" : "unreachable",
                    "no public IP from " + settings_.hosts.ipLookup + " after " +
                        std::to_string(settings_.ipTries) + " tries");
         return anyReply ? Outcome::BadIpReply : Outcome::Unreachable;
     }
-    log_.write("ip", ip->text);
+    log_.write("ip", found->text);
+    *ip = std::move(*found);
+    return {};
+}
 
-    // 2. The login and the account page.
-    const std::string loginBody = loginFormBody(account_.name, account_.suffix, account_.password);
-    std::string reply = post("login.php", loginBody);
+std::optional<Outcome> Follower::logIn(const std::string& loginBody, AccountPage* page)
+{
+    const std::string reply = post("login.php", loginBody);
     if (stopped())
         return Outcome::Stopped;
     if (reply.empty()) {
@@ -113,15 +112,17 @@ Outcome Follower::runRound()
                                   " (wrong password, or the domain is not registered)");
         return Outcome::Refused;
     }
-    const AccountPage page = cutAccountPage(reply);
-    if (!isAccountPageWhole(page)) {
+    *page = cutAccountPage(reply);
+    if (!isAccountPageWhole(*page)) {
         log_.write("not-read", "the account page of " + account_.shownName +
                                    " was not read whole; nothing is changed");
         return Outcome::NotWhole;
     }
+    return {};
+}
 
-    // 3. The decision.
-    const std::string& target = page.values.SendUrl;
+std::optional<Outcome> Follower::leaveAlone(const std::string& target, const IpAddress& ip)
+{
     const std::optional<IpAddress> current = targetAddress(target);
     if (!current) {
         if (notedNameTarget_ != target) {
@@ -131,16 +132,74 @@ Outcome Follower::runRound()
         }
         return Outcome::HostName;
     }
-    if (current->family != ip->family) {
+    if (current->family != ip.family) {
         log_.write("left-alone", "the target " + shown(target) + " is " + familyName(*current) +
-                                     ", the public IP is " + familyName(*ip));
+                                     ", the public IP is " + familyName(ip));
         return Outcome::OtherFamily;
     }
-    if (current->sameAs(*ip)) {
+    if (current->sameAs(ip)) {
         log_.write("current", "the target " + shown(target) + " is the public IP");
         return Outcome::Current;
     }
-    const std::string newTarget = replaceTargetHost(target, *ip);
+    return {};
+}
+
+std::optional<Outcome> Follower::modify(const std::string& body, const std::string& target,
+                                        const std::string& newTarget)
+{
+    const std::string reply = post("modify_in.php", body);
+    if (stopped())
+        return Outcome::Stopped;
+    if (!isModifyAccepted(reply)) {
+        const std::string alert = cutModifyAlert(reply);
+        log_.write("modify-failed", reply.empty()   ? "no reply from the service"
+                                    : alert.empty() ? "the service did not accept it"
+                                                    : "the service said: " + shown(alert));
+        return Outcome::ModifyFailed;
+    }
+    log_.write("changed", "the target " + shown(target) + " to " + shown(newTarget));
+    return {};
+}
+
+Outcome Follower::verify(const std::string& loginBody, const std::string& newTarget)
+{
+    network_.cookies.clear();
+    const std::string reply = post("login.php", loginBody);
+    if (stopped())
+        return Outcome::Stopped;
+    const AccountPage after = cutAccountPage(reply);
+    if (!isAccountPageWhole(after) || after.values.SendUrl != newTarget) {
+        log_.write("not-verified",
+                   isAccountPageWhole(after)
+                       ? "the account page shows the target " + shown(after.values.SendUrl)
+                       : "the account page was not read whole after the change");
+        return Outcome::NotVerified;
+    }
+    log_.write("verified", "the account page shows the target " + shown(newTarget));
+    return Outcome::Changed;
+}
+
+Outcome Follower::runRound()
+{
+    // Each round logs in afresh.
+    network_.cookies.clear();
+
+    // 1. The public IP.
+    IpAddress ip;
+    if (const std::optional<Outcome> end = lookUpPublicIp(&ip))
+        return *end;
+
+    // 2. The login and the account page.
+    const std::string loginBody = loginFormBody(account_.name, account_.suffix, account_.password);
+    AccountPage page;
+    if (const std::optional<Outcome> end = logIn(loginBody, &page))
+        return *end;
+
+    // 3. The decision.
+    const std::string& target = page.values.SendUrl;
+    if (const std::optional<Outcome> end = leaveAlone(target, ip))
+        return *end;
+    const std::string newTarget = replaceTargetHost(target, ip);
     AccountChange change{.name = account_.name,
                          .suffix = account_.suffix,
                          .password = {},
@@ -156,31 +215,9 @@ Outcome Follower::runRound()
     }
 
     // 4. The modification, then a fresh login to see it.
-    reply = post("modify_in.php", body);
-    if (stopped())
-        return Outcome::Stopped;
-    if (!isModifyAccepted(reply)) {
-        const std::string alert = cutModifyAlert(reply);
-        log_.write("modify-failed", reply.empty()   ? "no reply from the service"
-                                    : alert.empty() ? "the service did not accept it"
-                                                    : "the service said: " + shown(alert));
-        return Outcome::ModifyFailed;
-    }
-    log_.write("changed", "the target " + shown(target) + " to " + shown(newTarget));
-    network_.cookies.clear();
-    reply = post("login.php", loginBody);
-    if (stopped())
-        return Outcome::Stopped;
-    const AccountPage after = cutAccountPage(reply);
-    if (!isAccountPageWhole(after) || after.values.SendUrl != newTarget) {
-        log_.write("not-verified",
-                   isAccountPageWhole(after)
-                       ? "the account page shows the target " + shown(after.values.SendUrl)
-                       : "the account page was not read whole after the change");
-        return Outcome::NotVerified;
-    }
-    log_.write("verified", "the account page shows the target " + shown(newTarget));
-    return Outcome::Changed;
+    if (const std::optional<Outcome> end = modify(body, target, newTarget))
+        return *end;
+    return verify(loginBody, newTarget);
 }
 
 } // namespace qiv::follow

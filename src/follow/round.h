@@ -3,9 +3,12 @@
 #include "config/hosts.h"
 #include "follow/event_log.h"
 #include "net/timed_request.h"
+#include "text/ip_target.h"
+#include "text/page_cuts.h"
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 // One round of qiv-follow: the public IP, the login, the decision, the
@@ -58,6 +61,18 @@ public:
     Outcome runRound();
 
 private:
+    // The steps of a round. Each that returns an outcome ends the round with
+    // it; nothing means the round goes on.
+    std::optional<Outcome> lookUpPublicIp(IpAddress* ip);
+    std::optional<Outcome> logIn(const std::string& loginBody, AccountPage* page);
+    // The target is left as it is: a host name, the other family, or
+    // already the public IP.
+    std::optional<Outcome> leaveAlone(const std::string& target, const IpAddress& ip);
+    std::optional<Outcome> modify(const std::string& body, const std::string& target,
+                                  const std::string& newTarget);
+    // A fresh login, to see the new target on the account page.
+    Outcome verify(const std::string& loginBody, const std::string& newTarget);
+
     std::string post(const std::string& page, const std::string& body);
     bool stopped() const;
 

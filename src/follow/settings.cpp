@@ -79,15 +79,24 @@ std::string gbkError(const char* what, const std::string& utf8, std::string* gbk
     return {};
 }
 
-} // namespace
-
-CommandLine readCommandLine(const std::vector<std::string>& args, const config::Hosts& builtIn,
-                            const ConfigFile& config)
-{
-    CommandLine result;
-    Settings& s = result.settings;
-    s.hosts = builtIn;
+// The account and interval texts, as an option or a config line gave them.
+struct GivenTexts {
     std::optional<std::string> name, suffix, interval;
+};
+
+const HostOption* hostOptionNamed(const std::string& option)
+{
+    for (const HostOption& o : kHostOptions)
+        if (option == o.name)
+            return &o;
+    return nullptr;
+}
+
+// The arguments into `s` and `given`; an ending (help, version, an error)
+// when one of them calls for it.
+std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Settings& s,
+                                       GivenTexts& given)
+{
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "-h" || arg == "--help")
@@ -117,13 +126,12 @@ CommandLine readCommandLine(const std::vector<std::string>& args, const config::
             if (option == "--password-file")
                 s.passwordFile = text;
             else
-                (option == "--name" ? name : option == "--suffix" ? suffix : interval) = text;
+                (option == "--name"     ? given.name
+                 : option == "--suffix" ? given.suffix
+                                        : given.interval) = text;
             continue;
         }
-        const HostOption* host = nullptr;
-        for (const HostOption& o : kHostOptions)
-            if (option == o.name)
-                host = &o;
+        const HostOption* host = hostOptionNamed(option);
         if (!host)
             return failed("unknown option '" + config::shownText(arg) + "'");
         if (!value(&text))
@@ -132,53 +140,81 @@ CommandLine readCommandLine(const std::vector<std::string>& args, const config::
             return failed(option + " '" + config::shownText(text) + "': " + error);
         s.hosts.*host->host = text;
     }
+    return {};
+}
 
-    // The config file fills what the options left open.
-    std::optional<std::string> fromFile[3]; // name, suffix, interval
-    if (config.text) {
-        std::istringstream lines(*config.text);
-        std::string line;
-        for (int number = 1; std::getline(lines, line); ++number) {
-            const std::string where = config.path + ":" + std::to_string(number) + ": ";
-            line = trimmed(line);
-            if (line.empty() || line.front() == '#')
-                continue;
-            const size_t eq = line.find('=');
-            if (eq == std::string::npos)
-                return failed(where + "expected key = value");
-            const std::string key = trimmed(line.substr(0, eq));
-            std::string val = trimmed(line.substr(eq + 1));
-            std::optional<std::string>* slot = key == "name"       ? &fromFile[0]
-                                               : key == "suffix"   ? &fromFile[1]
-                                               : key == "interval" ? &fromFile[2]
-                                                                   : nullptr;
-            if (!slot)
-                return failed(where + "unknown key '" + config::shownText(key) +
-                              "' (name, suffix and interval are known)");
-            *slot = val; // the last line of a key wins
-        }
+// The key = value lines of the config file into `fromFile`; an error when a
+// line is neither that, a comment nor blank.
+std::optional<CommandLine> readConfigLines(const ConfigFile& config, GivenTexts& fromFile)
+{
+    if (!config.text)
+        return {};
+    std::istringstream lines(*config.text);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        const std::string where = config.path + ":" + std::to_string(number) + ": ";
+        line = trimmed(line);
+        if (line.empty() || line.front() == '#')
+            continue;
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            return failed(where + "expected key = value");
+        const std::string key = trimmed(line.substr(0, eq));
+        std::string val = trimmed(line.substr(eq + 1));
+        std::optional<std::string>* slot = key == "name"       ? &fromFile.name
+                                           : key == "suffix"   ? &fromFile.suffix
+                                           : key == "interval" ? &fromFile.interval
+                                                               : nullptr;
+        if (!slot)
+            return failed(where + "unknown key '" + config::shownText(key) +
+                          "' (name, suffix and interval are known)");
+        *slot = val; // the last line of a key wins
     }
-    if (!name)
-        name = fromFile[0];
-    if (!suffix)
-        suffix = fromFile[1];
-    if (!interval)
-        interval = fromFile[2];
+    return {};
+}
 
-    if (!name || !suffix)
-        return failed("no account: give --name and --suffix, or name and suffix in " + config.path);
-    if (std::string error = gbkError("the name", *name, &s.nameGbk); !error.empty())
+// The account and interval checked into `result`'s settings.
+CommandLine checked(CommandLine result, const GivenTexts& given, const std::string& configPath)
+{
+    Settings& s = result.settings;
+    if (!given.name || !given.suffix)
+        return failed("no account: give --name and --suffix, or name and suffix in " + configPath);
+    if (std::string error = gbkError("the name", *given.name, &s.nameGbk); !error.empty())
         return failed(error);
-    if (std::string error = gbkError("the suffix", *suffix, &s.suffixGbk); !error.empty())
+    if (std::string error = gbkError("the suffix", *given.suffix, &s.suffixGbk); !error.empty())
         return failed(error);
-    s.name = *name;
-    s.suffix = *suffix;
-    if (interval)
-        if (std::string error = intervalError(*interval, &s.interval); !error.empty())
+    s.name = *given.name;
+    s.suffix = *given.suffix;
+    if (given.interval)
+        if (std::string error = intervalError(*given.interval, &s.interval); !error.empty())
             return failed("the interval: " + error);
     if (s.passwordFile && s.passwordFile->empty())
         return failed("--password-file needs a file name");
     return result;
+}
+
+} // namespace
+
+CommandLine readCommandLine(const std::vector<std::string>& args, const config::Hosts& builtIn,
+                            const ConfigFile& config)
+{
+    CommandLine result;
+    result.settings.hosts = builtIn;
+    GivenTexts given;
+    if (std::optional<CommandLine> end = readOptions(args, result.settings, given))
+        return std::move(*end);
+
+    // The config file fills what the options left open.
+    GivenTexts fromFile;
+    if (std::optional<CommandLine> end = readConfigLines(config, fromFile))
+        return std::move(*end);
+    if (!given.name)
+        given.name = fromFile.name;
+    if (!given.suffix)
+        given.suffix = fromFile.suffix;
+    if (!given.interval)
+        given.interval = fromFile.interval;
+    return checked(std::move(result), given, config.path);
 }
 
 std::string configFilePath()

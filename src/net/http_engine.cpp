@@ -1,13 +1,13 @@
 #include "net/http_engine.h"
 
 #include "net/cookie_store.h"
+#include "net/redirects.h"
 #include "text/text.h"
 #include "text/url.h"
 
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,31 +43,6 @@ void initCurlOnce()
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-// A host name the resolver can be asked about. Anything else (a scheme name
-// with a query glued on, blanks, non-ASCII) can never be reached, and curl's
-// URL parser would read it differently, so such a request ends unsent.
-bool isReachableHostName(std::string_view host)
-{
-    if (host.empty())
-        return false;
-    for (char c : host) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                  c == '.' || c == '-' || c == '_';
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
-// The path goes out as the URL gave it, GBK bytes included. Only the bytes
-// that curl's URL parser refuses or would cut off (blanks, control bytes,
-// "#" which it takes for a fragment) are percent-encoded.
-std::string wirePath(std::string_view path)
-{
-    return percentEncode(
-        path, [](unsigned char byte) { return byte <= 0x20 || byte == 0x7f || byte == '#'; });
 }
 
 // One hop of an exchange as the curl callbacks see it.
@@ -172,64 +147,6 @@ SlistPtr curlHeaderList(const std::string& block)
     return list;
 }
 
-struct UrlDeleter {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-
-// Where a reply redirects to, as curl resolved its Location.
-struct Hop {
-    std::string url;
-    std::string host; // lower case
-    long port = 0;
-};
-
-std::string urlPart(CURLU* url, CURLUPart part, unsigned flags = 0)
-{
-    char* text = nullptr;
-    if (curl_url_get(url, part, &text, flags) != CURLUE_OK || !text)
-        return {};
-    std::string result(text);
-    curl_free(text);
-    return result;
-}
-
-// The next hop of a 301, 302, 303, 307 or 308 reply; empty when the reply
-// is no redirect or points anywhere but to a plain HTTP host.
-std::optional<Hop> redirectOf(CURL* h)
-{
-    long status = 0;
-    char* location = nullptr;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if ((status < 301 || status > 303) && status != 307 && status != 308)
-        return {};
-    if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || !location)
-        return {};
-    std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, location, 0) != CURLUE_OK ||
-        urlPart(url.get(), CURLUPART_SCHEME) != "http")
-        return {};
-    Hop hop{location, urlPart(url.get(), CURLUPART_HOST),
-            std::atol(urlPart(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT).c_str())};
-    for (char& c : hop.host)
-        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    if (!isReachableHostName(hop.host))
-        return {};
-    return hop;
-}
-
-} // namespace
-
-// The address curl is given: port 0 stands for the default HTTP port.
-std::string targetUrl(const std::string& host, int port, const std::string& path)
-{
-    std::string target = "http://" + host;
-    if (port != 0 && port != 80) {
-        target += ':';
-        target += std::to_string(port);
-    }
-    return target + wirePath(path);
-}
-
 void setUpHandle(CURL* h, Transfer& transfer, RequestSlots& request)
 {
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
@@ -303,6 +220,77 @@ CookieChanges changesOf(CURL* h, const GivenCookies& given)
     return changes;
 }
 
+// The two header lists of an exchange: the block as built for the request,
+// and the one for a POST turned into a GET by a redirect, which goes
+// without the content lines.
+struct HeaderLists {
+    SlistPtr asSent;
+    SlistPtr asGet;
+};
+
+// Points the handle at `hop` and sends it, as the POST of the request or as
+// a GET, into a response emptied of any earlier hop's body.
+CURLcode sendHop(CURL* h, const Hop& hop, bool post, const HeaderLists& lists, Transfer& transfer)
+{
+    RequestSlots& request = transfer.request;
+    curl_easy_setopt(h, CURLOPT_URL, hop.url.c_str());
+    if (post) {
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, lists.asSent.get());
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(request.body.size()));
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+    } else {
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, lists.asGet.get());
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    }
+    request.response.resize(transfer.bodyStart);
+    transfer.headerBytes = 0;
+    return curl_easy_perform(h);
+}
+
+// The status of the reply just received and where it redirects to.
+std::optional<Hop> redirectOfReply(CURL* h, long* status)
+{
+    char* location = nullptr;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, status);
+    if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) != CURLE_OK)
+        location = nullptr;
+    return redirectOf(*status, location);
+}
+
+// Sends the request to `origin` and follows the redirects of its replies
+// (redirects.h) until a final reply, whose body stays in the response.
+// A bound passed on any hop leaves the response empty and no changes.
+CookieChanges followHops(CURL* h, Transfer& transfer, const HeaderLists& lists, const Hop& origin,
+                         bool post, const CookieSource& cookiesFor)
+{
+    GivenCookies given;
+    Hop hop = origin;
+    for (long redirects = 0;; ++redirects) {
+        given.giveFor(h, hop.host, cookiesFor);
+        const CURLcode result = sendHop(h, hop, post, lists, transfer);
+        if (transfer.overflowed || result == CURLE_FILESIZE_EXCEEDED) {
+            transfer.request.response.resize(transfer.bodyStart);
+            transfer.request.response.shrink_to_fit();
+            return {};
+        }
+        if (result != CURLE_OK || redirects >= maxRedirects)
+            break;
+        long status = 0;
+        std::optional<Hop> next = redirectOfReply(h, &status);
+        if (!next)
+            break;
+        const HopMethod method = methodAfterRedirect(post, status, *next, origin);
+        if (method == HopMethod::Final)
+            break;
+        post = method == HopMethod::Post;
+        hop = std::move(*next);
+    }
+    return changesOf(h, given);
+}
+
+} // namespace
+
 CookieChanges performExchange(RequestSlots& request, const CookieSource& cookiesFor)
 {
     const std::string host = urlHost(request.url);
@@ -319,59 +307,14 @@ CookieChanges performExchange(RequestSlots& request, const CookieSource& cookies
     CurlPtr curl(curl_easy_init());
     if (!curl)
         return {};
-    SlistPtr headerList = curlHeaderList(request.headers);
-    // A POST turned into a GET by a redirect goes without the content lines.
-    SlistPtr getHeaderList = curlHeaderList(headerBlock(callerHeaders, request.url, "GET", ""));
-    if (!headerList || !getHeaderList)
+    HeaderLists lists{curlHeaderList(request.headers),
+                      curlHeaderList(headerBlock(callerHeaders, request.url, "GET", ""))};
+    if (!lists.asSent || !lists.asGet)
         return {};
-    CURL* h = curl.get();
     Transfer transfer{request, request.response.size()};
-    setUpHandle(h, transfer, request);
-    GivenCookies given;
-
-    // Redirects are followed here rather than by curl, so that the body of
-    // a POST (it carries passwords) only ever goes to the host and port the
-    // request was addressed to. A 301, 302 or 303 turns a POST into a GET
-    // without body, as browsers do, and may lead anywhere. A 307 or 308
-    // demands the same POST again: it is followed to that host and port
-    // only, and a 307 or 308 pointing elsewhere is the final reply.
-    bool post = isPost;
-    Hop hop{targetUrl(host, port, urlPath(request.url)), host, port};
-    for (long redirects = 0;; ++redirects) {
-        given.giveFor(h, hop.host, cookiesFor);
-        curl_easy_setopt(h, CURLOPT_URL, hop.url.c_str());
-        if (post) {
-            curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
-            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                             static_cast<curl_off_t>(request.body.size()));
-            curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
-        } else {
-            curl_easy_setopt(h, CURLOPT_HTTPHEADER, getHeaderList.get());
-            curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-        }
-        request.response.resize(transfer.bodyStart);
-        transfer.headerBytes = 0;
-        const CURLcode result = curl_easy_perform(h);
-
-        if (transfer.overflowed || result == CURLE_FILESIZE_EXCEEDED) {
-            request.response.resize(transfer.bodyStart);
-            request.response.shrink_to_fit();
-            return {};
-        }
-        std::optional<Hop> next =
-            result == CURLE_OK && redirects < maxRedirects ? redirectOf(h) : std::nullopt;
-        if (!next)
-            break;
-        long status = 0;
-        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-        const bool sameOrigin = next->host == host && next->port == (port == 0 ? 80 : port);
-        if (post && status != 307 && status != 308)
-            post = false;
-        else if (post && !sameOrigin)
-            break;
-        hop = std::move(*next);
-    }
-    return changesOf(h, given);
+    setUpHandle(curl.get(), transfer, request);
+    const Hop origin{targetUrl(host, port, urlPath(request.url)), host, port};
+    return followHops(curl.get(), transfer, lists, origin, isPost, cookiesFor);
 }
 
 std::string headerBlock(std::string_view headers, std::string_view url, std::string_view method,
