@@ -174,7 +174,7 @@ void printStall(const StallFigures& f)
     qiv::MainWindow window(qiv::MainWindow::Options{.browserViews = false});
     window.show();
     auto* disabled = new DisabledSeen(&window);
-    window.分组框1->installEventFilter(disabled);
+    window.loginPage()->分组框1->installEventFilter(disabled);
 
     // A tick every millisecond: idle for a while for the baseline, then
     // with the fetches running until the login group is back.
@@ -198,14 +198,15 @@ void printStall(const StallFigures& f)
             return;
         }
         f.maxGapMs = std::max(f.maxGapMs, gap);
-        f.items1 = window.组合框1->count();
-        f.items2 = window.组合框2->count();
-        f.caption = window.分组框1->title();
+        f.items1 = window.loginPage()->组合框1->count();
+        f.items2 = window.registrationPage()->组合框2->count();
+        f.caption = window.loginPage()->分组框1->title();
         if (f.filledMs < 0 && f.items1 > 0 && f.items2 > 0 &&
             f.caption != QStringLiteral("域名后缀下载中...请稍候") &&
             !f.caption.startsWith(QStringLiteral("获取域名后缀失败")))
             f.filledMs = now - fetchStart;
-        if (disabled->seen && window.分组框1->isEnabled() && f.caption == QStringLiteral("登 录")) {
+        if (disabled->seen && window.loginPage()->分组框1->isEnabled() &&
+            f.caption == QStringLiteral("登 录")) {
             f.enabledMs = now - fetchStart;
             app.quit();
         } else if (now - fetchStart > kFloodTimeoutMs) {

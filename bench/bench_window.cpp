@@ -81,8 +81,7 @@ void runProgramStart(char* argv0, const StartOptions& options,
                                              .ad = options.adHost}};
 
     // As runApplication does.
-    setChromiumEnvironment();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    prepareBrowserEngine();
     static int qtArgc = 1;
     static char* qtArgv[] = {argv0, nullptr};
     QApplication app(qtArgc, qtArgv);
@@ -92,7 +91,7 @@ void runProgramStart(char* argv0, const StartOptions& options,
     wireEvents(window, *state, quitProgram);
 
     auto* enabledAgain = new EnabledAgain(&window);
-    window.分组框1->installEventFilter(enabledAgain);
+    window.loginPage()->分组框1->installEventFilter(enabledAgain);
     window.installEventFilter(new FirstEvent(QEvent::Paint, &times.painted, &window));
 
     int adsPending = 0;
@@ -132,7 +131,8 @@ void runProgramStart(char* argv0, const StartOptions& options,
     poll.setTimerType(Qt::PreciseTimer);
     QObject::connect(&poll, &QTimer::timeout, &window, [&] {
         if (times.loginEnabled == 0 && enabledAgain->enabledAt != 0 &&
-            window.分组框1->isEnabled() && window.分组框1->title() == QStringLiteral("登 录"))
+            window.loginPage()->分组框1->isEnabled() &&
+            window.loginPage()->分组框1->title() == QStringLiteral("登 录"))
             times.loginEnabled = enabledAgain->enabledAt;
         const bool adsDone = !options.waitForAds || (viewsStarted && adsPending == 0);
         if ((times.loginEnabled != 0 && adsDone) || bootSeconds() > deadline) {

@@ -3,7 +3,6 @@
 
 #include "service/background.h"
 #include "service/check.h"
-#include "service/controls.h"
 #include "service/delete.h"
 #include "service/login.h"
 #include "service/modify.h"
@@ -13,9 +12,11 @@
 
 #include <QApplication>
 #include <QColor>
+#include <QDir>
 #include <QEvent>
 #include <QLineEdit>
 #include <QPointer>
+#include <QQuickWindow>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTimer>
@@ -128,29 +129,37 @@ void wireEvents(MainWindow& window, ProgramState& state, std::function<void()> q
     ProgramState* s = &state;
     auto page = [w](Page n) { return [w, n] { showPage(*w, n); }; };
 
-    QObject::connect(w->按钮1, &QPushButton::clicked, w, page(Page::Registration));
-    QObject::connect(w->按钮_登录, &QPushButton::clicked, w, [w, s] { logIn(*w, *s); });
-    QObject::connect(w->按钮_取消, &QPushButton::clicked, w, [quit] { quit(); });
+    QObject::connect(w->loginPage()->按钮1, &QPushButton::clicked, w, page(Page::Registration));
+    QObject::connect(w->loginPage()->按钮_登录, &QPushButton::clicked, w,
+                     [w, s] { logIn(*w, *s); });
+    QObject::connect(w->loginPage()->按钮_取消, &QPushButton::clicked, w, [quit] { quit(); });
     w->installEventFilter(new QuitOnClose(w, quit));
 
     auto* focus = new SelectAllOnFocus(w);
-    w->编辑框_用户名_登录->installEventFilter(focus);
-    w->编辑框_密码_登录->installEventFilter(focus);
+    w->loginPage()->编辑框_用户名_登录->installEventFilter(focus);
+    w->loginPage()->编辑框_密码_登录->installEventFilter(focus);
     // Enter in the password box logs in; the name box has no such key.
-    QObject::connect(w->编辑框_密码_登录, &QLineEdit::returnPressed, w, [w, s] { logIn(*w, *s); });
+    QObject::connect(w->loginPage()->编辑框_密码_登录, &QLineEdit::returnPressed, w,
+                     [w, s] { logIn(*w, *s); });
 
-    QObject::connect(w->按钮_检查域名_注册, &QPushButton::clicked, w,
+    QObject::connect(w->registrationPage()->按钮_检查域名_注册, &QPushButton::clicked, w,
                      [w, s] { checkAvailability(*w, *s); });
-    QObject::connect(w->按钮_注册, &QPushButton::clicked, w, [w, s] { registerDomain(*w, *s); });
-    QObject::connect(w->按钮_返回登录, &QPushButton::clicked, w, page(Page::Login));
+    QObject::connect(w->registrationPage()->按钮_注册, &QPushButton::clicked, w,
+                     [w, s] { registerDomain(*w, *s); });
+    QObject::connect(w->registrationPage()->按钮_返回登录, &QPushButton::clicked, w,
+                     page(Page::Login));
 
-    QObject::connect(w->按钮_修改资料, &QPushButton::clicked, w, [w, s] { modifyAccount(*w, *s); });
-    QObject::connect(w->按钮_刷新资料, &QPushButton::clicked, w,
+    QObject::connect(w->accountPage()->按钮_修改资料, &QPushButton::clicked, w,
+                     [w, s] { modifyAccount(*w, *s); });
+    QObject::connect(w->accountPage()->按钮_刷新资料, &QPushButton::clicked, w,
                      [w, s] { refreshAccount(*w, *s); });
-    QObject::connect(w->按钮_删除域名, &QPushButton::clicked, w, [w, s] { deleteDomain(*w, *s); });
+    QObject::connect(w->accountPage()->按钮_删除域名, &QPushButton::clicked, w,
+                     [w, s] { deleteDomain(*w, *s); });
 
-    QObject::connect(w->超级链接框_返回注册, &HyperlinkBox::pressed, w, page(Page::Registration));
-    QObject::connect(w->超级链接框_返回登录, &HyperlinkBox::pressed, w, page(Page::Login));
+    QObject::connect(w->resultPage()->超级链接框_返回注册, &HyperlinkBox::pressed, w,
+                     page(Page::Registration));
+    QObject::connect(w->resultPage()->超级链接框_返回登录, &HyperlinkBox::pressed, w,
+                     page(Page::Login));
 }
 
 void onWindowCreated(MainWindow& window, ProgramState& state)
@@ -165,9 +174,9 @@ void onWindowCreated(MainWindow& window, ProgramState& state)
     // queued behind that click, sets the same again. Without a thread the
     // window stays as it was created.
     if (startStartupFetches(window, state)) {
-        window.分组框1->setTitle(QStringLiteral("域名后缀下载中...请稍候"));
-        window.分组框1->setCaptionColour(QColor(0, 0, 255));
-        window.分组框1->setEnabled(false);
+        window.loginPage()->setCaption(QStringLiteral("域名后缀下载中...请稍候"),
+                                       QColor(0, 0, 255));
+        window.loginPage()->setFormEnabled(false);
     }
 }
 
@@ -176,7 +185,19 @@ bool sandboxDisabled(const QByteArray& userFlags, bool userDisabledSandbox, bool
     return runningAsRoot || userDisabledSandbox || hasSwitch(userFlags, "--no-sandbox");
 }
 
-QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot)
+bool drawsInSoftware()
+{
+    if (qEnvironmentVariable("QT_QUICK_BACKEND") == QLatin1String("software") ||
+        qEnvironmentVariableIntValue("LIBGL_ALWAYS_SOFTWARE") != 0)
+        return true;
+    // A GPU shows as a render node; without one, GL would only be Mesa's
+    // rasterizer on the CPU.
+    const QDir dri(QStringLiteral("/dev/dri"));
+    return dri.entryList({QStringLiteral("renderD*")}, QDir::System).isEmpty();
+}
+
+QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot,
+                         bool software)
 {
     const bool sandboxOff = sandboxDisabled(userFlags, userDisabledSandbox, runningAsRoot);
     // The four views show pages of one host: one renderer process serves
@@ -196,6 +217,10 @@ QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, 
         add("--no-zygote");
     else
         add("--no-unsandboxed-zygote");
+    // Without a GPU, Chromium's GL would run on the CPU as well: it
+    // composites in software from the start instead, with no GL of its own.
+    if (software)
+        add("--disable-gpu");
     return flags.trimmed();
 }
 
@@ -207,9 +232,21 @@ void setChromiumEnvironment()
     const bool userDisabledSandbox = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX");
     const bool runningAsRoot = ::geteuid() == 0;
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-            chromiumFlags(userFlags, userDisabledSandbox, runningAsRoot));
+            chromiumFlags(userFlags, userDisabledSandbox, runningAsRoot, drawsInSoftware()));
     if (sandboxDisabled(userFlags, userDisabledSandbox, runningAsRoot))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+}
+
+void prepareBrowserEngine()
+{
+    setChromiumEnvironment();
+    // The views draw through Qt Quick. Without a GPU its software renderer
+    // draws them with Chromium's software frames, and no GL is loaded at
+    // all; with one, they share Qt's GL contexts.
+    if (drawsInSoftware())
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    else
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
 int runApplication(int argc, char** argv)
@@ -225,8 +262,7 @@ int runApplication(int argc, char** argv)
     // "退 出" call quitProgram, as does the return from exec() below; Qt's
     // exit() when the display goes away ends there too.
     endProcessOnExit();
-    setChromiumEnvironment();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    prepareBrowserEngine();
     // The options are the program's own: Qt sees the program name only.
     int qtArgc = argc > 0 ? 1 : 0;
     QApplication app(qtArgc, argv);

@@ -41,16 +41,27 @@ void endProcessOnExit();
 // QTWEBENGINE_DISABLE_SANDBOX or by --no-sandbox in their own flags.
 bool sandboxDisabled(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot);
 
+// Whether the window and the views draw in software: where there is no GPU
+// (no render node in /dev/dri), or where the user asked for it
+// (QT_QUICK_BACKEND=software, LIBGL_ALWAYS_SOFTWARE).
+bool drawsInSoftware();
+
 // The Chromium flags for the browser views: the user's own first, then one
 // renderer process for all views, then --no-sandbox and --no-zygote when
-// the sandbox is off, or --no-unsandboxed-zygote when it is on; a switch the
-// user gave is not added again.
-QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot);
+// the sandbox is off, or --no-unsandboxed-zygote when it is on, and
+// --disable-gpu when drawing in software; a switch the user gave is not
+// added again.
+QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot,
+                         bool software);
 
 // Sets what Qt WebEngine reads from the environment at its start:
 // QTWEBENGINE_CHROMIUM_FLAGS from chromiumFlags over the user's own, and
 // QTWEBENGINE_DISABLE_SANDBOX where the sandbox is off. Before QApplication.
 void setChromiumEnvironment();
+
+// setChromiumEnvironment, and Qt Quick's software renderer when drawing in
+// software, or else GL contexts shared with the engine. Before QApplication.
+void prepareBrowserEngine();
 
 // The program: creates and shows the window, runs the event loop, ends with 0.
 int runApplication(int argc, char** argv);

@@ -8,17 +8,6 @@ namespace {
 
 constexpr int kExitUsage = 2;
 
-struct HostOption {
-    const char* name;
-    std::string config::Hosts::*host;
-};
-
-constexpr HostOption kHostOptions[] = {
-    {"--service-host", &config::Hosts::service},
-    {"--ip-host", &config::Hosts::ipLookup},
-    {"--ad-host", &config::Hosts::ad},
-};
-
 // A command line that ends the program before its window.
 CommandLine ending(CommandLine::Action action, std::string error = {})
 {
@@ -47,8 +36,8 @@ CommandLine readCommandLine(const std::vector<std::string>& args, config::Hosts 
             return ending(CommandLine::Action::Version);
         const size_t eq = arg.find('=');
         const std::string name = arg.substr(0, eq);
-        const HostOption* option = nullptr;
-        for (const HostOption& o : kHostOptions)
+        const config::HostOption* option = nullptr;
+        for (const config::HostOption& o : config::kHostOptions)
             if (name == o.name)
                 option = &o;
         if (!option)

@@ -15,6 +15,18 @@ struct Hosts {
 // The hosts fixed when the program was built.
 Hosts builtInHosts();
 
+// The command-line options that replace them for one run, the same in every
+// program.
+struct HostOption {
+    const char* name;
+    std::string Hosts::*host;
+};
+inline constexpr HostOption kHostOptions[] = {
+    {"--service-host", &Hosts::service},
+    {"--ip-host", &Hosts::ipLookup},
+    {"--ad-host", &Hosts::ad},
+};
+
 // Checks a host given at run time: "host" or "host:port", where host is a
 // name or IPv4 address (letters, digits, '-' and '.', no empty label) and
 // port is 1 to 65535. The value is used as it stands, between "http://" and

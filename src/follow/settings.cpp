@@ -16,16 +16,6 @@ namespace {
 // The file holds three short lines; anything far larger is no config.
 constexpr std::size_t kMaxConfigBytes = 64 * 1024;
 
-struct HostOption {
-    const char* name;
-    std::string config::Hosts::*host;
-};
-constexpr HostOption kHostOptions[] = {
-    {"--service-host", &config::Hosts::service},
-    {"--ip-host", &config::Hosts::ipLookup},
-    {"--ad-host", &config::Hosts::ad},
-};
-
 CommandLine ending(CommandLine::Action action, std::string error = {})
 {
     CommandLine result;
@@ -84,9 +74,9 @@ struct GivenTexts {
     std::optional<std::string> name, suffix, interval;
 };
 
-const HostOption* hostOptionNamed(const std::string& option)
+const config::HostOption* hostOptionNamed(const std::string& option)
 {
-    for (const HostOption& o : kHostOptions)
+    for (const config::HostOption& o : config::kHostOptions)
         if (option == o.name)
             return &o;
     return nullptr;
@@ -131,7 +121,7 @@ std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Set
                                         : given.interval) = text;
             continue;
         }
-        const HostOption* host = hostOptionNamed(option);
+        const config::HostOption* host = hostOptionNamed(option);
         if (!host)
             return failed("unknown option '" + config::shownText(arg) + "'");
         if (!value(&text))

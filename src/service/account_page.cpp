@@ -1,8 +1,9 @@
 #include "service/account_page.h"
 
 #include "service/background.h"
-#include "service/controls.h"
+#include "service/gbk_reader.h"
 #include "service/program_state.h"
+#include "text/account_forms.h"
 #include "ui/main_window.h"
 
 #include <QPointer>
@@ -16,21 +17,18 @@ void fillAccountPage(MainWindow& window, ProgramState& state, std::string_view p
 
 void fillAccountPage(MainWindow& window, ProgramState& state, const AccountPage& cut)
 {
-    MainWindow& w = window;
-    QString suffix = w.组合框1->currentIndex() < 0 ? QString() : w.组合框1->currentText();
-    w.超级链接框_域名地址->setLinkAddress(QStringLiteral("http://") + w.编辑框_用户名_登录->text() +
-                                          QChar('.') + suffix);
-    w.编辑框_转向地址_注册->setText(fromGbk(state.lastPublicIp.get()));
+    AccountTab& account = *window.accountPage();
+    // The link is the login form's account, not the reply's.
+    const LoginForm login = window.loginPage()->form();
+    account.setDomainLink(QStringLiteral("http://") + login.name + QChar('.') + login.suffix.text);
+    window.registrationPage()->setTarget(fromGbk(state.lastPublicIp.get()));
 
     AccountSnapshot& snapshot = state.accountSnapshot;
     snapshot = cut.values;
-    w.编辑框_主页名称_修改资料->setText(fromGbk(snapshot.Title));
-    w.编辑框_转向地址_修改资料->setText(fromGbk(snapshot.SendUrl));
-    w.选择框2->setChecked(cut.state != "1");
-    w.编辑框_邮箱_修改资料->setText(fromGbk(snapshot.EmailAdr));
-    w.编辑框_姓名_修改资料->setText(fromGbk(snapshot.RegName));
-    w.编辑框_电话_修改资料->setText(fromGbk(snapshot.LinkTel));
-    w.编辑框_联系地址_修改资料->setText(fromGbk(snapshot.Address));
+    account.setValues({fromGbk(snapshot.Title), fromGbk(snapshot.SendUrl),
+                       fromGbk(snapshot.EmailAdr), fromGbk(snapshot.RegName),
+                       fromGbk(snapshot.LinkTel), fromGbk(snapshot.Address)});
+    account.setHideBox(hideBoxTicked(cut.state));
 
     QPointer<MainWindow> guard(&window);
     fetchPublicIp(window, state);

@@ -2,6 +2,8 @@
 
 #include "text/page_cuts.h"
 
+// Waits on the network: fillAccountPage (its public-IP lookup), handling
+// the window's events meanwhile.
 namespace qiv {
 
 class MainWindow;

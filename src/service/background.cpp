@@ -1,8 +1,9 @@
 #include "service/background.h"
 
 #include "net/timed_request.h"
-#include "service/controls.h"
+#include "service/gbk_reader.h"
 #include "service/program_state.h"
+#include "service/requests.h"
 #include "ui/main_window.h"
 #include "ui/ui_thread.h"
 
@@ -45,7 +46,7 @@ template <typename F> void change(const QPointer<MainWindow>& window, F f)
 
 void setCaption(const QPointer<MainWindow>& window, const QString& caption)
 {
-    change(window, [caption](MainWindow& w) { w.分组框1->setTitle(caption); });
+    change(window, [caption](MainWindow& w) { w.loginPage()->setCaption(caption); });
 }
 
 void retryCaption(const QPointer<MainWindow>& window, const char* prefixUtf8, int count)
@@ -78,9 +79,8 @@ bool startStartupFetches(MainWindow& window, ProgramState& state)
 void runStartupFetches(QPointer<MainWindow> window, ProgramState& state, StopFlag stop)
 {
     change(window, [](MainWindow& w) {
-        w.分组框1->setTitle(QStringLiteral("域名后缀下载中...请稍候"));
-        w.分组框1->setCaptionColour(kBlue);
-        w.分组框1->setEnabled(false);
+        w.loginPage()->setCaption(QStringLiteral("域名后缀下载中...请稍候"), kBlue);
+        w.loginPage()->setFormEnabled(false);
     });
     fetchDomainSuffixes(window, state, stop);
     setCaption(window, QStringLiteral("获取申请人数下载中...请稍候"));
@@ -90,9 +90,8 @@ void runStartupFetches(QPointer<MainWindow> window, ProgramState& state, StopFla
     if (stopped(window, stop))
         return;
     change(window, [](MainWindow& w) {
-        w.分组框1->setEnabled(true);
-        w.分组框1->setTitle(QStringLiteral("登 录"));
-        w.分组框1->setCaptionColour(kBlack);
+        w.loginPage()->setFormEnabled(true);
+        w.loginPage()->setCaption(QStringLiteral("登 录"), kBlack);
     });
 }
 
@@ -113,13 +112,13 @@ void fetchDomainSuffixes(QPointer<MainWindow> window, ProgramState& state, const
             for (qsizetype from = 0; from < items.size(); from += kSuffixBatch) {
                 change(window, [batch = items.mid(from, kSuffixBatch),
                                 batchBytes = bytes.mid(from, kSuffixBatch)](MainWindow& w) {
-                    addServiceItems(w.组合框1, batch, batchBytes);
-                    addServiceItems(w.组合框2, batch, batchBytes);
+                    w.loginPage()->addSuffixes(batch, batchBytes);
+                    w.registrationPage()->addSuffixes(batch, batchBytes);
                 });
             }
             change(window, [](MainWindow& w) {
-                w.组合框1->setCurrentIndex(0);
-                w.组合框2->setCurrentIndex(0);
+                w.loginPage()->selectFirstSuffix();
+                w.registrationPage()->selectFirstSuffix();
             });
             return;
         }
@@ -135,7 +134,7 @@ void fetchUserCount(QPointer<MainWindow> window, ProgramState& state, const Stop
         if (!count.empty()) {
             QString caption =
                 QStringLiteral("现用户申请总数:") + fromGbk(count) + QStringLiteral("个");
-            change(window, [caption](MainWindow& w) { w.透明标签_申请个数->setText(caption); });
+            change(window, [caption](MainWindow& w) { w.loginPage()->setUserCount(caption); });
             return;
         }
         retryCaption(window, "获取申请人数失败...自动重试(", ++state.userCountRetries);
@@ -155,8 +154,8 @@ void fetchPublicIp(QPointer<MainWindow> window, ProgramState& state, const StopF
             state.lastPublicIp.set(reply);
             QString ip = fromGbk(reply);
             change(window, [ip](MainWindow& w) {
-                w.编辑框_转向地址_注册->setText(ip);
-                w.透明标签_公网IP->setText(QStringLiteral("您当前公网IP:") + ip);
+                w.registrationPage()->setTarget(ip);
+                w.accountPage()->setPublicIpText(QStringLiteral("您当前公网IP:") + ip);
             });
             return;
         }

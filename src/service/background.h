@@ -7,6 +7,9 @@
 #include <atomic>
 #include <memory>
 
+// Waits on the network: the fetches. On the background thread that blocks
+// only that thread; fetchPublicIp(MainWindow&, ...) on the UI thread handles
+// the window's events while it waits (and while it pauses between tries).
 namespace qiv {
 
 class MainWindow;

@@ -1,8 +1,10 @@
 #include "service/check.h"
 
 #include "net/timed_request.h"
-#include "service/controls.h"
+#include "service/gbk_reader.h"
 #include "service/program_state.h"
+#include "service/requests.h"
+#include "text/verdicts.h"
 #include "ui/main_window.h"
 
 #include <QPointer>
@@ -11,8 +13,9 @@ namespace qiv {
 
 void checkAvailability(MainWindow& window, ProgramState& state)
 {
+    RegistrationTab& page = *window.registrationPage();
     GbkReader read;
-    Text name = read(window.编辑框_用户名_注册->text());
+    Text name = read(page.form().name);
     if (read.refused(window))
         return;
     if (name.empty()) {
@@ -25,13 +28,12 @@ void checkAvailability(MainWindow& window, ProgramState& state)
                     QStringLiteral("您申请的域名长度必须大于2个字符!"));
         return;
     }
-    Text suffix = read.combo(window.组合框2);
+    Text suffix = read.choice(page.form().suffix);
     if (read.refused(window))
         return;
 
     QPointer<MainWindow> guard(&window);
-    window.按钮_检查域名_注册->setEnabled(false);
-    window.按钮_检查域名_注册->setText(QStringLiteral("查询中"));
+    page.setChecking(true);
 
     std::string url = serviceUrl(state, "regcheck.php?username=" + formEncode(name) +
                                             "&domainname=" + formEncode(suffix));
@@ -39,15 +41,11 @@ void checkAvailability(MainWindow& window, ProgramState& state)
     if (!guard)
         return;
 
-    if (textFind(reply, gbk("该域名可以注册！")) != -1) {
-        window.透明标签_检查域名->setText(QStringLiteral("该域名可以注册！"));
-        window.透明标签_检查域名->setTextColour(QColor(0, 136, 255));
-    } else {
-        window.透明标签_检查域名->setText(QStringLiteral("对不起,该域名已被注册！"));
-        window.透明标签_检查域名->setTextColour(QColor(255, 0, 0));
-    }
-    window.按钮_检查域名_注册->setEnabled(true);
-    window.按钮_检查域名_注册->setText(QStringLiteral("检查域名"));
+    if (isNameFreeReply(reply))
+        page.setAvailability(QStringLiteral("该域名可以注册！"), QColor(0, 136, 255));
+    else
+        page.setAvailability(QStringLiteral("对不起,该域名已被注册！"), QColor(255, 0, 0));
+    page.setChecking(false);
 }
 
 } // namespace qiv

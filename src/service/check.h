@@ -1,5 +1,7 @@
 #pragma once
 
+// Waits on the network: checkAvailability (the regcheck.php request), handling the window's
+// events meanwhile.
 namespace qiv {
 
 class MainWindow;

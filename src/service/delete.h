@@ -2,6 +2,8 @@
 
 #include "text/text.h"
 
+// Waits on the network: deleteDomain (the deletion request), handling the window's
+// events meanwhile.
 namespace qiv {
 
 class MainWindow;

@@ -1,9 +1,12 @@
 #include "service/login.h"
 
+#include "service/account_operation.h"
 #include "service/account_page.h"
-#include "service/controls.h"
+#include "service/gbk_reader.h"
 #include "service/program_state.h"
+#include "service/requests.h"
 #include "service/status_log.h"
+#include "text/account_forms.h"
 #include "ui/main_window.h"
 
 #include <QPointer>
@@ -32,27 +35,19 @@ bool isConnectedToNetwork()
     return connected;
 }
 
-Text loginBody(const Text& name, const Text& suffix, const Text& password)
-{
-    return formBody({{"username", name},
-                     {"domainname", suffix},
-                     {"password", password},
-                     {.key = "Submit.x", .value = "86", .raw = true},
-                     {.key = "Submit.y", .value = "24", .raw = true}});
-}
-
 void logIn(MainWindow& window, ProgramState& state)
 {
-    MainWindow& w = window;
+    LoginTab& login = *window.loginPage();
     // The tab headers stay usable on the progress page: the login group can
     // be reached while this login waits.
-    AccountOperation operation(window);
+    AccountOperation operation(window, state);
     if (!operation.started())
         return;
+    const LoginForm form = login.form();
     GbkReader read;
-    Text name = read(w.编辑框_用户名_登录->text());
-    Text password = read(w.编辑框_密码_登录->text());
-    Text suffix = read.combo(w.组合框1);
+    Text name = read(form.name);
+    Text password = read(form.password);
+    Text suffix = read.choice(form.suffix);
     if (read.refused(window))
         return;
     if (textTrim(name).empty() || password.empty()) {
@@ -68,32 +63,31 @@ void logIn(MainWindow& window, ProgramState& state)
     showPage(window, Page::LoginProgress);
     operation.holdLoginForm();
 
-    Text reply = postToService(state, "login.php", loginBody(name, suffix, password));
+    Text reply = postToService(state, "login.php", loginFormBody(name, suffix, password));
     if (!guard)
         return;
 
-    if (textFind(reply, gbk("您输入的密码错误")) != -1) {
-        w.分组框1->setTitle(QStringLiteral("密码错误或此域名未注册"));
-        w.分组框1->setCaptionColour(QColor(255, 0, 0));
+    if (isWrongPasswordReply(reply)) {
+        login.setCaption(QStringLiteral("密码错误或此域名未注册"), QColor(255, 0, 0));
         showPage(window, Page::Login);
         return;
     }
     // Only a reply that holds the account is a login; a time-out, a dead
     // network or an error page must not show an empty account.
     AccountPage cut = cutAccountPage(reply);
-    if (!cut.hasSection) {
-        w.分组框1->setTitle(QStringLiteral("登录失败,请检查网络后重试"));
-        w.分组框1->setCaptionColour(QColor(255, 0, 0));
+    if (!isAccountPage(cut)) {
+        login.setCaption(QStringLiteral("登录失败,请检查网络后重试"), QColor(255, 0, 0));
         showPage(window, Page::Login);
         return;
     }
     fillAccountPage(window, state, cut);
     if (!guard)
         return;
-    clearStatusLog(w.列表框1);
-    logStatus(w.列表框1, gbk("欢迎登录,免费域名转发系统"));
-    logStatus(w.列表框1, gbk("本管理系统由岚栖开发"));
-    logStatus(w.列表框1, gbk("只为快捷使用,请勿用于非法用途"));
+    AccountTab& account = *window.accountPage();
+    clearStatusLog(account);
+    logStatus(account, gbk("欢迎登录,免费域名转发系统"));
+    logStatus(account, gbk("本管理系统由岚栖开发"));
+    logStatus(account, gbk("只为快捷使用,请勿用于非法用途"));
 }
 
 } // namespace qiv

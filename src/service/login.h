@@ -2,6 +2,8 @@
 
 #include "text/text.h"
 
+// Waits on the network: logIn (the login request, then the public-IP lookup
+// of fillAccountPage), handling the window's events meanwhile.
 namespace qiv {
 
 class MainWindow;
@@ -10,9 +12,6 @@ struct ProgramState;
 // "登 录" (or Enter in the login password box): posts name, suffix and
 // password to login.php and lands on the filled account page.
 void logIn(MainWindow& window, ProgramState& state);
-
-// The login form's body (also the refresh's), values form-encoded.
-Text loginBody(const Text& name, const Text& suffix, const Text& password);
 
 // Whether the machine has a network connection besides loopback. Only used
 // to warn before a login (ProgramState::connectivityCheck).

@@ -1,7 +1,9 @@
 #pragma once
 
-#include "text/text.h"
+#include "text/account_forms.h"
 
+// Waits on the network: all three (the modification, then the refresh's
+// login and public-IP lookup), handling the window's events meanwhile.
 namespace qiv {
 
 class MainWindow;
@@ -10,12 +12,10 @@ struct ProgramState;
 // "修改": sends the account page's values and, on success, reloads them.
 void modifyAccount(MainWindow& window, ProgramState& state);
 
-// Posts the nine account texts to modify_in.php (the hide box is read from
-// the account page), logs the outcome and refreshes after a success.
-void submitAccountChanges(MainWindow& window, ProgramState& state, const Text& userName,
-                          const Text& suffix, const Text& password, const Text& title,
-                          const Text& sendUrl, const Text& email, const Text& regName,
-                          const Text& linkTel, const Text& address);
+// Posts the account's name, suffix, new password and six values to
+// modify_in.php (the hide box is read from the account page as it stands),
+// logs the outcome and refreshes after a success.
+void submitAccountChanges(MainWindow& window, ProgramState& state, AccountChange change);
 
 // "刷新": logs in again with the login page's credentials and refills the
 // account page.

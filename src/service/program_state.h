@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 
+// Nothing here waits on the network.
 namespace qiv {
 
 // A text one thread writes while another reads it.
@@ -51,6 +52,9 @@ struct ProgramState {
     std::atomic<int> ipRetries{0};
     // The pause between a failed try and the next one.
     std::atomic<std::chrono::milliseconds> retryPause{std::chrono::seconds(2)};
+    // Whether an account operation (login, refresh, modification, deletion)
+    // runs; see AccountOperation. UI thread only.
+    bool accountOperationRunning = false;
     // Whether the machine is online, asked before a login. UI thread only.
     std::function<bool()> connectivityCheck = isConnectedToNetwork;
 };

@@ -2,6 +2,8 @@
 
 #include "text/page_cuts.h"
 
+// Waits on the network: registerDomain (the reg.php request), handling the window's
+// events meanwhile.
 namespace qiv {
 
 class MainWindow;

@@ -1,21 +1,18 @@
 #include "service/status_log.h"
 
-#include "text/gbk.h"
-
-#include <QListWidget>
-#include <QString>
+#include "service/gbk_reader.h"
+#include "ui/pages/account.h"
 
 namespace qiv {
 
-void logStatus(QListWidget* log, std::string_view line)
+void logStatus(AccountTab& page, std::string_view line)
 {
-    log->addItem(QString::fromStdString(gbkToUtf8(line)));
-    log->scrollToBottom();
+    page.appendLog(fromGbk(line));
 }
 
-void clearStatusLog(QListWidget* log)
+void clearStatusLog(AccountTab& page)
 {
-    log->clear();
+    page.clearLog();
 }
 
 } // namespace qiv

@@ -2,12 +2,13 @@
 
 #include "text/text.h"
 
-class QListWidget;
-
+// Nothing here waits on the network.
 namespace qiv {
 
+class AccountTab;
+
 // The status log on the account page: GBK lines shown as plain text.
-void logStatus(QListWidget* log, std::string_view line);
-void clearStatusLog(QListWidget* log);
+void logStatus(AccountTab& page, std::string_view line);
+void clearStatusLog(AccountTab& page);
 
 } // namespace qiv

@@ -1,20 +1,18 @@
 #pragma once
 
 #include "config/hosts.h"
-#include "ui/widgets.h"
+#include "ui/pages/account.h"
+#include "ui/pages/login.h"
+#include "ui/pages/progress.h"
+#include "ui/pages/registration.h"
+#include "ui/pages/result.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QWidget>
 
-#include <initializer_list>
 #include <string>
 
-class QStyle;
 class QWebEngineView;
 
 namespace qiv {
@@ -25,9 +23,10 @@ class AdViews;
 enum class Page { Login = 0, Registration, LoginProgress, Account, RegistrationResult };
 
 // The program's one window: an advertisement banner over a tab control with
-// five pages and their controls. A view without behaviour: the operations
-// read and change the controls through the members below, which carry the
-// system's own control names (each is also the widget's objectName).
+// five pages. A view without behaviour: each page owns its controls (members
+// carry the system's own control names, each also the widget's objectName)
+// and offers what the operations read and write; the window holds the frame,
+// the pages and the four advertisement boxes.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
@@ -50,107 +49,19 @@ public:
     // The web view in an advertisement box; null while it has none.
     static QWebEngineView* browserView(const QWidget* box);
 
-    // Top level.
+    LoginTab* loginPage() const { return loginPage_; }
+    RegistrationTab* registrationPage() const { return registrationPage_; }
+    ProgressTab* progressPage() const { return progressPage_; }
+    AccountTab* accountPage() const { return accountPage_; }
+    ResultTab* resultPage() const { return resultPage_; }
+
+    // The frame. 超文本浏览框1 is the banner; 2 to 4 lie on their pages
+    // (registration, login, result).
     QWidget* 超文本浏览框1;
     QTabWidget* 选择夹1;
-
-    // Page 0, login.
-    TransparentLabel* 透明标签_申请个数;
-    CaptionGroupBox* 分组框1;
-    QLineEdit* 编辑框_用户名_登录;
-    TransparentLabel* 透明标签2;
-    QComboBox* 组合框1;
-    TransparentLabel* 透明标签1;
-    QLineEdit* 编辑框_密码_登录;
-    TransparentLabel* 透明标签3;
-    QPushButton* 按钮1;
-    QPushButton* 按钮_登录;
-    QPushButton* 按钮_取消;
-    QWidget* 超文本浏览框3;
-
-    // Page 1, registration.
-    TransparentLabel* 透明标签5;
-    SeparatorLine* 分隔条3;
-    QPushButton* 按钮_检查域名_注册;
-    TransparentLabel* 透明标签4;
-    TransparentLabel* 透明标签_检查域名;
-    QLineEdit* 编辑框_用户名_注册;
-    TransparentLabel* 透明标签7;
-    QComboBox* 组合框2;
-    TransparentLabel* 透明标签6;
-    QLineEdit* 编辑框_密码_注册;
-    TransparentLabel* 透明标签35;
-    TransparentLabel* 透明标签8;
-    QLineEdit* 编辑框_确认密码_注册;
-    TransparentLabel* 透明标签9;
-    TransparentLabel* 透明标签38;
-    QLineEdit* 编辑框_主页名称_注册;
-    TransparentLabel* 透明标签10;
-    QLineEdit* 编辑框_转向地址_注册;
-    TransparentLabel* 透明标签11;
-    QCheckBox* 选择框_隐藏_注册;
-    TransparentLabel* 透明标签39;
-    SeparatorLine* 分隔条1;
-    TransparentLabel* 透明标签13;
-    QLineEdit* 编辑框_邮箱_注册;
-    TransparentLabel* 透明标签12;
-    QLineEdit* 编辑框_姓名_注册;
-    TransparentLabel* 透明标签36;
-    TransparentLabel* 透明标签14;
-    QLineEdit* 编辑框_电话_注册;
-    TransparentLabel* 透明标签37;
-    TransparentLabel* 透明标签15;
-    QLineEdit* 编辑框_联系地址_注册;
-    TransparentLabel* 透明标签16;
-    SeparatorLine* 分隔条2;
-    QPushButton* 按钮_返回登录;
-    QPushButton* 按钮_注册;
     QWidget* 超文本浏览框2;
-
-    // Page 2, login progress.
-    QPushButton* 按钮3;
-
-    // Page 3, account.
-    TransparentLabel* 透明标签18;
-    SeparatorLine* 分隔条6;
-    HyperlinkBox* 超级链接框_域名地址;
-    TransparentLabel* 透明标签19;
-    QLineEdit* 编辑框_用户密码_修改资料;
-    TransparentLabel* 透明标签22;
-    TransparentLabel* 透明标签20;
-    QLineEdit* 编辑框_主页名称_修改资料;
-    TransparentLabel* 透明标签21;
-    QLineEdit* 编辑框_转向地址_修改资料;
-    TransparentLabel* 透明标签24;
-    QCheckBox* 选择框2;
-    TransparentLabel* 透明标签30;
-    QLineEdit* 编辑框_邮箱_修改资料;
-    TransparentLabel* 透明标签25;
-    QLineEdit* 编辑框_姓名_修改资料;
-    TransparentLabel* 透明标签26;
-    TransparentLabel* 透明标签28;
-    QLineEdit* 编辑框_电话_修改资料;
-    TransparentLabel* 透明标签27;
-    TransparentLabel* 透明标签29;
-    QLineEdit* 编辑框_联系地址_修改资料;
-    TransparentLabel* 透明标签31;
-    TransparentLabel* 透明标签32;
-    TransparentLabel* 透明标签33;
-    SeparatorLine* 分隔条4;
-    QPushButton* 按钮_删除域名;
-    QPushButton* 按钮_刷新资料;
-    QPushButton* 按钮_修改资料;
-    QListWidget* 列表框1;
-    TransparentLabel* 透明标签_公网IP;
-
-    // Page 4, registration result.
-    TransparentLabel* 透明标签23;
-    SeparatorLine* 分隔条7;
-    TransparentLabel* 透明标签_申请提示;
-    HyperlinkBox* 超级链接框_返回注册;
-    HyperlinkBox* 超级链接框_返回登录;
+    QWidget* 超文本浏览框3;
     QWidget* 超文本浏览框4;
-    SeparatorLine* 分隔条5;
 
 protected:
     // Tab and Shift+Tab go round the current page's Tab order only.
@@ -158,23 +69,27 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // One builder per part of the window; each creates its controls in the
-    // order they lie over each other (later ones on top). The frame builder
-    // returns the window's own style for the password boxes.
+    // Returns the window's own style for the password boxes.
     QStyle* buildFrame();
-    void buildLoginPage(QWidget* page, QStyle* windowStyle);
-    void buildRegistrationPage(QWidget* page, QStyle* windowStyle);
-    void buildLoginProgressPage(QWidget* page);
-    void buildAccountPage(QWidget* page, QStyle* windowStyle);
-    void buildRegistrationResultPage(QWidget* page);
-    void nameForScreenReaders();
-    // A page's Tab order; every other control is left out of tabbing.
-    void chainTabOrder(Page page, std::initializer_list<QWidget*> order);
+    void addPages(QStyle* windowStyle);
+    void addAdBoxes();
+    const QList<QWidget*>& tabOrder(int page) const;
     void keepTabInTheOrders();
 
     Options options_;
-    QList<QWidget*> tabOrders_[5];
+    LoginTab* loginPage_ = nullptr;
+    RegistrationTab* registrationPage_ = nullptr;
+    ProgressTab* progressPage_ = nullptr;
+    AccountTab* accountPage_ = nullptr;
+    ResultTab* resultPage_ = nullptr;
     AdViews* adViews_ = nullptr;
 };
+
+// Makes a page of the tab control current.
+void showPage(MainWindow& window, Page page);
+
+// A modal box with an OK button and the program's title "岚栖提示：". The
+// text is shown as plain text: it may come from a reply.
+void showMessage(MainWindow& window, QMessageBox::Icon icon, const QString& text);
 
 } // namespace qiv

@@ -73,64 +73,65 @@ protected:
 TEST_F(EventTable, PageSwitchesChangeNoField)
 {
     MainWindow& w = *window_;
-    w.编辑框_用户名_注册->setText(QStringLiteral("kept"));
-    w.编辑框_用户名_登录->setText(QStringLiteral("me"));
+    w.registrationPage()->编辑框_用户名_注册->setText(QStringLiteral("kept"));
+    w.loginPage()->编辑框_用户名_登录->setText(QStringLiteral("me"));
 
-    QTest::mouseClick(w.按钮1, Qt::LeftButton);
+    QTest::mouseClick(w.loginPage()->按钮1, Qt::LeftButton);
     EXPECT_EQ(page(), 1);
-    QTest::mouseClick(w.按钮_返回登录, Qt::LeftButton);
+    QTest::mouseClick(w.registrationPage()->按钮_返回登录, Qt::LeftButton);
     EXPECT_EQ(page(), 0);
 
     w.选择夹1->setCurrentIndex(4);
     // The links react to the press itself, not to a completed click.
-    QTest::mousePress(w.超级链接框_返回注册, Qt::LeftButton);
+    QTest::mousePress(w.resultPage()->超级链接框_返回注册, Qt::LeftButton);
     EXPECT_EQ(page(), 1);
-    QTest::mouseRelease(w.超级链接框_返回注册, Qt::LeftButton);
+    QTest::mouseRelease(w.resultPage()->超级链接框_返回注册, Qt::LeftButton);
     w.选择夹1->setCurrentIndex(4);
-    QTest::mousePress(w.超级链接框_返回登录, Qt::LeftButton);
+    QTest::mousePress(w.resultPage()->超级链接框_返回登录, Qt::LeftButton);
     EXPECT_EQ(page(), 0);
-    QTest::mouseRelease(w.超级链接框_返回登录, Qt::LeftButton);
+    QTest::mouseRelease(w.resultPage()->超级链接框_返回登录, Qt::LeftButton);
     // A right press does nothing.
     w.选择夹1->setCurrentIndex(4);
-    QTest::mousePress(w.超级链接框_返回登录, Qt::RightButton);
+    QTest::mousePress(w.resultPage()->超级链接框_返回登录, Qt::RightButton);
     EXPECT_EQ(page(), 4);
 
-    EXPECT_EQ(w.编辑框_用户名_注册->text(), QStringLiteral("kept"));
-    EXPECT_EQ(w.编辑框_用户名_登录->text(), QStringLiteral("me"));
+    EXPECT_EQ(w.registrationPage()->编辑框_用户名_注册->text(), QStringLiteral("kept"));
+    EXPECT_EQ(w.loginPage()->编辑框_用户名_登录->text(), QStringLiteral("me"));
 
     // The public-IP label has no behaviour.
     w.选择夹1->setCurrentIndex(3);
-    QString ip = w.透明标签_公网IP->text();
-    QTest::mouseClick(w.透明标签_公网IP, Qt::LeftButton);
+    QString ip = w.accountPage()->透明标签_公网IP->text();
+    QTest::mouseClick(w.accountPage()->透明标签_公网IP, Qt::LeftButton);
     EXPECT_EQ(page(), 3);
-    EXPECT_EQ(w.透明标签_公网IP->text(), ip);
+    EXPECT_EQ(w.accountPage()->透明标签_公网IP->text(), ip);
 }
 
 TEST_F(EventTable, FocusSelectsTheWholeTextOfBothLoginBoxes)
 {
     MainWindow& w = *window_;
-    w.编辑框_用户名_登录->setText(QStringLiteral("oldname"));
-    w.编辑框_密码_登录->setText(QStringLiteral("secret"));
-    w.按钮_登录->setFocus();
+    w.loginPage()->编辑框_用户名_登录->setText(QStringLiteral("oldname"));
+    w.loginPage()->编辑框_密码_登录->setText(QStringLiteral("secret"));
+    w.loginPage()->按钮_登录->setFocus();
 
-    QTest::mouseClick(w.编辑框_用户名_登录, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w.编辑框_用户名_登录->selectedText(), QStringLiteral("oldname"),
-                              2000);
-    QTest::keyClicks(w.编辑框_用户名_登录, QStringLiteral("n"));
-    EXPECT_EQ(w.编辑框_用户名_登录->text(), QStringLiteral("n"));
+    QTest::mouseClick(w.loginPage()->编辑框_用户名_登录, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w.loginPage()->编辑框_用户名_登录->selectedText(),
+                              QStringLiteral("oldname"), 2000);
+    QTest::keyClicks(w.loginPage()->编辑框_用户名_登录, QStringLiteral("n"));
+    EXPECT_EQ(w.loginPage()->编辑框_用户名_登录->text(), QStringLiteral("n"));
 
     // Tab from the name box passes the suffix box, then reaches the password.
-    w.编辑框_密码_登录->setFocus(Qt::TabFocusReason);
-    QTRY_COMPARE_WITH_TIMEOUT(w.编辑框_密码_登录->selectedText(), QStringLiteral("secret"), 2000);
-    QTest::keyClicks(w.编辑框_密码_登录, QStringLiteral("x"));
-    EXPECT_EQ(w.编辑框_密码_登录->text(), QStringLiteral("x"));
+    w.loginPage()->编辑框_密码_登录->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE_WITH_TIMEOUT(w.loginPage()->编辑框_密码_登录->selectedText(),
+                              QStringLiteral("secret"), 2000);
+    QTest::keyClicks(w.loginPage()->编辑框_密码_登录, QStringLiteral("x"));
+    EXPECT_EQ(w.loginPage()->编辑框_密码_登录->text(), QStringLiteral("x"));
 
     // Other boxes do not select on focus.
     w.选择夹1->setCurrentIndex(1);
-    w.编辑框_主页名称_注册->setText(QStringLiteral("title"));
-    QTest::mouseClick(w.编辑框_主页名称_注册, Qt::LeftButton);
+    w.registrationPage()->编辑框_主页名称_注册->setText(QStringLiteral("title"));
+    QTest::mouseClick(w.registrationPage()->编辑框_主页名称_注册, Qt::LeftButton);
     QTest::qWait(20);
-    EXPECT_TRUE(w.编辑框_主页名称_注册->selectedText().isEmpty());
+    EXPECT_TRUE(w.registrationPage()->编辑框_主页名称_注册->selectedText().isEmpty());
 }
 
 TEST_F(EventTable, EnterInThePasswordBoxLogsInTheNameBoxDoesNot)
@@ -139,12 +140,12 @@ TEST_F(EventTable, EnterInThePasswordBoxLogsInTheNameBoxDoesNot)
     testing::ModalCatcher boxes;
 
     // Enter in the name box starts nothing.
-    QTest::keyClick(w.编辑框_用户名_登录, Qt::Key_Return);
+    QTest::keyClick(w.loginPage()->编辑框_用户名_登录, Qt::Key_Return);
     QTest::qWait(30);
     EXPECT_TRUE(boxes.boxes().empty());
 
     // Enter in the password box runs the login, whose first check answers.
-    QTest::keyClick(w.编辑框_密码_登录, Qt::Key_Return);
+    QTest::keyClick(w.loginPage()->编辑框_密码_登录, Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(boxes.boxes().size(), size_t(1), 2000);
     EXPECT_EQ(boxes.boxes()[0].text, QStringLiteral("请填写完整用户名和密码"));
     EXPECT_EQ(boxes.boxes()[0].title, QStringLiteral("岚栖提示："));
@@ -152,21 +153,21 @@ TEST_F(EventTable, EnterInThePasswordBoxLogsInTheNameBoxDoesNot)
 
     // With both filled, Enter (also the keypad's, with a modifier) sends the
     // login; the refused connection ends it on the login page.
-    w.编辑框_用户名_登录->setText(QStringLiteral("abc"));
-    w.编辑框_密码_登录->setText(QStringLiteral("pw"));
-    QTest::keyClick(w.编辑框_密码_登录, Qt::Key_Enter, Qt::ShiftModifier);
-    EXPECT_EQ(w.分组框1->title(), QStringLiteral("登录失败,请检查网络后重试"));
+    w.loginPage()->编辑框_用户名_登录->setText(QStringLiteral("abc"));
+    w.loginPage()->编辑框_密码_登录->setText(QStringLiteral("pw"));
+    QTest::keyClick(w.loginPage()->编辑框_密码_登录, Qt::Key_Enter, Qt::ShiftModifier);
+    EXPECT_EQ(w.loginPage()->分组框1->title(), QStringLiteral("登录失败,请检查网络后重试"));
     EXPECT_EQ(page(), 0);
     EXPECT_EQ(boxes.boxes().size(), size_t(1));
 }
 
 TEST_F(EventTable, QuitButtonCallsQuit)
 {
-    QTest::mouseClick(window_->按钮_取消, Qt::LeftButton);
+    QTest::mouseClick(window_->loginPage()->按钮_取消, Qt::LeftButton);
     EXPECT_EQ(quits_, 1);
     // While the login group is disabled the button takes no click.
-    window_->分组框1->setEnabled(false);
-    QTest::mouseClick(window_->按钮_取消, Qt::LeftButton);
+    window_->loginPage()->分组框1->setEnabled(false);
+    QTest::mouseClick(window_->loginPage()->按钮_取消, Qt::LeftButton);
     EXPECT_EQ(quits_, 1);
 }
 
@@ -181,13 +182,13 @@ TEST_F(EventTable, ClosingTheWindowQuitsEvenDuringAWait)
     state_->network.requestLimit = std::chrono::seconds(2);
 
     window_->选择夹1->setCurrentIndex(1);
-    window_->编辑框_用户名_注册->setText(QStringLiteral("name"));
+    window_->registrationPage()->编辑框_用户名_注册->setText(QStringLiteral("name"));
     int quitsAtClose = -1;
     QTimer::singleShot(200, [&] {
         window_->close();
         quitsAtClose = quits_;
     });
-    QTest::mouseClick(window_->按钮_检查域名_注册, Qt::LeftButton);
+    QTest::mouseClick(window_->registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
     EXPECT_EQ(quitsAtClose, 1);
     ::close(fd);
 }
@@ -197,15 +198,16 @@ TEST_F(EventTable, WindowCreatedDisablesTheLoginGroupBeforeAQueuedClick)
     MainWindow& w = *window_;
     testing::ModalCatcher boxes;
     // A click queued before: with empty boxes a login would show a box.
-    QPoint centre = w.按钮_登录->rect().center();
+    QPoint centre = w.loginPage()->按钮_登录->rect().center();
     for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
         QCoreApplication::postEvent(
-            w.按钮_登录, new QMouseEvent(type, centre, w.按钮_登录->mapToGlobal(centre),
-                                         Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+            w.loginPage()->按钮_登录,
+            new QMouseEvent(type, centre, w.loginPage()->按钮_登录->mapToGlobal(centre),
+                            Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
     onWindowCreated(w, *state_);
-    EXPECT_FALSE(w.分组框1->isEnabled());
-    EXPECT_EQ(w.分组框1->title(), QStringLiteral("域名后缀下载中...请稍候"));
-    EXPECT_EQ(w.分组框1->captionColour(), QColor(0, 0, 255));
+    EXPECT_FALSE(w.loginPage()->分组框1->isEnabled());
+    EXPECT_EQ(w.loginPage()->分组框1->title(), QStringLiteral("域名后缀下载中...请稍候"));
+    EXPECT_EQ(w.loginPage()->分组框1->captionColour(), QColor(0, 0, 255));
     QTest::qWait(50);
     EXPECT_TRUE(boxes.boxes().empty());
 }
@@ -216,27 +218,34 @@ TEST(ChromiumSandbox, OffOnlyAsRootOrWhenTheUserSaysSoAndTheUserFlagsStay)
         const char* user;
         bool userOff, root, off;
         const char* flags;
+        bool software; // no GPU: Chromium composites in software
     } rows[] = {
-        {"", false, false, false, "--renderer-process-limit=1 --no-unsandboxed-zygote"},
+        {"", false, false, false, "--renderer-process-limit=1 --no-unsandboxed-zygote", false},
         {"--disable-gpu", false, false, false,
-         "--disable-gpu --renderer-process-limit=1 --no-unsandboxed-zygote"},
-        {"", false, true, true, "--no-sandbox --renderer-process-limit=1 --no-zygote"},
+         "--disable-gpu --renderer-process-limit=1 --no-unsandboxed-zygote", false},
+        {"", false, true, true, "--no-sandbox --renderer-process-limit=1 --no-zygote", false},
         {"--disable-gpu", false, true, true,
-         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote"},
+         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote", false},
         {"--disable-gpu", true, false, true,
-         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote"},
+         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote", false},
         {"--no-sandbox --disable-gpu", false, false, true,
-         "--no-sandbox --disable-gpu --renderer-process-limit=1 --no-zygote"},
-        {" --no-sandbox ", true, true, true, "--no-sandbox --renderer-process-limit=1 --no-zygote"},
+         "--no-sandbox --disable-gpu --renderer-process-limit=1 --no-zygote", false},
+        {" --no-sandbox ", true, true, true, "--no-sandbox --renderer-process-limit=1 --no-zygote",
+         false},
         {"--renderer-process-limit=4 --no-unsandboxed-zygote", false, false, false,
-         "--renderer-process-limit=4 --no-unsandboxed-zygote"},
+         "--renderer-process-limit=4 --no-unsandboxed-zygote", false},
         {"--no-zygote --renderer-process-limit=2", false, true, true,
-         "--no-zygote --renderer-process-limit=2 --no-sandbox"},
+         "--no-zygote --renderer-process-limit=2 --no-sandbox", false},
+        {"", false, false, false,
+         "--renderer-process-limit=1 --no-unsandboxed-zygote --disable-gpu", true},
+        {"--disable-gpu", false, true, true,
+         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote", true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.user);
         EXPECT_EQ(sandboxDisabled(row.user, row.userOff, row.root), row.off);
-        EXPECT_EQ(chromiumFlags(row.user, row.userOff, row.root), QByteArray(row.flags));
+        EXPECT_EQ(chromiumFlags(row.user, row.userOff, row.root, row.software),
+                  QByteArray(row.flags));
     }
 }
 

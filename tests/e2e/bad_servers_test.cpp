@@ -4,7 +4,7 @@
 // never empties. One table of (fault, operation, outcome, service) rows.
 #include "../service/service_fixture.h"
 
-#include "service/controls.h"
+#include "service/gbk_reader.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -212,8 +212,8 @@ bool isStartUp(Op op)
 QStringList logLines(MainWindow& w)
 {
     QStringList lines;
-    for (int i = 0; i < w.列表框1->count(); ++i)
-        lines << w.列表框1->item(i)->text();
+    for (int i = 0; i < w.accountPage()->列表框1->count(); ++i)
+        lines << w.accountPage()->列表框1->item(i)->text();
     return lines;
 }
 
@@ -231,9 +231,12 @@ struct Boxes {
 
 Boxes boxesOf(MainWindow& w)
 {
-    return {w.编辑框_主页名称_修改资料->text(), w.编辑框_转向地址_修改资料->text(),
-            w.编辑框_邮箱_修改资料->text(),     w.编辑框_姓名_修改资料->text(),
-            w.编辑框_电话_修改资料->text(),     w.编辑框_联系地址_修改资料->text()};
+    return {w.accountPage()->编辑框_主页名称_修改资料->text(),
+            w.accountPage()->编辑框_转向地址_修改资料->text(),
+            w.accountPage()->编辑框_邮箱_修改资料->text(),
+            w.accountPage()->编辑框_姓名_修改资料->text(),
+            w.accountPage()->编辑框_电话_修改资料->text(),
+            w.accountPage()->编辑框_联系地址_修改资料->text()};
 }
 
 bool sameSnapshot(const AccountSnapshot& a, const AccountSnapshot& b)
@@ -285,9 +288,9 @@ protected:
         const std::size_t before = server_->requestCount(page);
         watchTheWait();
         QTimer::singleShot(120, button, [this, button] {
-            accountButtonsHeld_ = !w().按钮_修改资料->isEnabled() &&
-                                  !w().按钮_刷新资料->isEnabled() &&
-                                  !w().按钮_删除域名->isEnabled();
+            accountButtonsHeld_ = !w().accountPage()->按钮_修改资料->isEnabled() &&
+                                  !w().accountPage()->按钮_刷新资料->isEnabled() &&
+                                  !w().accountPage()->按钮_删除域名->isEnabled();
             buttonReachableDuringWait_ = button->isEnabled() && button->isVisible();
             if (buttonReachableDuringWait_)
                 QTest::mouseClick(button, Qt::LeftButton);
@@ -304,7 +307,8 @@ protected:
     void expectAccountButtonsHeldThenFreed()
     {
         EXPECT_TRUE(accountButtonsHeld_) << "an account button took clicks during the wait";
-        for (QPushButton* b : {w().按钮_修改资料, w().按钮_刷新资料, w().按钮_删除域名})
+        for (QPushButton* b : {w().accountPage()->按钮_修改资料, w().accountPage()->按钮_刷新资料,
+                               w().accountPage()->按钮_删除域名})
             EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
     }
 
@@ -320,10 +324,10 @@ protected:
     {
         startUp();
         ASSERT_TRUE(server_->addAccount(account("owner")));
-        w().编辑框_用户名_登录->setText("owner");
-        w().组合框1->setCurrentIndex(0);
-        w().编辑框_密码_登录->setText("secret1");
-        QTest::mouseClick(w().按钮_登录, Qt::LeftButton);
+        w().loginPage()->编辑框_用户名_登录->setText("owner");
+        w().loginPage()->组合框1->setCurrentIndex(0);
+        w().loginPage()->编辑框_密码_登录->setText("secret1");
+        QTest::mouseClick(w().loginPage()->按钮_登录, Qt::LeftButton);
         ASSERT_EQ(w().选择夹1->currentIndex(), 3);
         original_ = boxesOf(w());
         originalSnapshot_ = state().accountSnapshot;
@@ -372,17 +376,19 @@ void BadServer::runStartUp(const Row& row)
     // The group is enabled before the sequence starts; the IP comes last,
     // and the group is enabled after it.
     auto complete = [this, givenUp] {
-        return (givenUp || !state().lastPublicIp.get().empty()) && w().组合框1->count() > 0 &&
-               w().分组框1->isEnabled() && w().分组框1->title() == QStringLiteral("登 录");
+        return (givenUp || !state().lastPublicIp.get().empty()) &&
+               w().loginPage()->组合框1->count() > 0 && w().loginPage()->分组框1->isEnabled() &&
+               w().loginPage()->分组框1->title() == QStringLiteral("登 录");
     };
     if (row.shows == Shows::Failure) {
         // The caption counts the tries: "(1)", "(2)", ...
-        ASSERT_TRUE(waitFor([&] { return w().分组框1->title().startsWith(prefix); }, 30000))
-            << w().分组框1->title().toStdString();
-        QString count = w().分组框1->title().mid(prefix.size());
+        ASSERT_TRUE(
+            waitFor([&] { return w().loginPage()->分组框1->title().startsWith(prefix); }, 30000))
+            << w().loginPage()->分组框1->title().toStdString();
+        QString count = w().loginPage()->分组框1->title().mid(prefix.size());
         EXPECT_TRUE(count.endsWith(u')') && count.chopped(1).toInt() >= 1) << count.toStdString();
-        EXPECT_EQ(w().分组框1->captionColour(), kBlue);
-        EXPECT_FALSE(w().分组框1->isEnabled());
+        EXPECT_EQ(w().loginPage()->分组框1->captionColour(), kBlue);
+        EXPECT_FALSE(w().loginPage()->分组框1->isEnabled());
         ASSERT_TRUE(waitFor([this] { return keyArrived_; }, 5000));
         // Still retrying: lift the fault and the sequence completes.
         if (!givenUp) {
@@ -390,11 +396,11 @@ void BadServer::runStartUp(const Row& row)
             server_->clearFaults();
         }
     }
-    ASSERT_TRUE(waitFor(complete, 60000)) << w().分组框1->title().toStdString();
+    ASSERT_TRUE(waitFor(complete, 60000)) << w().loginPage()->分组框1->title().toStdString();
     running_ = false;
     EXPECT_TRUE(firstWhileRunning_);
     EXPECT_TRUE(keyArrived_);
-    EXPECT_EQ(w().分组框1->captionColour(), kBlack);
+    EXPECT_EQ(w().loginPage()->分组框1->captionColour(), kBlack);
 
     const int retries = row.op == Op::Suffixes    ? state().suffixRetries.load()
                         : row.op == Op::UserCount ? state().userCountRetries.load()
@@ -410,56 +416,61 @@ void BadServer::runStartUp(const Row& row)
                   state().ipRetries.load(),
               retries);
 
-    ASSERT_EQ(w().组合框1->count(), 3);
-    EXPECT_EQ(w().组合框1->itemText(0), QStringLiteral("qiv.cn"));
-    EXPECT_EQ(w().组合框2->itemText(2), QStringLiteral("qiv.org"));
-    EXPECT_EQ(w().组合框1->currentIndex(), 0);
-    EXPECT_EQ(w().透明标签_申请个数->textFormat(), Qt::PlainText);
+    ASSERT_EQ(w().loginPage()->组合框1->count(), 3);
+    EXPECT_EQ(w().loginPage()->组合框1->itemText(0), QStringLiteral("qiv.cn"));
+    EXPECT_EQ(w().registrationPage()->组合框2->itemText(2), QStringLiteral("qiv.org"));
+    EXPECT_EQ(w().loginPage()->组合框1->currentIndex(), 0);
+    EXPECT_EQ(w().loginPage()->透明标签_申请个数->textFormat(), Qt::PlainText);
     if (givenUp && row.op == Op::UserCount) {
-        EXPECT_EQ(w().透明标签_申请个数->text(), QStringLiteral("用户统计拉取中....."));
+        EXPECT_EQ(w().loginPage()->透明标签_申请个数->text(),
+                  QStringLiteral("用户统计拉取中....."));
     } else if (row.op == Op::UserCount && row.fault == kBadGbk) {
         // The invalid bytes stand between the markers and are shown as such.
-        EXPECT_EQ(w().透明标签_申请个数->text(), QStringLiteral("现用户申请总数:") +
-                                                     fromGbk("\x81\xFF"
-                                                             "0\xFF") +
-                                                     QStringLiteral("个"));
+        EXPECT_EQ(w().loginPage()->透明标签_申请个数->text(), QStringLiteral("现用户申请总数:") +
+                                                                  fromGbk("\x81\xFF"
+                                                                          "0\xFF") +
+                                                                  QStringLiteral("个"));
     } else {
         const QString count =
             row.op == Op::UserCount ? shown(row, "0", devserver::kMarkupCount) : "0";
-        EXPECT_EQ(w().透明标签_申请个数->text(), "现用户申请总数:" + count + "个");
+        EXPECT_EQ(w().loginPage()->透明标签_申请个数->text(), "现用户申请总数:" + count + "个");
     }
     if (givenUp && row.op == Op::PublicIp) {
-        EXPECT_EQ(w().透明标签_公网IP->text(), QStringLiteral("您当前公网IP:"));
+        EXPECT_EQ(w().accountPage()->透明标签_公网IP->text(), QStringLiteral("您当前公网IP:"));
         return;
     }
     EXPECT_TRUE(isPublicIpReply(state().lastPublicIp.get()));
-    EXPECT_EQ(w().透明标签_公网IP->text(),
+    EXPECT_EQ(w().accountPage()->透明标签_公网IP->text(),
               QStringLiteral("您当前公网IP:") + QString::fromStdString(state().lastPublicIp.get()));
-    EXPECT_EQ(w().编辑框_转向地址_注册->text(), QString::fromStdString(state().lastPublicIp.get()));
+    EXPECT_EQ(w().registrationPage()->编辑框_转向地址_注册->text(),
+              QString::fromStdString(state().lastPublicIp.get()));
 }
 
 void BadServer::runCheck(const Row& row)
 {
     startUp();
     showPage(w(), qiv::Page::Registration);
-    w().编辑框_用户名_注册->setText("fresh");
+    w().registrationPage()->编辑框_用户名_注册->setText("fresh");
     applyFault(row);
     QString captionDuringWait;
-    QTimer::singleShot(100, [&] { captionDuringWait = w().按钮_检查域名_注册->text(); });
-    click(w().按钮_检查域名_注册, Page::RegCheck);
+    QTimer::singleShot(
+        100, [&] { captionDuringWait = w().registrationPage()->按钮_检查域名_注册->text(); });
+    click(w().registrationPage()->按钮_检查域名_注册, Page::RegCheck);
     expectAnsweredDuringTheWait();
     EXPECT_EQ(captionDuringWait, QStringLiteral("查询中"));
     if (row.shows == Shows::Success) {
-        EXPECT_EQ(w().透明标签_检查域名->text(), QStringLiteral("该域名可以注册！"));
-        EXPECT_EQ(w().透明标签_检查域名->textColour(), QColor(0, 136, 255));
+        EXPECT_EQ(w().registrationPage()->透明标签_检查域名->text(),
+                  QStringLiteral("该域名可以注册！"));
+        EXPECT_EQ(w().registrationPage()->透明标签_检查域名->textColour(), QColor(0, 136, 255));
     } else {
-        EXPECT_EQ(w().透明标签_检查域名->text(), QStringLiteral("对不起,该域名已被注册！"));
-        EXPECT_EQ(w().透明标签_检查域名->textColour(), kRed);
+        EXPECT_EQ(w().registrationPage()->透明标签_检查域名->text(),
+                  QStringLiteral("对不起,该域名已被注册！"));
+        EXPECT_EQ(w().registrationPage()->透明标签_检查域名->textColour(), kRed);
     }
-    EXPECT_EQ(w().透明标签_检查域名->textFormat(), Qt::PlainText);
-    EXPECT_EQ(w().按钮_检查域名_注册->text(), QStringLiteral("检查域名"));
-    EXPECT_TRUE(w().按钮_检查域名_注册->isEnabled());
-    EXPECT_EQ(w().编辑框_用户名_注册->text(), QStringLiteral("fresh"));
+    EXPECT_EQ(w().registrationPage()->透明标签_检查域名->textFormat(), Qt::PlainText);
+    EXPECT_EQ(w().registrationPage()->按钮_检查域名_注册->text(), QStringLiteral("检查域名"));
+    EXPECT_TRUE(w().registrationPage()->按钮_检查域名_注册->isEnabled());
+    EXPECT_EQ(w().registrationPage()->编辑框_用户名_注册->text(), QStringLiteral("fresh"));
     EXPECT_EQ(server_->accountCount(), 0u);
 }
 
@@ -467,46 +478,46 @@ void BadServer::runRegister(const Row& row)
 {
     startUp();
     showPage(w(), qiv::Page::Registration);
-    w().编辑框_用户名_注册->setText("fresh");
-    w().组合框2->setCurrentIndex(1);
-    w().编辑框_密码_注册->setText("pass123");
+    w().registrationPage()->编辑框_用户名_注册->setText("fresh");
+    w().registrationPage()->组合框2->setCurrentIndex(1);
+    w().registrationPage()->编辑框_密码_注册->setText("pass123");
     // Flood and Markup: a confirmation that differs, one reason.
     const bool refused = row.fault == kFlood || row.fault == kMarkup;
-    w().编辑框_确认密码_注册->setText(refused ? "pass124" : "pass123");
-    w().编辑框_主页名称_注册->setText(QStringLiteral("主页"));
-    w().编辑框_转向地址_注册->setText("http://example.org/");
-    w().编辑框_邮箱_注册->setText("a@example.org");
-    w().编辑框_姓名_注册->setText(QStringLiteral("王五"));
-    w().编辑框_电话_注册->setText("010-1");
-    w().编辑框_联系地址_注册->setText("Road 1");
+    w().registrationPage()->编辑框_确认密码_注册->setText(refused ? "pass124" : "pass123");
+    w().registrationPage()->编辑框_主页名称_注册->setText(QStringLiteral("主页"));
+    w().registrationPage()->编辑框_转向地址_注册->setText("http://example.org/");
+    w().registrationPage()->编辑框_邮箱_注册->setText("a@example.org");
+    w().registrationPage()->编辑框_姓名_注册->setText(QStringLiteral("王五"));
+    w().registrationPage()->编辑框_电话_注册->setText("010-1");
+    w().registrationPage()->编辑框_联系地址_注册->setText("Road 1");
     applyFault(row);
-    click(w().按钮_注册, Page::Reg);
+    click(w().registrationPage()->按钮_注册, Page::Reg);
     expectAnsweredDuringTheWait();
     EXPECT_EQ(w().选择夹1->currentIndex(), 4);
-    EXPECT_TRUE(w().按钮_注册->isEnabled());
+    EXPECT_TRUE(w().registrationPage()->按钮_注册->isEnabled());
     if (row.shows == Shows::Success) {
         EXPECT_EQ(
-            w().透明标签_申请提示->text(),
+            w().resultPage()->透明标签_申请提示->text(),
             QStringLiteral("您的域名已注册成功：\r\n  http://fresh.qiv.net\r\n您的转向地址是：\r\n"
                            "  http://example.org/\r\n您的密码：pass123(请牢记)"));
-        EXPECT_TRUE(w().编辑框_用户名_注册->text().isEmpty());
-        EXPECT_EQ(w().编辑框_用户名_登录->text(), QStringLiteral("fresh"));
+        EXPECT_TRUE(w().registrationPage()->编辑框_用户名_注册->text().isEmpty());
+        EXPECT_EQ(w().loginPage()->编辑框_用户名_登录->text(), QStringLiteral("fresh"));
     } else {
         QString reasons =
             row.fault == kMarkup ? "\r\n* " + shown(row, {}, devserver::kMarkupReason) : "";
         for (std::size_t i = 0; row.fault == kFlood && i < kMaxReasons; ++i)
             reasons += QStringLiteral("\r\n* r%1").arg(i, 6, 10, QChar(u'0'));
-        EXPECT_EQ(w().透明标签_申请提示->text(),
+        EXPECT_EQ(w().resultPage()->透明标签_申请提示->text(),
                   QStringLiteral("申请域名失败......\r\n") + reasons);
         // The form stays as typed for another try.
-        EXPECT_EQ(w().编辑框_用户名_注册->text(), QStringLiteral("fresh"));
-        EXPECT_EQ(w().编辑框_主页名称_注册->text(), QStringLiteral("主页"));
-        EXPECT_EQ(w().编辑框_姓名_注册->text(), QStringLiteral("王五"));
-        EXPECT_EQ(w().编辑框_联系地址_注册->text(), QStringLiteral("Road 1"));
-        EXPECT_EQ(w().编辑框_密码_注册->text(), QStringLiteral("pass123"));
-        EXPECT_EQ(w().组合框2->currentIndex(), 1);
+        EXPECT_EQ(w().registrationPage()->编辑框_用户名_注册->text(), QStringLiteral("fresh"));
+        EXPECT_EQ(w().registrationPage()->编辑框_主页名称_注册->text(), QStringLiteral("主页"));
+        EXPECT_EQ(w().registrationPage()->编辑框_姓名_注册->text(), QStringLiteral("王五"));
+        EXPECT_EQ(w().registrationPage()->编辑框_联系地址_注册->text(), QStringLiteral("Road 1"));
+        EXPECT_EQ(w().registrationPage()->编辑框_密码_注册->text(), QStringLiteral("pass123"));
+        EXPECT_EQ(w().registrationPage()->组合框2->currentIndex(), 1);
     }
-    EXPECT_EQ(w().透明标签_申请提示->textFormat(), Qt::PlainText);
+    EXPECT_EQ(w().resultPage()->透明标签_申请提示->textFormat(), Qt::PlainText);
     auto stored = server_->findAccount("fresh", "qiv.net");
     if (row.service == Service::Done) {
         ASSERT_TRUE(stored.has_value());
@@ -522,26 +533,27 @@ void BadServer::runLogin(const Row& row)
 {
     logInFirst();
     showPage(w(), qiv::Page::Login);
-    w().列表框1->addItem(QStringLiteral("kept"));
+    w().accountPage()->列表框1->addItem(QStringLiteral("kept"));
     applyFault(row);
     int pageDuringWait = -1;
     QTimer::singleShot(100, [&] { pageDuringWait = w().选择夹1->currentIndex(); });
-    click(w().按钮_登录, Page::Login);
+    click(w().loginPage()->按钮_登录, Page::Login);
     expectAnsweredDuringTheWait();
     expectAccountButtonsHeldThenFreed();
     EXPECT_EQ(pageDuringWait, 2);
     if (row.shows == Shows::Success) {
         EXPECT_EQ(w().选择夹1->currentIndex(), 3);
         EXPECT_EQ(logLines(w()), kWelcome);
-        EXPECT_EQ(w().超级链接框_域名地址->linkAddress(), QStringLiteral("http://owner.qiv.cn"));
-        EXPECT_FALSE(w().选择框2->isChecked());
+        EXPECT_EQ(w().accountPage()->超级链接框_域名地址->linkAddress(),
+                  QStringLiteral("http://owner.qiv.cn"));
+        EXPECT_FALSE(w().accountPage()->选择框2->isChecked());
     } else {
         EXPECT_EQ(w().选择夹1->currentIndex(), 0);
-        EXPECT_EQ(w().分组框1->title(), QStringLiteral("登录失败,请检查网络后重试"));
-        EXPECT_EQ(w().分组框1->captionColour(), kRed);
+        EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("登录失败,请检查网络后重试"));
+        EXPECT_EQ(w().loginPage()->分组框1->captionColour(), kRed);
         EXPECT_EQ(logLines(w()), kWelcome + QStringList{"kept"});
     }
-    EXPECT_EQ(w().超级链接框_域名地址->textFormat(), Qt::PlainText);
+    EXPECT_EQ(w().accountPage()->超级链接框_域名地址->textFormat(), Qt::PlainText);
     const QString v = shown(row, {}, devserver::kMarkupValue);
     if (row.fault == kMarkup)
         EXPECT_TRUE(boxesOf(w()) == (Boxes{v, v, v, v, v, v}));
@@ -553,18 +565,18 @@ void BadServer::runLogin(const Row& row)
 void BadServer::runModify(const Row& row)
 {
     logInFirst();
-    w().编辑框_主页名称_修改资料->setText(QStringLiteral("新标题"));
+    w().accountPage()->编辑框_主页名称_修改资料->setText(QStringLiteral("新标题"));
     // Flood and Markup: without an e-mail the service refuses, with an alert.
     const bool refused = row.fault == kFlood || row.fault == kMarkup;
     if (refused)
-        w().编辑框_邮箱_修改资料->clear();
+        w().accountPage()->编辑框_邮箱_修改资料->clear();
     applyFault(row);
     ModalCatcher boxes;
-    click(w().按钮_修改资料, Page::ModifyIn);
+    click(w().accountPage()->按钮_修改资料, Page::ModifyIn);
     expectAnsweredDuringTheWait();
     expectAccountButtonsHeldThenFreed();
     EXPECT_EQ(w().选择夹1->currentIndex(), 3);
-    EXPECT_TRUE(w().按钮_修改资料->isEnabled());
+    EXPECT_TRUE(w().accountPage()->按钮_修改资料->isEnabled());
     Boxes expected = original_;
     expected.title = QStringLiteral("新标题");
     if (refused)
@@ -595,18 +607,18 @@ void BadServer::runModify(const Row& row)
 void BadServer::runRefresh(const Row& row)
 {
     logInFirst();
-    w().编辑框_联系地址_修改资料->setText(QStringLiteral("edited"));
-    w().编辑框_用户密码_修改资料->setText("typed");
+    w().accountPage()->编辑框_联系地址_修改资料->setText(QStringLiteral("edited"));
+    w().accountPage()->编辑框_用户密码_修改资料->setText("typed");
     applyFault(row);
-    click(w().按钮_刷新资料, Page::Login);
+    click(w().accountPage()->按钮_刷新资料, Page::Login);
     expectAnsweredDuringTheWait();
     expectAccountButtonsHeldThenFreed();
     EXPECT_EQ(w().选择夹1->currentIndex(), 3);
-    EXPECT_TRUE(w().按钮_刷新资料->isEnabled());
+    EXPECT_TRUE(w().accountPage()->按钮_刷新资料->isEnabled());
     if (row.shows == Shows::Success) {
         EXPECT_EQ(logLines(w()).mid(3), (QStringList{"正在刷新域名信息...", "刷新域名信息完成。"}));
         expectAccountKept(); // reloaded from the service: the edit is gone
-        EXPECT_TRUE(w().编辑框_用户密码_修改资料->text().isEmpty());
+        EXPECT_TRUE(w().accountPage()->编辑框_用户密码_修改资料->text().isEmpty());
     } else {
         EXPECT_EQ(logLines(w()).mid(3),
                   (QStringList{"正在刷新域名信息...", "刷新域名信息失败,请稍后重试"}));
@@ -614,7 +626,7 @@ void BadServer::runRefresh(const Row& row)
         expected.address = QStringLiteral("edited");
         EXPECT_TRUE(boxesOf(w()) == expected);
         EXPECT_TRUE(sameSnapshot(state().accountSnapshot, originalSnapshot_));
-        EXPECT_EQ(w().编辑框_用户密码_修改资料->text(), QStringLiteral("typed"));
+        EXPECT_EQ(w().accountPage()->编辑框_用户密码_修改资料->text(), QStringLiteral("typed"));
     }
     EXPECT_EQ(server_->findAccount("owner", "qiv.cn"), account("owner"));
 }
@@ -625,27 +637,28 @@ void BadServer::runDelete(const Row& row)
     applyFault(row);
     int captionDuringWait = 0;
     QTimer::singleShot(100, [&] {
-        captionDuringWait = w().按钮_删除域名->text() == QStringLiteral("正在删除") &&
-                                    !w().按钮_删除域名->isEnabled()
-                                ? 1
-                                : -1;
+        captionDuringWait =
+            w().accountPage()->按钮_删除域名->text() == QStringLiteral("正在删除") &&
+                    !w().accountPage()->按钮_删除域名->isEnabled()
+                ? 1
+                : -1;
     });
-    click(w().按钮_删除域名, Page::ModifyIn);
+    click(w().accountPage()->按钮_删除域名, Page::ModifyIn);
     expectAnsweredDuringTheWait();
     expectAccountButtonsHeldThenFreed();
     EXPECT_EQ(captionDuringWait, 1);
-    EXPECT_EQ(w().按钮_删除域名->text(), QStringLiteral("删除此域名"));
-    EXPECT_TRUE(w().按钮_删除域名->isEnabled());
+    EXPECT_EQ(w().accountPage()->按钮_删除域名->text(), QStringLiteral("删除此域名"));
+    EXPECT_TRUE(w().accountPage()->按钮_删除域名->isEnabled());
     if (row.shows == Shows::Success) {
         EXPECT_EQ(logLines(w()).mid(3), (QStringList{"正在提交删除域名信息...", "域名成功删除。"}));
         EXPECT_EQ(w().选择夹1->currentIndex(), 0);
-        EXPECT_EQ(w().分组框1->title(), QStringLiteral("您已成功将域名删除"));
-        EXPECT_EQ(w().分组框1->captionColour(), kBlue);
+        EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("您已成功将域名删除"));
+        EXPECT_EQ(w().loginPage()->分组框1->captionColour(), kBlue);
     } else {
         EXPECT_EQ(logLines(w()).mid(3),
                   (QStringList{"正在提交删除域名信息...", "域名删除失败...."}));
         EXPECT_EQ(w().选择夹1->currentIndex(), 3);
-        EXPECT_EQ(w().分组框1->title(), QStringLiteral("登 录"));
+        EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("登 录"));
     }
     expectAccountKept();
     if (row.service == Service::Done) {

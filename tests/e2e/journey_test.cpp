@@ -43,8 +43,8 @@ const QStringList kWelcome{"欢迎登录,免费域名转发系统", "本管理�
 QStringList logLines(const MainWindow& w)
 {
     QStringList lines;
-    for (int i = 0; i < w.列表框1->count(); ++i)
-        lines << w.列表框1->item(i)->text();
+    for (int i = 0; i < w.accountPage()->列表框1->count(); ++i)
+        lines << w.accountPage()->列表框1->item(i)->text();
     return lines;
 }
 
@@ -128,7 +128,7 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     MainWindow w(MainWindow::Options{.adHost = state.hosts.ad});
     int quits = 0;
     wireEvents(w, state, [&quits] { ++quits; });
-    GroupWatcher group(w.分组框1);
+    GroupWatcher group(w.loginPage()->分组框1);
     int adsLoaded = 0;
     int adsFailed = 0;
     w.show();
@@ -147,25 +147,25 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     // The group starts enabled: wait for it to be disabled and enabled again.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            return group.states().size() >= 2 && w.分组框1->isEnabled() &&
-                   w.分组框1->title() == QStringLiteral("登 录");
+            return group.states().size() >= 2 && w.loginPage()->分组框1->isEnabled() &&
+                   w.loginPage()->分组框1->title() == QStringLiteral("登 录");
         },
         30000));
     EXPECT_FALSE(group.states().front().enabled);
     EXPECT_EQ(group.states().front().title, QStringLiteral("域名后缀下载中...请稍候"));
     EXPECT_EQ(group.states().front().colour, kBlue);
     EXPECT_TRUE(group.states().back().enabled);
-    EXPECT_EQ(w.分组框1->captionColour(), kBlack);
+    EXPECT_EQ(w.loginPage()->分组框1->captionColour(), kBlack);
     const QStringList suffixes{"qiv.cn", "qiv.net", "qiv.org"};
-    EXPECT_EQ(items(w.组合框1), suffixes);
-    EXPECT_EQ(items(w.组合框2), suffixes);
-    EXPECT_EQ(w.组合框1->currentIndex(), 0);
-    EXPECT_EQ(w.组合框2->currentIndex(), 0);
-    EXPECT_EQ(w.透明标签_申请个数->text(), QStringLiteral("现用户申请总数:0个"));
+    EXPECT_EQ(items(w.loginPage()->组合框1), suffixes);
+    EXPECT_EQ(items(w.registrationPage()->组合框2), suffixes);
+    EXPECT_EQ(w.loginPage()->组合框1->currentIndex(), 0);
+    EXPECT_EQ(w.registrationPage()->组合框2->currentIndex(), 0);
+    EXPECT_EQ(w.loginPage()->透明标签_申请个数->text(), QStringLiteral("现用户申请总数:0个"));
     const Text ip = state.lastPublicIp.get();
     EXPECT_TRUE(isPublicIpReply(ip)) << ip;
-    EXPECT_EQ(w.编辑框_转向地址_注册->text(), QString::fromStdString(ip));
-    EXPECT_EQ(w.透明标签_公网IP->text(),
+    EXPECT_EQ(w.registrationPage()->编辑框_转向地址_注册->text(), QString::fromStdString(ip));
+    EXPECT_EQ(w.accountPage()->透明标签_公网IP->text(),
               QStringLiteral("您当前公网IP:") + QString::fromStdString(ip));
     EXPECT_EQ(state.suffixRetries.load() + state.userCountRetries.load() + state.ipRetries.load(),
               0);
@@ -176,43 +176,47 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     shot(w, "startup");
 
     // --- check a name --------------------------------------------------------
-    QTest::mouseClick(w.按钮1, Qt::LeftButton);
+    QTest::mouseClick(w.loginPage()->按钮1, Qt::LeftButton);
     ASSERT_EQ(w.选择夹1->currentIndex(), 1);
-    replaceText(w.编辑框_用户名_注册, QStringLiteral("journey"));
-    w.组合框2->setFocus();
-    QTest::keyClick(w.组合框2, Qt::Key_Down);
-    ASSERT_EQ(w.组合框2->currentText(), QStringLiteral("qiv.net"));
-    QTest::mouseClick(w.按钮_检查域名_注册, Qt::LeftButton);
-    EXPECT_EQ(w.透明标签_检查域名->text(), QStringLiteral("该域名可以注册！"));
-    EXPECT_EQ(w.透明标签_检查域名->textColour(), kFreeBlue);
-    EXPECT_EQ(w.按钮_检查域名_注册->text(), QStringLiteral("检查域名"));
-    EXPECT_TRUE(w.按钮_检查域名_注册->isEnabled());
+    replaceText(w.registrationPage()->编辑框_用户名_注册, QStringLiteral("journey"));
+    w.registrationPage()->组合框2->setFocus();
+    QTest::keyClick(w.registrationPage()->组合框2, Qt::Key_Down);
+    ASSERT_EQ(w.registrationPage()->组合框2->currentText(), QStringLiteral("qiv.net"));
+    QTest::mouseClick(w.registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
+    EXPECT_EQ(w.registrationPage()->透明标签_检查域名->text(), QStringLiteral("该域名可以注册！"));
+    EXPECT_EQ(w.registrationPage()->透明标签_检查域名->textColour(), kFreeBlue);
+    EXPECT_EQ(w.registrationPage()->按钮_检查域名_注册->text(), QStringLiteral("检查域名"));
+    EXPECT_TRUE(w.registrationPage()->按钮_检查域名_注册->isEnabled());
     EXPECT_EQ(server_.accountCount(), 0u);
     shot(w, "check");
 
     // --- register ------------------------------------------------------------
-    replaceText(w.编辑框_密码_注册, QStringLiteral("pass1234"));
-    replaceText(w.编辑框_确认密码_注册, QStringLiteral("pass1234"));
-    replaceText(w.编辑框_主页名称_注册, QStringLiteral("旅程主页"));
-    replaceText(w.编辑框_转向地址_注册, QStringLiteral("http://203.0.113.7/journey"));
-    replaceText(w.编辑框_邮箱_注册, QStringLiteral("journey@example.org"));
-    replaceText(w.编辑框_姓名_注册, QStringLiteral("李四"));
-    replaceText(w.编辑框_电话_注册, QStringLiteral("010-654321"));
-    replaceText(w.编辑框_联系地址_注册, QStringLiteral("上海市"));
-    QTest::mouseClick(w.按钮_注册, Qt::LeftButton);
+    replaceText(w.registrationPage()->编辑框_密码_注册, QStringLiteral("pass1234"));
+    replaceText(w.registrationPage()->编辑框_确认密码_注册, QStringLiteral("pass1234"));
+    replaceText(w.registrationPage()->编辑框_主页名称_注册, QStringLiteral("旅程主页"));
+    replaceText(w.registrationPage()->编辑框_转向地址_注册,
+                QStringLiteral("http://203.0.113.7/journey"));
+    replaceText(w.registrationPage()->编辑框_邮箱_注册, QStringLiteral("journey@example.org"));
+    replaceText(w.registrationPage()->编辑框_姓名_注册, QStringLiteral("李四"));
+    replaceText(w.registrationPage()->编辑框_电话_注册, QStringLiteral("010-654321"));
+    replaceText(w.registrationPage()->编辑框_联系地址_注册, QStringLiteral("上海市"));
+    QTest::mouseClick(w.registrationPage()->按钮_注册, Qt::LeftButton);
     ASSERT_EQ(w.选择夹1->currentIndex(), 4);
     EXPECT_EQ(
-        w.透明标签_申请提示->text(),
+        w.resultPage()->透明标签_申请提示->text(),
         QStringLiteral("您的域名已注册成功：\r\n  http://journey.qiv.net\r\n您的转向地址是：\r\n"
                        "  http://203.0.113.7/journey\r\n您的密码：pass1234(请牢记)"));
-    for (QLineEdit* box : {w.编辑框_用户名_注册, w.编辑框_密码_注册, w.编辑框_确认密码_注册,
-                           w.编辑框_主页名称_注册, w.编辑框_转向地址_注册, w.编辑框_邮箱_注册,
-                           w.编辑框_姓名_注册, w.编辑框_电话_注册, w.编辑框_联系地址_注册})
+    for (QLineEdit* box :
+         {w.registrationPage()->编辑框_用户名_注册, w.registrationPage()->编辑框_密码_注册,
+          w.registrationPage()->编辑框_确认密码_注册, w.registrationPage()->编辑框_主页名称_注册,
+          w.registrationPage()->编辑框_转向地址_注册, w.registrationPage()->编辑框_邮箱_注册,
+          w.registrationPage()->编辑框_姓名_注册, w.registrationPage()->编辑框_电话_注册,
+          w.registrationPage()->编辑框_联系地址_注册})
         EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
-    EXPECT_EQ(w.组合框2->currentIndex(), 0);
-    EXPECT_TRUE(w.透明标签_检查域名->text().isEmpty());
-    EXPECT_EQ(w.编辑框_用户名_登录->text(), QStringLiteral("journey"));
-    EXPECT_EQ(w.组合框1->currentText(), QStringLiteral("qiv.net"));
+    EXPECT_EQ(w.registrationPage()->组合框2->currentIndex(), 0);
+    EXPECT_TRUE(w.registrationPage()->透明标签_检查域名->text().isEmpty());
+    EXPECT_EQ(w.loginPage()->编辑框_用户名_登录->text(), QStringLiteral("journey"));
+    EXPECT_EQ(w.loginPage()->组合框1->currentText(), QStringLiteral("qiv.net"));
     {
         auto stored = server_.account("journey", "qiv.net");
         ASSERT_TRUE(stored.has_value());
@@ -228,54 +232,57 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     shot(w, "registered");
 
     // The name is now taken.
-    QTest::mousePress(w.超级链接框_返回注册, Qt::LeftButton);
-    QTest::mouseRelease(w.超级链接框_返回注册, Qt::LeftButton);
+    QTest::mousePress(w.resultPage()->超级链接框_返回注册, Qt::LeftButton);
+    QTest::mouseRelease(w.resultPage()->超级链接框_返回注册, Qt::LeftButton);
     ASSERT_EQ(w.选择夹1->currentIndex(), 1);
-    replaceText(w.编辑框_用户名_注册, QStringLiteral("journey"));
-    w.组合框2->setFocus();
-    QTest::keyClick(w.组合框2, Qt::Key_Down);
-    QTest::mouseClick(w.按钮_检查域名_注册, Qt::LeftButton);
-    EXPECT_EQ(w.透明标签_检查域名->text(), QStringLiteral("对不起,该域名已被注册！"));
-    EXPECT_EQ(w.透明标签_检查域名->textColour(), kRed);
+    replaceText(w.registrationPage()->编辑框_用户名_注册, QStringLiteral("journey"));
+    w.registrationPage()->组合框2->setFocus();
+    QTest::keyClick(w.registrationPage()->组合框2, Qt::Key_Down);
+    QTest::mouseClick(w.registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
+    EXPECT_EQ(w.registrationPage()->透明标签_检查域名->text(),
+              QStringLiteral("对不起,该域名已被注册！"));
+    EXPECT_EQ(w.registrationPage()->透明标签_检查域名->textColour(), kRed);
     shot(w, "taken");
-    QTest::mouseClick(w.按钮_返回登录, Qt::LeftButton);
+    QTest::mouseClick(w.registrationPage()->按钮_返回登录, Qt::LeftButton);
     ASSERT_EQ(w.选择夹1->currentIndex(), 0);
 
     // --- log in --------------------------------------------------------------
-    EXPECT_TRUE(w.编辑框_密码_登录->text().isEmpty());
-    replaceText(w.编辑框_密码_登录, QStringLiteral("pass1234"));
-    QTest::mouseClick(w.按钮_登录, Qt::LeftButton);
+    EXPECT_TRUE(w.loginPage()->编辑框_密码_登录->text().isEmpty());
+    replaceText(w.loginPage()->编辑框_密码_登录, QStringLiteral("pass1234"));
+    QTest::mouseClick(w.loginPage()->按钮_登录, Qt::LeftButton);
     ASSERT_EQ(w.选择夹1->currentIndex(), 3);
-    EXPECT_EQ(w.超级链接框_域名地址->linkAddress(), QStringLiteral("http://journey.qiv.net"));
-    EXPECT_EQ(w.编辑框_主页名称_修改资料->text(), QStringLiteral("旅程主页"));
-    EXPECT_EQ(w.编辑框_转向地址_修改资料->text(), QStringLiteral("http://203.0.113.7/journey"));
-    EXPECT_FALSE(w.选择框2->isChecked());
-    EXPECT_EQ(w.编辑框_邮箱_修改资料->text(), QStringLiteral("journey@example.org"));
-    EXPECT_EQ(w.编辑框_姓名_修改资料->text(), QStringLiteral("李四"));
-    EXPECT_EQ(w.编辑框_电话_修改资料->text(), QStringLiteral("010-654321"));
-    EXPECT_EQ(w.编辑框_联系地址_修改资料->text(), QStringLiteral("上海市"));
-    EXPECT_TRUE(w.编辑框_用户密码_修改资料->text().isEmpty());
+    EXPECT_EQ(w.accountPage()->超级链接框_域名地址->linkAddress(),
+              QStringLiteral("http://journey.qiv.net"));
+    EXPECT_EQ(w.accountPage()->编辑框_主页名称_修改资料->text(), QStringLiteral("旅程主页"));
+    EXPECT_EQ(w.accountPage()->编辑框_转向地址_修改资料->text(),
+              QStringLiteral("http://203.0.113.7/journey"));
+    EXPECT_FALSE(w.accountPage()->选择框2->isChecked());
+    EXPECT_EQ(w.accountPage()->编辑框_邮箱_修改资料->text(), QStringLiteral("journey@example.org"));
+    EXPECT_EQ(w.accountPage()->编辑框_姓名_修改资料->text(), QStringLiteral("李四"));
+    EXPECT_EQ(w.accountPage()->编辑框_电话_修改资料->text(), QStringLiteral("010-654321"));
+    EXPECT_EQ(w.accountPage()->编辑框_联系地址_修改资料->text(), QStringLiteral("上海市"));
+    EXPECT_TRUE(w.accountPage()->编辑框_用户密码_修改资料->text().isEmpty());
     EXPECT_EQ(logLines(w), kWelcome);
-    EXPECT_EQ(w.透明标签_公网IP->text(),
+    EXPECT_EQ(w.accountPage()->透明标签_公网IP->text(),
               QStringLiteral("您当前公网IP:") + QString::fromStdString(ip));
-    EXPECT_EQ(w.编辑框_转向地址_注册->text(), QString::fromStdString(ip));
+    EXPECT_EQ(w.registrationPage()->编辑框_转向地址_注册->text(), QString::fromStdString(ip));
     EXPECT_EQ(state.accountSnapshot.Title, gbk("旅程主页"));
     EXPECT_EQ(state.accountSnapshot.Address, gbk("上海市"));
     shot(w, "account");
 
     // --- modify --------------------------------------------------------------
-    replaceText(w.编辑框_主页名称_修改资料, QStringLiteral("新的主页 & 标题"));
-    replaceText(w.编辑框_邮箱_修改资料, QStringLiteral("new@example.org"));
-    QTest::mouseClick(w.选择框2, Qt::LeftButton);
-    ASSERT_TRUE(w.选择框2->isChecked());
-    QTest::mouseClick(w.按钮_修改资料, Qt::LeftButton);
+    replaceText(w.accountPage()->编辑框_主页名称_修改资料, QStringLiteral("新的主页 & 标题"));
+    replaceText(w.accountPage()->编辑框_邮箱_修改资料, QStringLiteral("new@example.org"));
+    QTest::mouseClick(w.accountPage()->选择框2, Qt::LeftButton);
+    ASSERT_TRUE(w.accountPage()->选择框2->isChecked());
+    QTest::mouseClick(w.accountPage()->按钮_修改资料, Qt::LeftButton);
     EXPECT_EQ(logLines(w).mid(3), (QStringList{"正在提交修改信息......", "您的资料修改成功!",
                                                "正在刷新域名信息...", "刷新域名信息完成。"}));
-    EXPECT_TRUE(w.按钮_修改资料->isEnabled());
+    EXPECT_TRUE(w.accountPage()->按钮_修改资料->isEnabled());
     EXPECT_EQ(w.选择夹1->currentIndex(), 3);
-    EXPECT_EQ(w.编辑框_主页名称_修改资料->text(), QStringLiteral("新的主页 & 标题"));
-    EXPECT_EQ(w.编辑框_邮箱_修改资料->text(), QStringLiteral("new@example.org"));
-    EXPECT_TRUE(w.选择框2->isChecked());
+    EXPECT_EQ(w.accountPage()->编辑框_主页名称_修改资料->text(), QStringLiteral("新的主页 & 标题"));
+    EXPECT_EQ(w.accountPage()->编辑框_邮箱_修改资料->text(), QStringLiteral("new@example.org"));
+    EXPECT_TRUE(w.accountPage()->选择框2->isChecked());
     EXPECT_EQ(state.accountSnapshot.Title, gbk("新的主页 & 标题"));
     {
         auto stored = server_.account("journey", "qiv.net");
@@ -291,12 +298,12 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     shot(w, "modified");
 
     // --- refresh -------------------------------------------------------------
-    replaceText(w.编辑框_联系地址_修改资料, QStringLiteral("edited, not saved"));
-    QTest::mouseClick(w.按钮_刷新资料, Qt::LeftButton);
+    replaceText(w.accountPage()->编辑框_联系地址_修改资料, QStringLiteral("edited, not saved"));
+    QTest::mouseClick(w.accountPage()->按钮_刷新资料, Qt::LeftButton);
     EXPECT_EQ(logLines(w).mid(7), (QStringList{"正在刷新域名信息...", "刷新域名信息完成。"}));
-    EXPECT_EQ(w.编辑框_联系地址_修改资料->text(), QStringLiteral("上海市"));
-    EXPECT_EQ(w.编辑框_主页名称_修改资料->text(), QStringLiteral("新的主页 & 标题"));
-    EXPECT_TRUE(w.按钮_刷新资料->isEnabled());
+    EXPECT_EQ(w.accountPage()->编辑框_联系地址_修改资料->text(), QStringLiteral("上海市"));
+    EXPECT_EQ(w.accountPage()->编辑框_主页名称_修改资料->text(), QStringLiteral("新的主页 & 标题"));
+    EXPECT_TRUE(w.accountPage()->按钮_刷新资料->isEnabled());
     EXPECT_EQ(w.选择夹1->currentIndex(), 3);
     EXPECT_EQ(server_.account("journey", "qiv.net")->address, gbk("上海市"));
     shot(w, "refreshed");
@@ -333,32 +340,34 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
     EXPECT_EQ(server_.account("journey", "qiv.net")->title, gbk("新的主页 & 标题"));
     EXPECT_TRUE(server_.account("journey", "qiv.net")->hide);
     // The window still shows what it read; a refresh shows the new target.
-    EXPECT_EQ(w.编辑框_转向地址_修改资料->text(), QStringLiteral("http://203.0.113.7/journey"));
-    QTest::mouseClick(w.按钮_刷新资料, Qt::LeftButton);
-    EXPECT_EQ(w.编辑框_转向地址_修改资料->text(), QStringLiteral("http://198.51.100.23/journey"));
-    EXPECT_TRUE(w.选择框2->isChecked());
+    EXPECT_EQ(w.accountPage()->编辑框_转向地址_修改资料->text(),
+              QStringLiteral("http://203.0.113.7/journey"));
+    QTest::mouseClick(w.accountPage()->按钮_刷新资料, Qt::LeftButton);
+    EXPECT_EQ(w.accountPage()->编辑框_转向地址_修改资料->text(),
+              QStringLiteral("http://198.51.100.23/journey"));
+    EXPECT_TRUE(w.accountPage()->选择框2->isChecked());
 
     // --- delete --------------------------------------------------------------
-    QTest::mouseClick(w.按钮_删除域名, Qt::LeftButton);
+    QTest::mouseClick(w.accountPage()->按钮_删除域名, Qt::LeftButton);
     EXPECT_EQ(logLines(w).mid(11), (QStringList{"正在提交删除域名信息...", "域名成功删除。"}));
     EXPECT_EQ(w.选择夹1->currentIndex(), 0);
-    EXPECT_EQ(w.分组框1->title(), QStringLiteral("您已成功将域名删除"));
-    EXPECT_EQ(w.分组框1->captionColour(), kBlue);
-    EXPECT_EQ(w.按钮_删除域名->text(), QStringLiteral("删除此域名"));
-    EXPECT_TRUE(w.按钮_删除域名->isEnabled());
+    EXPECT_EQ(w.loginPage()->分组框1->title(), QStringLiteral("您已成功将域名删除"));
+    EXPECT_EQ(w.loginPage()->分组框1->captionColour(), kBlue);
+    EXPECT_EQ(w.accountPage()->按钮_删除域名->text(), QStringLiteral("删除此域名"));
+    EXPECT_TRUE(w.accountPage()->按钮_删除域名->isEnabled());
     EXPECT_FALSE(server_.account("journey", "qiv.net").has_value());
     EXPECT_EQ(server_.accountCount(), 0u);
     shot(w, "deleted");
 
     // --- log in again: the domain is gone --------------------------------------
-    EXPECT_EQ(w.编辑框_密码_登录->text(), QStringLiteral("pass1234"));
-    QTest::keyClick(w.编辑框_密码_登录, Qt::Key_Return);
+    EXPECT_EQ(w.loginPage()->编辑框_密码_登录->text(), QStringLiteral("pass1234"));
+    QTest::keyClick(w.loginPage()->编辑框_密码_登录, Qt::Key_Return);
     EXPECT_EQ(w.选择夹1->currentIndex(), 0);
-    EXPECT_EQ(w.分组框1->title(), QStringLiteral("密码错误或此域名未注册"));
-    EXPECT_EQ(w.分组框1->captionColour(), kRed);
+    EXPECT_EQ(w.loginPage()->分组框1->title(), QStringLiteral("密码错误或此域名未注册"));
+    EXPECT_EQ(w.loginPage()->分组框1->captionColour(), kRed);
     // The account page keeps what it showed; the log is not touched.
     EXPECT_EQ(logLines(w).size(), 13);
-    EXPECT_EQ(w.编辑框_主页名称_修改资料->text(), QStringLiteral("新的主页 & 标题"));
+    EXPECT_EQ(w.accountPage()->编辑框_主页名称_修改资料->text(), QStringLiteral("新的主页 & 标题"));
     EXPECT_EQ(server_.accountCount(), 0u);
     shot(w, "login-fails");
 
@@ -372,8 +381,7 @@ TEST_F(Journey, FromStartUpToTheFailedLoginAfterTheDeletion)
 int main(int argc, char** argv)
 {
     // The views get the program's browser flags: the sandbox unless root.
-    qiv::setChromiumEnvironment();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    qiv::prepareBrowserEngine();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -296,8 +296,8 @@ protected:
     // The band of the login group's caption.
     QRect captionBand() const
     {
-        QRect group = rectOf(layout_->分组框1);
-        int h = layout_->分组框1->fontMetrics().height();
+        QRect group = rectOf(layout_->loginPage()->分组框1);
+        int h = layout_->loginPage()->分组框1->fontMetrics().height();
         return QRect(group.left(), group.top() - 2, group.width(), h + 4);
     }
 
@@ -354,30 +354,30 @@ TEST_F(OutsideDriver, TheWholeJourneyByMouseAndKeyboard)
         &shot));
 
     // To the registration page; check a free name: the label turns blue.
-    click(l.按钮1);
+    click(l.loginPage()->按钮1);
     ASSERT_TRUE(waitForScreen([&](const QImage& i) { return shownPage(i) == 1; }));
     l.选择夹1->setCurrentIndex(1);
-    fill(l.编辑框_用户名_注册, QStringLiteral("outside"));
-    click(l.按钮_检查域名_注册);
+    fill(l.registrationPage()->编辑框_用户名_注册, QStringLiteral("outside"));
+    click(l.registrationPage()->按钮_检查域名_注册);
     ASSERT_TRUE(waitForScreen(
         [&](const QImage& i) {
-            return countPixels(i, rectOf(l.透明标签_检查域名), isFreeBlue) > 5;
+            return countPixels(i, rectOf(l.registrationPage()->透明标签_检查域名), isFreeBlue) > 5;
         },
         &shot));
-    EXPECT_EQ(countPixels(shot, rectOf(l.透明标签_检查域名), isRed), 0);
+    EXPECT_EQ(countPixels(shot, rectOf(l.registrationPage()->透明标签_检查域名), isRed), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return requests(QStringLiteral("/regcheck.php")) >= 1; },
                                 kStepBoundMs));
 
     // Register: the account is in the service's file, the result page shows.
-    fill(l.编辑框_密码_注册, QStringLiteral("pass5678"));
-    fill(l.编辑框_确认密码_注册, QStringLiteral("pass5678"));
-    fill(l.编辑框_主页名称_注册, QStringLiteral("Outside Home"));
-    fill(l.编辑框_转向地址_注册, QStringLiteral("http://example.org/outside"));
-    fill(l.编辑框_邮箱_注册, QStringLiteral("out@example.org"));
-    fill(l.编辑框_姓名_注册, QStringLiteral("Wang"));
-    fill(l.编辑框_电话_注册, QStringLiteral("021-7654321"));
-    fill(l.编辑框_联系地址_注册, QStringLiteral("Road 9"));
-    click(l.按钮_注册);
+    fill(l.registrationPage()->编辑框_密码_注册, QStringLiteral("pass5678"));
+    fill(l.registrationPage()->编辑框_确认密码_注册, QStringLiteral("pass5678"));
+    fill(l.registrationPage()->编辑框_主页名称_注册, QStringLiteral("Outside Home"));
+    fill(l.registrationPage()->编辑框_转向地址_注册, QStringLiteral("http://example.org/outside"));
+    fill(l.registrationPage()->编辑框_邮箱_注册, QStringLiteral("out@example.org"));
+    fill(l.registrationPage()->编辑框_姓名_注册, QStringLiteral("Wang"));
+    fill(l.registrationPage()->编辑框_电话_注册, QStringLiteral("021-7654321"));
+    fill(l.registrationPage()->编辑框_联系地址_注册, QStringLiteral("Road 9"));
+    click(l.registrationPage()->按钮_注册);
     ASSERT_TRUE(waitForScreen([&](const QImage& i) { return shownPage(i) == 4; }));
     {
         auto stored = server_.account("outside", "qiv.cn");
@@ -395,10 +395,10 @@ TEST_F(OutsideDriver, TheWholeJourneyByMouseAndKeyboard)
     // Back to the login page; the name is carried over; the password and
     // Enter log in and show the account page.
     l.选择夹1->setCurrentIndex(4);
-    click(l.超级链接框_返回登录);
+    click(l.resultPage()->超级链接框_返回登录);
     ASSERT_TRUE(waitForScreen([&](const QImage& i) { return shownPage(i) == 0; }));
     l.选择夹1->setCurrentIndex(0);
-    click(l.编辑框_密码_登录);
+    click(l.loginPage()->编辑框_密码_登录);
     type(QStringLiteral("pass5678"));
     key(QStringLiteral("Return"));
     ASSERT_TRUE(waitForScreen([&](const QImage& i) { return shownPage(i) == 3; }, &shot))
@@ -406,9 +406,9 @@ TEST_F(OutsideDriver, TheWholeJourneyByMouseAndKeyboard)
     l.选择夹1->setCurrentIndex(3);
 
     // Modify the title: the service holds it.
-    fill(l.编辑框_主页名称_修改资料, QStringLiteral("Changed Title"));
+    fill(l.accountPage()->编辑框_主页名称_修改资料, QStringLiteral("Changed Title"));
     const int loginsBefore = requests(QStringLiteral("/login.php"));
-    click(l.按钮_修改资料);
+    click(l.accountPage()->按钮_修改资料);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             auto stored = server_.account("outside", "qiv.cn");
@@ -422,7 +422,7 @@ TEST_F(OutsideDriver, TheWholeJourneyByMouseAndKeyboard)
 
     // Refresh: one more login, the page stays, the service is unchanged.
     const int loginsBeforeRefresh = requests(QStringLiteral("/login.php"));
-    click(l.按钮_刷新资料);
+    click(l.accountPage()->按钮_刷新资料);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return requests(QStringLiteral("/login.php")) > loginsBeforeRefresh; },
         kStepBoundMs));
@@ -431,7 +431,7 @@ TEST_F(OutsideDriver, TheWholeJourneyByMouseAndKeyboard)
 
     // Delete: gone at the service; back on the login page under the blue
     // caption.
-    click(l.按钮_删除域名);
+    click(l.accountPage()->按钮_删除域名);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !server_.account("outside", "qiv.cn").has_value(); },
                                 kStepBoundMs));
     ASSERT_TRUE(waitForScreen(
@@ -443,7 +443,7 @@ TEST_F(OutsideDriver, TheWholeJourneyByMouseAndKeyboard)
 
     // Log in again: it fails under the red caption.
     l.选择夹1->setCurrentIndex(0);
-    click(l.按钮_登录);
+    click(l.loginPage()->按钮_登录);
     ASSERT_TRUE(waitForScreen(
         [&](const QImage& i) {
             return shownPage(i) == 0 && countPixels(i, captionBand(), isRed) > 5;

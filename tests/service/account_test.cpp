@@ -3,8 +3,8 @@
 #include "service_fixture.h"
 
 #include "recording_server.h"
-#include "service/controls.h"
 #include "service/delete.h"
+#include "service/gbk_reader.h"
 #include "service/modify.h"
 
 #include <QTabBar>
@@ -23,8 +23,8 @@ const QStringList kWelcome{"欢迎登录,免费域名转发系统", "本管理�
 QStringList logLines(MainWindow& w)
 {
     QStringList lines;
-    for (int i = 0; i < w.列表框1->count(); ++i)
-        lines << w.列表框1->item(i)->text();
+    for (int i = 0; i < w.accountPage()->列表框1->count(); ++i)
+        lines << w.accountPage()->列表框1->item(i)->text();
     return lines;
 }
 
@@ -35,44 +35,47 @@ protected:
         ServiceTest::SetUp();
         startUp();
         ASSERT_TRUE(server_->addAccount(account("owner")));
-        w().编辑框_用户名_登录->setText("owner");
-        w().组合框1->setCurrentIndex(0);
-        w().编辑框_密码_登录->setText("secret1");
+        w().loginPage()->编辑框_用户名_登录->setText("owner");
+        w().loginPage()->组合框1->setCurrentIndex(0);
+        w().loginPage()->编辑框_密码_登录->setText("secret1");
     }
 
-    void logInWithButton() { QTest::mouseClick(w().按钮_登录, Qt::LeftButton); }
+    void logInWithButton() { QTest::mouseClick(w().loginPage()->按钮_登录, Qt::LeftButton); }
 
     void fillRegistration(const QString& name, const QString& password)
     {
-        w().编辑框_用户名_注册->setText(name);
-        w().组合框2->setCurrentIndex(2);
-        w().编辑框_密码_注册->setText(password);
-        w().编辑框_确认密码_注册->setText(password);
-        w().编辑框_主页名称_注册->setText("Home");
-        w().编辑框_转向地址_注册->setText("http://example.org/");
-        w().编辑框_邮箱_注册->setText("a@example.org");
-        w().编辑框_姓名_注册->setText("Li");
-        w().编辑框_电话_注册->setText("010-1");
-        w().编辑框_联系地址_注册->setText("Road 1");
+        w().registrationPage()->编辑框_用户名_注册->setText(name);
+        w().registrationPage()->组合框2->setCurrentIndex(2);
+        w().registrationPage()->编辑框_密码_注册->setText(password);
+        w().registrationPage()->编辑框_确认密码_注册->setText(password);
+        w().registrationPage()->编辑框_主页名称_注册->setText("Home");
+        w().registrationPage()->编辑框_转向地址_注册->setText("http://example.org/");
+        w().registrationPage()->编辑框_邮箱_注册->setText("a@example.org");
+        w().registrationPage()->编辑框_姓名_注册->setText("Li");
+        w().registrationPage()->编辑框_电话_注册->setText("010-1");
+        w().registrationPage()->编辑框_联系地址_注册->setText("Road 1");
     }
 
     void expectAccountShown()
     {
         EXPECT_EQ(w().选择夹1->currentIndex(), 3);
-        EXPECT_EQ(w().编辑框_主页名称_修改资料->text(), QStringLiteral("我的主页"));
-        EXPECT_EQ(w().编辑框_转向地址_修改资料->text(), QStringLiteral("http://example.org/home"));
-        EXPECT_EQ(w().编辑框_邮箱_修改资料->text(), QStringLiteral("me@example.org"));
-        EXPECT_EQ(w().编辑框_姓名_修改资料->text(), QStringLiteral("张三"));
-        EXPECT_EQ(w().编辑框_电话_修改资料->text(), QStringLiteral("010-123456"));
-        EXPECT_EQ(w().编辑框_联系地址_修改资料->text(), QStringLiteral("北京市"));
-        EXPECT_FALSE(w().选择框2->isChecked());
-        EXPECT_EQ(w().超级链接框_域名地址->linkAddress(), QStringLiteral("http://owner.qiv.cn"));
+        EXPECT_EQ(w().accountPage()->编辑框_主页名称_修改资料->text(), QStringLiteral("我的主页"));
+        EXPECT_EQ(w().accountPage()->编辑框_转向地址_修改资料->text(),
+                  QStringLiteral("http://example.org/home"));
+        EXPECT_EQ(w().accountPage()->编辑框_邮箱_修改资料->text(),
+                  QStringLiteral("me@example.org"));
+        EXPECT_EQ(w().accountPage()->编辑框_姓名_修改资料->text(), QStringLiteral("张三"));
+        EXPECT_EQ(w().accountPage()->编辑框_电话_修改资料->text(), QStringLiteral("010-123456"));
+        EXPECT_EQ(w().accountPage()->编辑框_联系地址_修改资料->text(), QStringLiteral("北京市"));
+        EXPECT_FALSE(w().accountPage()->选择框2->isChecked());
+        EXPECT_EQ(w().accountPage()->超级链接框_域名地址->linkAddress(),
+                  QStringLiteral("http://owner.qiv.cn"));
     }
 };
 
 TEST_F(Account, LogInWithTheButtonFillsTheAccountPage)
 {
-    w().列表框1->addItem("old line");
+    w().accountPage()->列表框1->addItem("old line");
     logInWithButton();
     expectAccountShown();
     EXPECT_EQ(logLines(w()), kWelcome);
@@ -80,7 +83,8 @@ TEST_F(Account, LogInWithTheButtonFillsTheAccountPage)
     EXPECT_EQ(s.Title, gbk("我的主页"));
     EXPECT_EQ(s.RegName, gbk("张三"));
     EXPECT_EQ(s.Address, gbk("北京市"));
-    EXPECT_EQ(w().编辑框_转向地址_注册->text().toStdString(), state().lastPublicIp.get());
+    EXPECT_EQ(w().registrationPage()->编辑框_转向地址_注册->text().toStdString(),
+              state().lastPublicIp.get());
     EXPECT_EQ(server_->lastRequest(Page::Login)->body,
               "username=owner&domainname=qiv.cn&password=secret1&Submit.x=86&Submit.y=24");
 }
@@ -89,41 +93,42 @@ TEST_F(Account, RegisterThenLogInWithEnter)
 {
     showPage(w(), qiv::Page::Registration);
     fillRegistration("fresh", "pass123");
-    w().选择框_隐藏_注册->setChecked(true);
-    QTest::mouseClick(w().按钮_注册, Qt::LeftButton);
+    w().registrationPage()->选择框_隐藏_注册->setChecked(true);
+    QTest::mouseClick(w().registrationPage()->按钮_注册, Qt::LeftButton);
     ASSERT_EQ(w().选择夹1->currentIndex(), 4);
-    QTest::mousePress(w().超级链接框_返回登录, Qt::LeftButton);
+    QTest::mousePress(w().resultPage()->超级链接框_返回登录, Qt::LeftButton);
     ASSERT_EQ(w().选择夹1->currentIndex(), 0);
-    EXPECT_EQ(w().编辑框_用户名_登录->text(), QStringLiteral("fresh"));
-    EXPECT_EQ(w().组合框1->currentText(), QStringLiteral("qiv.org"));
+    EXPECT_EQ(w().loginPage()->编辑框_用户名_登录->text(), QStringLiteral("fresh"));
+    EXPECT_EQ(w().loginPage()->组合框1->currentText(), QStringLiteral("qiv.org"));
 
-    QTest::keyClicks(w().编辑框_密码_登录, "pass123");
-    QTest::keyClick(w().编辑框_密码_登录, Qt::Key_Return);
+    QTest::keyClicks(w().loginPage()->编辑框_密码_登录, "pass123");
+    QTest::keyClick(w().loginPage()->编辑框_密码_登录, Qt::Key_Return);
     EXPECT_EQ(w().选择夹1->currentIndex(), 3);
-    EXPECT_EQ(w().编辑框_主页名称_修改资料->text(), QStringLiteral("Home"));
-    EXPECT_TRUE(w().选择框2->isChecked()); // the account hides its address
-    EXPECT_EQ(w().超级链接框_域名地址->linkAddress(), QStringLiteral("http://fresh.qiv.org"));
+    EXPECT_EQ(w().accountPage()->编辑框_主页名称_修改资料->text(), QStringLiteral("Home"));
+    EXPECT_TRUE(w().accountPage()->选择框2->isChecked()); // the account hides its address
+    EXPECT_EQ(w().accountPage()->超级链接框_域名地址->linkAddress(),
+              QStringLiteral("http://fresh.qiv.org"));
     EXPECT_EQ(logLines(w()), kWelcome);
 }
 
 TEST_F(Account, WrongPasswordGoesBackWithTheRedCaption)
 {
-    w().列表框1->addItem("kept");
-    w().编辑框_密码_登录->setText("wrong-pw");
+    w().accountPage()->列表框1->addItem("kept");
+    w().loginPage()->编辑框_密码_登录->setText("wrong-pw");
     logInWithButton();
     EXPECT_EQ(w().选择夹1->currentIndex(), 0);
-    EXPECT_EQ(w().分组框1->title(), QStringLiteral("密码错误或此域名未注册"));
-    EXPECT_EQ(w().分组框1->captionColour(), QColor(255, 0, 0));
+    EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("密码错误或此域名未注册"));
+    EXPECT_EQ(w().loginPage()->分组框1->captionColour(), QColor(255, 0, 0));
     EXPECT_EQ(logLines(w()), QStringList{"kept"});
 }
 
 TEST_F(Account, EmptyInputsWarnAndSendNothing)
 {
     ModalCatcher boxes;
-    w().编辑框_用户名_登录->setText("   ");
+    w().loginPage()->编辑框_用户名_登录->setText("   ");
     logInWithButton();
-    w().编辑框_用户名_登录->setText("owner");
-    w().编辑框_密码_登录->clear();
+    w().loginPage()->编辑框_用户名_登录->setText("owner");
+    w().loginPage()->编辑框_密码_登录->clear();
     logInWithButton();
     ASSERT_EQ(boxes.boxes().size(), 2u);
     EXPECT_EQ(boxes.boxes()[0].text, QStringLiteral("请填写完整用户名和密码"));
@@ -144,7 +149,7 @@ TEST_F(Account, NoConnectionWarnsAndStillLogsIn)
 
 TEST_F(Account, LoginThatTimesOutIsAFailureAndLeavesTheLogAlone)
 {
-    w().列表框1->addItem("kept");
+    w().accountPage()->列表框1->addItem("kept");
     state().network.requestLimit = std::chrono::seconds(1);
     server_->setFault(Page::Login, Fault{FaultKind::None, 3000});
     int pageDuringWait = -1;
@@ -152,10 +157,10 @@ TEST_F(Account, LoginThatTimesOutIsAFailureAndLeavesTheLogAlone)
     logInWithButton();
     EXPECT_EQ(pageDuringWait, 2);
     EXPECT_EQ(w().选择夹1->currentIndex(), 0);
-    EXPECT_EQ(w().分组框1->title(), QStringLiteral("登录失败,请检查网络后重试"));
-    EXPECT_EQ(w().分组框1->captionColour(), QColor(255, 0, 0));
+    EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("登录失败,请检查网络后重试"));
+    EXPECT_EQ(w().loginPage()->分组框1->captionColour(), QColor(255, 0, 0));
     EXPECT_EQ(logLines(w()), QStringList{"kept"});
-    EXPECT_TRUE(w().编辑框_主页名称_修改资料->text().isEmpty());
+    EXPECT_TRUE(w().accountPage()->编辑框_主页名称_修改资料->text().isEmpty());
 }
 
 TEST_F(Account, ASecondLoginInsideTheWaitIsNotStarted)
@@ -164,15 +169,15 @@ TEST_F(Account, ASecondLoginInsideTheWaitIsNotStarted)
     QTimer::singleShot(150, [&] {
         QTabBar* tabs = w().选择夹1->tabBar();
         QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
-        QTest::keyClicks(w().编辑框_用户名_登录, "x");
-        QTest::mouseClick(w().按钮_登录, Qt::LeftButton);
-        QTest::keyClick(w().编辑框_密码_登录, Qt::Key_Return);
+        QTest::keyClicks(w().loginPage()->编辑框_用户名_登录, "x");
+        QTest::mouseClick(w().loginPage()->按钮_登录, Qt::LeftButton);
+        QTest::keyClick(w().loginPage()->编辑框_密码_登录, Qt::Key_Return);
         logIn(w(), state());
     });
     logInWithButton();
     EXPECT_EQ(server_->requestCount(Page::Login), 1u);
     expectAccountShown(); // under "owner", not "ownerx"
-    EXPECT_TRUE(w().分组框1->isEnabled());
+    EXPECT_TRUE(w().loginPage()->分组框1->isEnabled());
 }
 
 TEST_F(Account, ARegistrationInsideALoginWaitLeavesTheLoginFormAlone)
@@ -181,16 +186,16 @@ TEST_F(Account, ARegistrationInsideALoginWaitLeavesTheLoginFormAlone)
     QTimer::singleShot(100, [&] {
         showPage(w(), qiv::Page::Registration);
         fillRegistration("fresh", "pass123");
-        QTest::mouseClick(w().按钮_注册, Qt::LeftButton);
+        QTest::mouseClick(w().registrationPage()->按钮_注册, Qt::LeftButton);
     });
     logInWithButton();
     expectAccountShown();
-    EXPECT_TRUE(w().透明标签_申请提示->text().contains("http://fresh.qiv.org"));
-    EXPECT_TRUE(w().透明标签_申请提示->text().contains("pass123"));
-    EXPECT_EQ(w().编辑框_用户名_登录->text(), QStringLiteral("owner"));
-    EXPECT_EQ(w().组合框1->currentIndex(), 0);
-    EXPECT_EQ(w().编辑框_密码_登录->text(), QStringLiteral("secret1"));
-    QTest::mouseClick(w().按钮_删除域名, Qt::LeftButton);
+    EXPECT_TRUE(w().resultPage()->透明标签_申请提示->text().contains("http://fresh.qiv.org"));
+    EXPECT_TRUE(w().resultPage()->透明标签_申请提示->text().contains("pass123"));
+    EXPECT_EQ(w().loginPage()->编辑框_用户名_登录->text(), QStringLiteral("owner"));
+    EXPECT_EQ(w().loginPage()->组合框1->currentIndex(), 0);
+    EXPECT_EQ(w().loginPage()->编辑框_密码_登录->text(), QStringLiteral("secret1"));
+    QTest::mouseClick(w().accountPage()->按钮_删除域名, Qt::LeftButton);
     EXPECT_EQ(server_->lastRequest(Page::ModifyIn)->body.rfind("username=owner&domainname=qiv.cn&"),
               0u);
     EXPECT_TRUE(server_->findAccount("fresh", "qiv.org").has_value());
@@ -198,12 +203,12 @@ TEST_F(Account, ARegistrationInsideALoginWaitLeavesTheLoginFormAlone)
 
 TEST_F(Account, LoginWithTheIpHostDownShowsTheAccountAfterThreeTries)
 {
-    const QString ipLabel = w().透明标签_公网IP->text();
+    const QString ipLabel = w().accountPage()->透明标签_公网IP->text();
     state().hosts.ipLookup = "127.0.0.2:1"; // nothing listens there
     logInWithButton();
     expectAccountShown();
     EXPECT_EQ(state().ipRetries.load(), 3);
-    EXPECT_EQ(w().透明标签_公网IP->text(), ipLabel);
+    EXPECT_EQ(w().accountPage()->透明标签_公网IP->text(), ipLabel);
 }
 
 TEST_F(Account, ServiceValuesThatAreNotGbkGoBackAsTheyCameAndOnlyTypedTextIsChecked)
@@ -213,17 +218,17 @@ TEST_F(Account, ServiceValuesThatAreNotGbkGoBackAsTheyCameAndOnlyTypedTextIsChec
     odd.regName = "N\xFF";
     odd.address = "A\x81";
     ASSERT_TRUE(server_->addAccount(odd));
-    w().编辑框_用户名_登录->setText("odd");
+    w().loginPage()->编辑框_用户名_登录->setText("odd");
     logInWithButton();
     ASSERT_EQ(state().accountSnapshot.RegName, "N\xFF");
-    QTest::mouseClick(w().按钮_修改资料, Qt::LeftButton);
+    QTest::mouseClick(w().accountPage()->按钮_修改资料, Qt::LeftButton);
     const std::string body = server_->lastRequest(Page::ModifyIn)->body;
     EXPECT_NE(body.find("&RegName=N%FF&LinkTel=010-123456&Address=A%81"), std::string::npos)
         << body;
 
     const std::size_t sent = server_->requestCount(Page::ModifyIn);
-    w().编辑框_联系地址_修改资料->setText(QString::fromUtf8("A\xF0\x9F\x98\x80"));
-    QTest::mouseClick(w().按钮_修改资料, Qt::LeftButton);
+    w().accountPage()->编辑框_联系地址_修改资料->setText(QString::fromUtf8("A\xF0\x9F\x98\x80"));
+    QTest::mouseClick(w().accountPage()->按钮_修改资料, Qt::LeftButton);
     ASSERT_FALSE(boxes.boxes().empty());
     EXPECT_EQ(boxes.boxes().back().text, QStringLiteral("输入内容含有不支持的字符,请修改后重试"));
     EXPECT_EQ(server_->requestCount(Page::ModifyIn), sent);
@@ -232,13 +237,13 @@ TEST_F(Account, ServiceValuesThatAreNotGbkGoBackAsTheyCameAndOnlyTypedTextIsChec
 TEST_F(Account, ModificationSucceedsAndRefreshes)
 {
     logInWithButton();
-    w().编辑框_主页名称_修改资料->setText(QStringLiteral("新标题&State=1"));
-    QTest::mouseClick(w().按钮_修改资料, Qt::LeftButton);
+    w().accountPage()->编辑框_主页名称_修改资料->setText(QStringLiteral("新标题&State=1"));
+    QTest::mouseClick(w().accountPage()->按钮_修改资料, Qt::LeftButton);
 
     EXPECT_EQ(logLines(w()).mid(3), (QStringList{"正在提交修改信息......", "您的资料修改成功!",
                                                  "正在刷新域名信息...", "刷新域名信息完成。"}));
-    EXPECT_TRUE(w().按钮_修改资料->isEnabled());
-    EXPECT_TRUE(w().按钮_刷新资料->isEnabled());
+    EXPECT_TRUE(w().accountPage()->按钮_修改资料->isEnabled());
+    EXPECT_TRUE(w().accountPage()->按钮_刷新资料->isEnabled());
     auto stored = server_->findAccount("owner", "qiv.cn");
     ASSERT_TRUE(stored.has_value());
     // The title holding "&State=1" did not switch the hide flag, and the
@@ -246,65 +251,66 @@ TEST_F(Account, ModificationSucceedsAndRefreshes)
     EXPECT_EQ(stored->title, gbk("新标题&State=1"));
     EXPECT_FALSE(stored->hide);
     EXPECT_EQ(stored->password, "secret1");
-    EXPECT_EQ(w().编辑框_主页名称_修改资料->text(), QStringLiteral("新标题&State=1"));
+    EXPECT_EQ(w().accountPage()->编辑框_主页名称_修改资料->text(),
+              QStringLiteral("新标题&State=1"));
     EXPECT_EQ(state().accountSnapshot.Title, gbk("新标题&State=1"));
-    EXPECT_FALSE(w().选择框2->isChecked());
+    EXPECT_FALSE(w().accountPage()->选择框2->isChecked());
 }
 
 TEST_F(Account, NewPasswordThenTheRefreshWithTheLoginPagesOldOneKeepsThePage)
 {
     logInWithButton();
-    w().编辑框_用户密码_修改资料->setText("newpass1");
-    w().选择框2->setChecked(true);
-    QTest::mouseClick(w().按钮_修改资料, Qt::LeftButton);
+    w().accountPage()->编辑框_用户密码_修改资料->setText("newpass1");
+    w().accountPage()->选择框2->setChecked(true);
+    QTest::mouseClick(w().accountPage()->按钮_修改资料, Qt::LeftButton);
     EXPECT_EQ(logLines(w()).mid(3),
               (QStringList{"正在提交修改信息......", "您的资料修改成功!", "正在刷新域名信息...",
                            "刷新域名信息失败,请稍后重试"}));
     auto stored = server_->findAccount("owner", "qiv.cn");
     EXPECT_EQ(stored->password, "newpass1");
     EXPECT_TRUE(stored->hide);
-    EXPECT_EQ(w().编辑框_主页名称_修改资料->text(), QStringLiteral("我的主页"));
+    EXPECT_EQ(w().accountPage()->编辑框_主页名称_修改资料->text(), QStringLiteral("我的主页"));
     EXPECT_EQ(state().accountSnapshot.Title, gbk("我的主页"));
-    EXPECT_TRUE(w().按钮_修改资料->isEnabled());
-    EXPECT_TRUE(w().按钮_刷新资料->isEnabled());
+    EXPECT_TRUE(w().accountPage()->按钮_修改资料->isEnabled());
+    EXPECT_TRUE(w().accountPage()->按钮_刷新资料->isEnabled());
 }
 
 TEST_F(Account, ModificationTheServiceRefusesShowsItsAlert)
 {
     logInWithButton();
-    w().编辑框_邮箱_修改资料->clear();
+    w().accountPage()->编辑框_邮箱_修改资料->clear();
     ModalCatcher boxes;
-    QTest::mouseClick(w().按钮_修改资料, Qt::LeftButton);
+    QTest::mouseClick(w().accountPage()->按钮_修改资料, Qt::LeftButton);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes()[0].icon, QMessageBox::Warning);
     QString alert = boxes.boxes()[0].text;
     EXPECT_FALSE(alert.isEmpty());
     EXPECT_EQ(logLines(w()).mid(3), (QStringList{"正在提交修改信息......", alert}));
-    EXPECT_TRUE(w().按钮_修改资料->isEnabled());
+    EXPECT_TRUE(w().accountPage()->按钮_修改资料->isEnabled());
     EXPECT_EQ(server_->findAccount("owner", "qiv.cn")->email, "me@example.org");
 }
 
 TEST_F(Account, RefreshThatTimesOutKeepsTheAccount)
 {
     logInWithButton();
-    w().编辑框_用户密码_修改资料->setText("typed");
+    w().accountPage()->编辑框_用户密码_修改资料->setText("typed");
     state().network.requestLimit = std::chrono::seconds(1);
     server_->setFault(Page::Login, Fault{FaultKind::None, 3000});
-    QTest::mouseClick(w().按钮_刷新资料, Qt::LeftButton);
+    QTest::mouseClick(w().accountPage()->按钮_刷新资料, Qt::LeftButton);
     expectAccountShown();
     EXPECT_EQ(state().accountSnapshot.Title, gbk("我的主页"));
-    EXPECT_EQ(w().编辑框_用户密码_修改资料->text(), QStringLiteral("typed"));
+    EXPECT_EQ(w().accountPage()->编辑框_用户密码_修改资料->text(), QStringLiteral("typed"));
     EXPECT_EQ(logLines(w()).mid(3),
               (QStringList{"正在刷新域名信息...", "刷新域名信息失败,请稍后重试"}));
-    EXPECT_TRUE(w().按钮_刷新资料->isEnabled());
+    EXPECT_TRUE(w().accountPage()->按钮_刷新资料->isEnabled());
 }
 
 TEST_F(Account, RefreshReloadsWhatTheServiceHolds)
 {
     logInWithButton();
-    w().编辑框_主页名称_修改资料->setText("edited, not saved");
-    w().选择框2->setChecked(true);
-    QTest::mouseClick(w().按钮_刷新资料, Qt::LeftButton);
+    w().accountPage()->编辑框_主页名称_修改资料->setText("edited, not saved");
+    w().accountPage()->选择框2->setChecked(true);
+    QTest::mouseClick(w().accountPage()->按钮_刷新资料, Qt::LeftButton);
     expectAccountShown();
     EXPECT_EQ(logLines(w()).mid(3), (QStringList{"正在刷新域名信息...", "刷新域名信息完成。"}));
     EXPECT_EQ(server_->lastRequest(Page::Login)->body,
@@ -314,14 +320,14 @@ TEST_F(Account, RefreshReloadsWhatTheServiceHolds)
 TEST_F(Account, DeletionSendsTheSnapshotAndGoesBackToTheLogin)
 {
     logInWithButton();
-    w().编辑框_主页名称_修改资料->setText("edited, not saved");
-    QTest::mouseClick(w().按钮_删除域名, Qt::LeftButton);
+    w().accountPage()->编辑框_主页名称_修改资料->setText("edited, not saved");
+    QTest::mouseClick(w().accountPage()->按钮_删除域名, Qt::LeftButton);
     EXPECT_EQ(logLines(w()).mid(3), (QStringList{"正在提交删除域名信息...", "域名成功删除。"}));
-    EXPECT_EQ(w().分组框1->title(), QStringLiteral("您已成功将域名删除"));
-    EXPECT_EQ(w().分组框1->captionColour(), QColor(0, 0, 255));
+    EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("您已成功将域名删除"));
+    EXPECT_EQ(w().loginPage()->分组框1->captionColour(), QColor(0, 0, 255));
     EXPECT_EQ(w().选择夹1->currentIndex(), 0);
-    EXPECT_EQ(w().按钮_删除域名->text(), QStringLiteral("删除此域名"));
-    EXPECT_TRUE(w().按钮_删除域名->isEnabled());
+    EXPECT_EQ(w().accountPage()->按钮_删除域名->text(), QStringLiteral("删除此域名"));
+    EXPECT_TRUE(w().accountPage()->按钮_删除域名->isEnabled());
     EXPECT_FALSE(server_->findAccount("owner", "qiv.cn").has_value());
     // The snapshot's title went out, not the edited box.
     EXPECT_NE(server_->lastRequest(Page::ModifyIn)->body.find("&Title=%CE%D2%B5%C4%D6%F7%D2%B3&"),
@@ -330,18 +336,18 @@ TEST_F(Account, DeletionSendsTheSnapshotAndGoesBackToTheLogin)
     // Logging in again fails.
     logInWithButton();
     EXPECT_EQ(w().选择夹1->currentIndex(), 0);
-    EXPECT_EQ(w().分组框1->title(), QStringLiteral("密码错误或此域名未注册"));
+    EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("密码错误或此域名未注册"));
 }
 
 TEST_F(Account, DeletionThatFailsOnlyLogsIt)
 {
     logInWithButton();
     server_->setFault(Page::ModifyIn, Fault{FaultKind::Empty, 0});
-    QTest::mouseClick(w().按钮_删除域名, Qt::LeftButton);
+    QTest::mouseClick(w().accountPage()->按钮_删除域名, Qt::LeftButton);
     EXPECT_EQ(logLines(w()).mid(3), (QStringList{"正在提交删除域名信息...", "域名删除失败...."}));
     EXPECT_EQ(w().选择夹1->currentIndex(), 3);
-    EXPECT_EQ(w().按钮_删除域名->text(), QStringLiteral("删除此域名"));
-    EXPECT_TRUE(w().按钮_删除域名->isEnabled());
+    EXPECT_EQ(w().accountPage()->按钮_删除域名->text(), QStringLiteral("删除此域名"));
+    EXPECT_TRUE(w().accountPage()->按钮_删除域名->isEnabled());
     EXPECT_TRUE(server_->findAccount("owner", "qiv.cn").has_value());
 }
 
@@ -369,16 +375,16 @@ protected:
 TEST_F(AccountBodies, Modification)
 {
     ModalCatcher boxes;
-    w().选择框2->setChecked(true);
-    w().编辑框_用户密码_修改资料->setText("pw");
-    QTest::mouseClick(w().按钮_修改资料, Qt::LeftButton);
+    w().accountPage()->选择框2->setChecked(true);
+    w().accountPage()->编辑框_用户密码_修改资料->setText("pw");
+    QTest::mouseClick(w().accountPage()->按钮_修改资料, Qt::LeftButton);
     EXPECT_EQ(lastBody(), "username=owner&domainname=qiv.cn&psw=pw&Title=%CE%D2%B5%C4%D6%F7%D2%B3"
                           "&SendUrl=http%3A%2F%2Fexample.org%2Fhome&State=1"
                           "&EmailAdr=me%40example.org&RegName=%D5%C5%C8%FD&LinkTel=010-123456"
                           "&Address=%B1%B1%BE%A9%CA%D0");
-    w().选择框2->setChecked(false);
-    w().编辑框_用户密码_修改资料->clear();
-    QTest::mouseClick(w().按钮_修改资料, Qt::LeftButton);
+    w().accountPage()->选择框2->setChecked(false);
+    w().accountPage()->编辑框_用户密码_修改资料->clear();
+    QTest::mouseClick(w().accountPage()->按钮_修改资料, Qt::LeftButton);
     EXPECT_EQ(lastBody(), "username=owner&domainname=qiv.cn&psw=&Title=%CE%D2%B5%C4%D6%F7%D2%B3"
                           "&SendUrl=http%3A%2F%2Fexample.org%2Fhome"
                           "&EmailAdr=me%40example.org&RegName=%D5%C5%C8%FD&LinkTel=010-123456"
@@ -389,17 +395,17 @@ TEST_F(AccountBodies, Modification)
 
 TEST_F(AccountBodies, RefreshAndDeletion)
 {
-    QTest::mouseClick(w().按钮_刷新资料, Qt::LeftButton);
+    QTest::mouseClick(w().accountPage()->按钮_刷新资料, Qt::LeftButton);
     EXPECT_EQ(lastBody(),
               "username=owner&domainname=qiv.cn&password=secret1&Submit.x=86&Submit.y=24");
 
-    w().编辑框_用户名_登录->setText("abc");
-    w().组合框1->setCurrentIndex(2);
+    w().loginPage()->编辑框_用户名_登录->setText("abc");
+    w().loginPage()->组合框1->setCurrentIndex(2);
     AccountSnapshot& s = state().accountSnapshot;
     s = {};
     s.Title = "T";
     s.SendUrl = "U";
-    QTest::mouseClick(w().按钮_删除域名, Qt::LeftButton);
+    QTest::mouseClick(w().accountPage()->按钮_删除域名, Qt::LeftButton);
     EXPECT_EQ(lastBody(), "username=abc&domainname=qiv.org&psw=&Title=T&SendUrl=U&EmailAdr="
                           "&RegName=&LinkTel=&Address=&delinfo=\xC9\xBE\xB3\xFD");
 }
@@ -425,22 +431,22 @@ protected:
 TEST_F(FillAccountPage, SecondFillClearsAFieldTheFirstFilled)
 {
     server_->setIpReply(std::string("192.0.2.1"));
-    w().编辑框_用户名_登录->setText("me");
+    w().loginPage()->编辑框_用户名_登录->setText("me");
     fillAccountPage(w(), state(), page("First", "a@b.c", "1"));
-    EXPECT_EQ(w().编辑框_邮箱_修改资料->text(), QStringLiteral("a@b.c"));
-    EXPECT_FALSE(w().选择框2->isChecked());
+    EXPECT_EQ(w().accountPage()->编辑框_邮箱_修改资料->text(), QStringLiteral("a@b.c"));
+    EXPECT_FALSE(w().accountPage()->选择框2->isChecked());
     EXPECT_EQ(w().选择夹1->currentIndex(), 3);
-    EXPECT_EQ(w().透明标签_公网IP->text(), QStringLiteral("您当前公网IP:192.0.2.1"));
+    EXPECT_EQ(w().accountPage()->透明标签_公网IP->text(), QStringLiteral("您当前公网IP:192.0.2.1"));
 
     fillAccountPage(w(), state(), page("Second", "", "0"));
-    EXPECT_TRUE(w().编辑框_邮箱_修改资料->text().isEmpty());
+    EXPECT_TRUE(w().accountPage()->编辑框_邮箱_修改资料->text().isEmpty());
     EXPECT_TRUE(state().accountSnapshot.EmailAdr.empty());
     EXPECT_EQ(state().accountSnapshot.Title, "Second");
-    EXPECT_TRUE(w().选择框2->isChecked());
+    EXPECT_TRUE(w().accountPage()->选择框2->isChecked());
     // No suffix chosen: the link ends with ".".
-    EXPECT_EQ(w().超级链接框_域名地址->linkAddress(), QStringLiteral("http://me."));
+    EXPECT_EQ(w().accountPage()->超级链接框_域名地址->linkAddress(), QStringLiteral("http://me."));
     // The registration target box takes the address of the last lookup.
-    EXPECT_EQ(w().编辑框_转向地址_注册->text(), QStringLiteral("192.0.2.1"));
+    EXPECT_EQ(w().registrationPage()->编辑框_转向地址_注册->text(), QStringLiteral("192.0.2.1"));
 }
 
 TEST_F(FillAccountPage, WaitsForThePublicIpBeforeShowingTheAccount)
@@ -455,7 +461,7 @@ TEST_F(FillAccountPage, WaitsForThePublicIpBeforeShowingTheAccount)
     showPage(w(), qiv::Page::LoginProgress);
     fillAccountPage(w(), state(), page("T", "e", "1"));
     EXPECT_EQ(pageDuringRetry, 2);
-    EXPECT_EQ(w().分组框1->title(), QStringLiteral("获取公网IP失败...自动重试(1)"));
+    EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("获取公网IP失败...自动重试(1)"));
     EXPECT_EQ(w().选择夹1->currentIndex(), 3);
 }
 

@@ -71,8 +71,9 @@ protected:
     {
         startStartupFetches(*window_, *state_);
         ASSERT_TRUE(waitFor([this] {
-            return window_->分组框1->isEnabled() && window_->分组框1->title() == "登 录" &&
-                   window_->组合框1->count() > 0;
+            return window_->loginPage()->分组框1->isEnabled() &&
+                   window_->loginPage()->分组框1->title() == "登 录" &&
+                   window_->loginPage()->组合框1->count() > 0;
         }));
     }
 

@@ -5,7 +5,7 @@
 
 #include "recording_server.h"
 #include "service/check.h"
-#include "service/controls.h"
+#include "service/gbk_reader.h"
 #include "service/register.h"
 
 #include <QTest>
@@ -39,22 +39,22 @@ TEST_F(StartUp, FillsSuffixesCountAndIpThenEnablesTheLoginGroup)
     // Hold the first page back to see the state while it loads.
     server_->setFault(Page::ModifyHtml, Fault{FaultKind::None, 300});
     startStartupFetches(w(), state());
-    ASSERT_TRUE(waitFor([this] { return !w().分组框1->isEnabled(); }));
-    EXPECT_EQ(w().分组框1->title(), QStringLiteral("域名后缀下载中...请稍候"));
-    EXPECT_EQ(w().分组框1->captionColour(), kBlue);
+    ASSERT_TRUE(waitFor([this] { return !w().loginPage()->分组框1->isEnabled(); }));
+    EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("域名后缀下载中...请稍候"));
+    EXPECT_EQ(w().loginPage()->分组框1->captionColour(), kBlue);
 
-    ASSERT_TRUE(waitFor([this] { return w().分组框1->isEnabled(); }));
-    EXPECT_EQ(w().分组框1->title(), QStringLiteral("登 录"));
-    EXPECT_EQ(w().分组框1->captionColour(), kBlack);
+    ASSERT_TRUE(waitFor([this] { return w().loginPage()->分组框1->isEnabled(); }));
+    EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("登 录"));
+    EXPECT_EQ(w().loginPage()->分组框1->captionColour(), kBlack);
     const QStringList expected{"qiv.cn", "qiv.net", "qiv.org"};
-    EXPECT_EQ(items(w().组合框1), expected);
-    EXPECT_EQ(items(w().组合框2), expected);
-    EXPECT_EQ(w().组合框1->currentIndex(), 0);
-    EXPECT_EQ(w().组合框2->currentIndex(), 0);
-    EXPECT_EQ(w().透明标签_申请个数->text(), QStringLiteral("现用户申请总数:2个"));
-    QString ip = w().编辑框_转向地址_注册->text();
+    EXPECT_EQ(items(w().loginPage()->组合框1), expected);
+    EXPECT_EQ(items(w().registrationPage()->组合框2), expected);
+    EXPECT_EQ(w().loginPage()->组合框1->currentIndex(), 0);
+    EXPECT_EQ(w().registrationPage()->组合框2->currentIndex(), 0);
+    EXPECT_EQ(w().loginPage()->透明标签_申请个数->text(), QStringLiteral("现用户申请总数:2个"));
+    QString ip = w().registrationPage()->编辑框_转向地址_注册->text();
     EXPECT_TRUE(isPublicIpReply(ip.toStdString())) << ip.toStdString();
-    EXPECT_EQ(w().透明标签_公网IP->text(), QStringLiteral("您当前公网IP:") + ip);
+    EXPECT_EQ(w().accountPage()->透明标签_公网IP->text(), QStringLiteral("您当前公网IP:") + ip);
     EXPECT_EQ(state().lastPublicIp.get(), ip.toStdString());
     EXPECT_EQ(state().suffixRetries.load() + state().userCountRetries.load() +
                   state().ipRetries.load(),
@@ -65,8 +65,10 @@ TEST_F(StartUp, IpReplyKeepsItsTrailingLineBreak)
 {
     server_->setIpReply(std::string("198.51.100.23\r\n"));
     startUp();
-    EXPECT_EQ(w().编辑框_转向地址_注册->text(), QStringLiteral("198.51.100.23\r\n"));
-    EXPECT_EQ(w().透明标签_公网IP->text(), QStringLiteral("您当前公网IP:198.51.100.23\r\n"));
+    EXPECT_EQ(w().registrationPage()->编辑框_转向地址_注册->text(),
+              QStringLiteral("198.51.100.23\r\n"));
+    EXPECT_EQ(w().accountPage()->透明标签_公网IP->text(),
+              QStringLiteral("您当前公网IP:198.51.100.23\r\n"));
 }
 
 TEST_F(StartUp, FailedSuffixLoadsCountInBlueUntilTheFaultIsLifted)
@@ -76,12 +78,12 @@ TEST_F(StartUp, FailedSuffixLoadsCountInBlueUntilTheFaultIsLifted)
     QStringList captions;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        QString t = w().分组框1->title();
+        QString t = w().loginPage()->分组框1->title();
         if (t != QStringLiteral("登 录") && (captions.isEmpty() || captions.last() != t)) {
             captions << t;
-            EXPECT_EQ(w().分组框1->captionColour(), kBlue) << t.toStdString();
+            EXPECT_EQ(w().loginPage()->分组框1->captionColour(), kBlue) << t.toStdString();
             if (t.startsWith(QStringLiteral("获取域名后缀失败"))) {
-                EXPECT_FALSE(w().分组框1->isEnabled());
+                EXPECT_FALSE(w().loginPage()->分组框1->isEnabled());
             }
         }
     });
@@ -89,15 +91,15 @@ TEST_F(StartUp, FailedSuffixLoadsCountInBlueUntilTheFaultIsLifted)
     startStartupFetches(w(), state());
     ASSERT_TRUE(waitFor([this] { return state().suffixRetries.load() >= 3; }));
     ASSERT_TRUE(waitFor([&] { return captions.contains("获取域名后缀失败..自动重试(3)"); }));
-    EXPECT_FALSE(w().分组框1->isEnabled());
+    EXPECT_FALSE(w().loginPage()->分组框1->isEnabled());
     server_->clearFaults();
-    ASSERT_TRUE(waitFor([this] { return w().分组框1->isEnabled(); }));
+    ASSERT_TRUE(waitFor([this] { return w().loginPage()->分组框1->isEnabled(); }));
     watch.stop();
 
     EXPECT_TRUE(captions.contains("获取域名后缀失败..自动重试(1)"));
     EXPECT_TRUE(captions.contains("获取域名后缀失败..自动重试(2)"));
-    EXPECT_EQ(w().分组框1->title(), QStringLiteral("登 录"));
-    EXPECT_EQ(items(w().组合框1).size(), 3);
+    EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("登 录"));
+    EXPECT_EQ(items(w().loginPage()->组合框1).size(), 3);
 }
 
 TEST_F(StartUp, FailingCountAndIpHostsAreGivenUpAfterThreeTriesAndTheCountGoesOnAcrossCalls)
@@ -109,18 +111,18 @@ TEST_F(StartUp, FailingCountAndIpHostsAreGivenUpAfterThreeTriesAndTheCountGoesOn
     EXPECT_EQ(state().ipRetries.load(), 3);
     EXPECT_EQ(server_->requestCount(Page::CountUser), 3u);
     EXPECT_EQ(server_->requestCount(Page::GetIp), 3u);
-    EXPECT_EQ(w().透明标签_申请个数->text(), QStringLiteral("用户统计拉取中....."));
-    EXPECT_EQ(w().透明标签_公网IP->text(), QStringLiteral("您当前公网IP:"));
+    EXPECT_EQ(w().loginPage()->透明标签_申请个数->text(), QStringLiteral("用户统计拉取中....."));
+    EXPECT_EQ(w().accountPage()->透明标签_公网IP->text(), QStringLiteral("您当前公网IP:"));
     EXPECT_TRUE(state().lastPublicIp.get().empty());
 
     // A later lookup on the UI thread continues the same count, as bounded.
     fetchPublicIp(w(), state());
     EXPECT_EQ(state().ipRetries.load(), 6);
-    EXPECT_EQ(w().分组框1->title(), QStringLiteral("获取公网IP失败...自动重试(6)"));
+    EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("获取公网IP失败...自动重试(6)"));
     server_->setIpReply(std::string("203.0.113.10"));
     fetchPublicIp(w(), state());
     EXPECT_EQ(state().ipRetries.load(), 6);
-    EXPECT_EQ(w().编辑框_转向地址_注册->text(), QStringLiteral("203.0.113.10"));
+    EXPECT_EQ(w().registrationPage()->编辑框_转向地址_注册->text(), QStringLiteral("203.0.113.10"));
 }
 
 // Suffix bytes that are not GBK go back to the service as they came.
@@ -131,13 +133,13 @@ TEST_F(StartUp, ASuffixThatIsNotGbkIsSentAsItCame)
         "<select name=\"domainname\"><option value='q\xFF\x81.cn'>q</option></select>"));
     state().hosts.service = recorder.hostPort();
     startUp();
-    w().编辑框_用户名_登录->setText("owner");
-    w().编辑框_密码_登录->setText("pw");
-    QTest::mouseClick(w().按钮_登录, Qt::LeftButton);
+    w().loginPage()->编辑框_用户名_登录->setText("owner");
+    w().loginPage()->编辑框_密码_登录->setText("pw");
+    QTest::mouseClick(w().loginPage()->按钮_登录, Qt::LeftButton);
     showPage(w(), qiv::Page::Registration);
-    w().编辑框_用户名_注册->setText("abc");
-    QTest::mouseClick(w().按钮_检查域名_注册, Qt::LeftButton);
-    QTest::mouseClick(w().按钮_注册, Qt::LeftButton);
+    w().registrationPage()->编辑框_用户名_注册->setText("abc");
+    QTest::mouseClick(w().registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
+    QTest::mouseClick(w().registrationPage()->按钮_注册, Qt::LeftButton);
     auto requests = recorder.requests();
     ASSERT_GE(requests.size(), 3u);
     for (std::size_t i = requests.size() - 3; i < requests.size(); ++i)
@@ -157,10 +159,10 @@ protected:
 TEST_F(Check, InputChecksSendNothing)
 {
     ModalCatcher boxes;
-    w().编辑框_用户名_注册->clear();
-    QTest::mouseClick(w().按钮_检查域名_注册, Qt::LeftButton);
-    w().编辑框_用户名_注册->setText("a");
-    QTest::mouseClick(w().按钮_检查域名_注册, Qt::LeftButton);
+    w().registrationPage()->编辑框_用户名_注册->clear();
+    QTest::mouseClick(w().registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
+    w().registrationPage()->编辑框_用户名_注册->setText("a");
+    QTest::mouseClick(w().registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
     ASSERT_EQ(boxes.boxes().size(), 2u);
     EXPECT_EQ(boxes.boxes()[0].text, QStringLiteral("请填写注册域名完整"));
     EXPECT_EQ(boxes.boxes()[0].icon, QMessageBox::Warning);
@@ -170,10 +172,10 @@ TEST_F(Check, InputChecksSendNothing)
     EXPECT_EQ(server_->requestCount(Page::RegCheck), 0u);
 
     // Two bytes are enough, and so is one Chinese character.
-    w().编辑框_用户名_注册->setText("ab");
-    QTest::mouseClick(w().按钮_检查域名_注册, Qt::LeftButton);
-    w().编辑框_用户名_注册->setText(QStringLiteral("中"));
-    QTest::mouseClick(w().按钮_检查域名_注册, Qt::LeftButton);
+    w().registrationPage()->编辑框_用户名_注册->setText("ab");
+    QTest::mouseClick(w().registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
+    w().registrationPage()->编辑框_用户名_注册->setText(QStringLiteral("中"));
+    QTest::mouseClick(w().registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
     EXPECT_EQ(server_->requestCount(Page::RegCheck), 2u);
     EXPECT_EQ(boxes.boxes().size(), 2u);
 }
@@ -181,21 +183,23 @@ TEST_F(Check, InputChecksSendNothing)
 TEST_F(Check, FreeAndTakenNames)
 {
     server_->addAccount(account("taken"));
-    w().编辑框_用户名_注册->setText("taken");
-    QTest::mouseClick(w().按钮_检查域名_注册, Qt::LeftButton);
-    EXPECT_EQ(w().透明标签_检查域名->text(), QStringLiteral("对不起,该域名已被注册！"));
-    EXPECT_EQ(w().透明标签_检查域名->textColour(), kRed);
+    w().registrationPage()->编辑框_用户名_注册->setText("taken");
+    QTest::mouseClick(w().registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
+    EXPECT_EQ(w().registrationPage()->透明标签_检查域名->text(),
+              QStringLiteral("对不起,该域名已被注册！"));
+    EXPECT_EQ(w().registrationPage()->透明标签_检查域名->textColour(), kRed);
 
-    w().编辑框_用户名_注册->setText("free-name");
-    QTest::mouseClick(w().按钮_检查域名_注册, Qt::LeftButton);
-    EXPECT_EQ(w().透明标签_检查域名->text(), QStringLiteral("该域名可以注册！"));
-    EXPECT_EQ(w().透明标签_检查域名->textColour(), kAnswerBlue);
+    w().registrationPage()->编辑框_用户名_注册->setText("free-name");
+    QTest::mouseClick(w().registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
+    EXPECT_EQ(w().registrationPage()->透明标签_检查域名->text(),
+              QStringLiteral("该域名可以注册！"));
+    EXPECT_EQ(w().registrationPage()->透明标签_检查域名->textColour(), kAnswerBlue);
     EXPECT_EQ(server_->lastRequest(Page::RegCheck)->target,
               "/regcheck.php?username=free-name&domainname=qiv.cn");
 
     // A name with a space and "&" reaches the service as one value.
-    w().编辑框_用户名_注册->setText("a b&c");
-    QTest::mouseClick(w().按钮_检查域名_注册, Qt::LeftButton);
+    w().registrationPage()->编辑框_用户名_注册->setText("a b&c");
+    QTest::mouseClick(w().registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
     EXPECT_EQ(server_->lastRequest(Page::RegCheck)->target,
               "/regcheck.php?username=a%20b%26c&domainname=qiv.cn");
 }
@@ -204,27 +208,28 @@ TEST_F(Check, TimeOutGivesTheRedTextAndRestoresTheButton)
 {
     state().network.requestLimit = std::chrono::seconds(1);
     server_->setFault(Page::RegCheck, Fault{FaultKind::None, 3000});
-    w().编辑框_用户名_注册->setText("free-name");
+    w().registrationPage()->编辑框_用户名_注册->setText("free-name");
     bool sawBusy = false;
     QTimer::singleShot(300, [&] {
-        sawBusy = !w().按钮_检查域名_注册->isEnabled() &&
-                  w().按钮_检查域名_注册->text() == QStringLiteral("查询中");
+        sawBusy = !w().registrationPage()->按钮_检查域名_注册->isEnabled() &&
+                  w().registrationPage()->按钮_检查域名_注册->text() == QStringLiteral("查询中");
     });
     QElapsedTimer clock;
     clock.start();
-    QTest::mouseClick(w().按钮_检查域名_注册, Qt::LeftButton);
+    QTest::mouseClick(w().registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
     EXPECT_LT(clock.elapsed(), 2900);
     EXPECT_TRUE(sawBusy);
-    EXPECT_EQ(w().透明标签_检查域名->text(), QStringLiteral("对不起,该域名已被注册！"));
-    EXPECT_TRUE(w().按钮_检查域名_注册->isEnabled());
-    EXPECT_EQ(w().按钮_检查域名_注册->text(), QStringLiteral("检查域名"));
+    EXPECT_EQ(w().registrationPage()->透明标签_检查域名->text(),
+              QStringLiteral("对不起,该域名已被注册！"));
+    EXPECT_TRUE(w().registrationPage()->按钮_检查域名_注册->isEnabled());
+    EXPECT_EQ(w().registrationPage()->按钮_检查域名_注册->text(), QStringLiteral("检查域名"));
 }
 
 TEST_F(Check, UnsupportedCharacterSendsNothing)
 {
     ModalCatcher boxes;
-    w().编辑框_用户名_注册->setText(QString::fromUtf8("ab\xF0\x9F\x98\x80"));
-    QTest::mouseClick(w().按钮_检查域名_注册, Qt::LeftButton);
+    w().registrationPage()->编辑框_用户名_注册->setText(QString::fromUtf8("ab\xF0\x9F\x98\x80"));
+    QTest::mouseClick(w().registrationPage()->按钮_检查域名_注册, Qt::LeftButton);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes()[0].text, QStringLiteral("输入内容含有不支持的字符,请修改后重试"));
     EXPECT_EQ(boxes.boxes()[0].icon, QMessageBox::Critical);
@@ -242,16 +247,16 @@ protected:
 
     void fill(const QString& name, const QString& password = "secret1")
     {
-        w().编辑框_用户名_注册->setText(name);
-        w().组合框2->setCurrentIndex(1);
-        w().编辑框_密码_注册->setText(password);
-        w().编辑框_确认密码_注册->setText(password);
-        w().编辑框_主页名称_注册->setText(QStringLiteral("主页"));
-        w().编辑框_转向地址_注册->setText("http://example.org/");
-        w().编辑框_邮箱_注册->setText("me@example.org");
-        w().编辑框_姓名_注册->setText(QStringLiteral("李四"));
-        w().编辑框_电话_注册->setText("010-123456");
-        w().编辑框_联系地址_注册->setText(QStringLiteral("上海"));
+        w().registrationPage()->编辑框_用户名_注册->setText(name);
+        w().registrationPage()->组合框2->setCurrentIndex(1);
+        w().registrationPage()->编辑框_密码_注册->setText(password);
+        w().registrationPage()->编辑框_确认密码_注册->setText(password);
+        w().registrationPage()->编辑框_主页名称_注册->setText(QStringLiteral("主页"));
+        w().registrationPage()->编辑框_转向地址_注册->setText("http://example.org/");
+        w().registrationPage()->编辑框_邮箱_注册->setText("me@example.org");
+        w().registrationPage()->编辑框_姓名_注册->setText(QStringLiteral("李四"));
+        w().registrationPage()->编辑框_电话_注册->setText("010-123456");
+        w().registrationPage()->编辑框_联系地址_注册->setText(QStringLiteral("上海"));
     }
 };
 
@@ -261,9 +266,9 @@ TEST_F(Registration, RequestBodyBytesWithAndWithoutTheHideBox)
     recorder.setReply(test::RecordingServer::httpReply("nothing"));
     state().hosts.service = recorder.hostPort();
     fill("abc", "pw1");
-    QTest::mouseClick(w().按钮_注册, Qt::LeftButton);
-    w().选择框_隐藏_注册->setChecked(true);
-    QTest::mouseClick(w().按钮_注册, Qt::LeftButton);
+    QTest::mouseClick(w().registrationPage()->按钮_注册, Qt::LeftButton);
+    w().registrationPage()->选择框_隐藏_注册->setChecked(true);
+    QTest::mouseClick(w().registrationPage()->按钮_注册, Qt::LeftButton);
     ASSERT_TRUE(recorder.waitForRequests(2, std::chrono::seconds(5)));
 
     const std::string head = "username=abc&domainname=qiv.net&Password=pw1&rePassword=pw1"
@@ -278,28 +283,32 @@ TEST_F(Registration, RequestBodyBytesWithAndWithoutTheHideBox)
 
 TEST_F(Registration, SuccessShowsTheResultAndPreparesTheLogin)
 {
-    w().透明标签_检查域名->setText("x");
-    w().编辑框_密码_登录->setText("old");
-    w().选择框_隐藏_注册->setChecked(true);
+    w().registrationPage()->透明标签_检查域名->setText("x");
+    w().loginPage()->编辑框_密码_登录->setText("old");
+    w().registrationPage()->选择框_隐藏_注册->setChecked(true);
     fill("newname", "a&b=c1");
-    QTest::mouseClick(w().按钮_注册, Qt::LeftButton);
+    QTest::mouseClick(w().registrationPage()->按钮_注册, Qt::LeftButton);
 
     EXPECT_EQ(w().选择夹1->currentIndex(), 4);
     EXPECT_EQ(
-        w().透明标签_申请提示->text(),
+        w().resultPage()->透明标签_申请提示->text(),
         QStringLiteral("您的域名已注册成功：\r\n  http://newname.qiv.net\r\n您的转向地址是：\r\n"
                        "  http://example.org/\r\n您的密码：a&b=c1(请牢记)"));
-    EXPECT_EQ(w().编辑框_用户名_登录->text(), QStringLiteral("newname"));
-    EXPECT_EQ(w().组合框1->currentIndex(), 1);
-    EXPECT_TRUE(w().编辑框_密码_登录->text().isEmpty());
-    for (QLineEdit* box : {w().编辑框_用户名_注册, w().编辑框_密码_注册, w().编辑框_确认密码_注册,
-                           w().编辑框_主页名称_注册, w().编辑框_转向地址_注册, w().编辑框_邮箱_注册,
-                           w().编辑框_姓名_注册, w().编辑框_电话_注册, w().编辑框_联系地址_注册})
+    EXPECT_EQ(w().loginPage()->编辑框_用户名_登录->text(), QStringLiteral("newname"));
+    EXPECT_EQ(w().loginPage()->组合框1->currentIndex(), 1);
+    EXPECT_TRUE(w().loginPage()->编辑框_密码_登录->text().isEmpty());
+    for (QLineEdit* box :
+         {w().registrationPage()->编辑框_用户名_注册, w().registrationPage()->编辑框_密码_注册,
+          w().registrationPage()->编辑框_确认密码_注册,
+          w().registrationPage()->编辑框_主页名称_注册,
+          w().registrationPage()->编辑框_转向地址_注册, w().registrationPage()->编辑框_邮箱_注册,
+          w().registrationPage()->编辑框_姓名_注册, w().registrationPage()->编辑框_电话_注册,
+          w().registrationPage()->编辑框_联系地址_注册})
         EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
-    EXPECT_EQ(w().组合框2->currentIndex(), 0);
-    EXPECT_FALSE(w().选择框_隐藏_注册->isChecked());
-    EXPECT_TRUE(w().透明标签_检查域名->text().isEmpty());
-    EXPECT_TRUE(w().按钮_注册->isEnabled());
+    EXPECT_EQ(w().registrationPage()->组合框2->currentIndex(), 0);
+    EXPECT_FALSE(w().registrationPage()->选择框_隐藏_注册->isChecked());
+    EXPECT_TRUE(w().registrationPage()->透明标签_检查域名->text().isEmpty());
+    EXPECT_TRUE(w().registrationPage()->按钮_注册->isEnabled());
 
     // The password with "&" and "=" arrived whole, and so did the hide flag.
     auto stored = server_->findAccount("newname", "qiv.net");
@@ -312,14 +321,14 @@ TEST_F(Registration, SuccessShowsTheResultAndPreparesTheLogin)
 TEST_F(Registration, FailureListsTheReasonsInOrderAndKeepsTheForm)
 {
     fill("ab", "pw"); // too short a name, too short a password
-    QTest::mouseClick(w().按钮_注册, Qt::LeftButton);
+    QTest::mouseClick(w().registrationPage()->按钮_注册, Qt::LeftButton);
     EXPECT_EQ(w().选择夹1->currentIndex(), 4);
-    QString text = w().透明标签_申请提示->text();
+    QString text = w().resultPage()->透明标签_申请提示->text();
     EXPECT_TRUE(text.startsWith(QStringLiteral("申请域名失败......\r\n\r\n* ")))
         << text.toStdString();
     EXPECT_EQ(text.count(QStringLiteral("\r\n* ")), 2) << text.toStdString();
-    EXPECT_EQ(w().编辑框_用户名_注册->text(), QStringLiteral("ab"));
-    EXPECT_EQ(w().编辑框_密码_注册->text(), QStringLiteral("pw"));
+    EXPECT_EQ(w().registrationPage()->编辑框_用户名_注册->text(), QStringLiteral("ab"));
+    EXPECT_EQ(w().registrationPage()->编辑框_密码_注册->text(), QStringLiteral("pw"));
     EXPECT_EQ(server_->accountCount(), 0u);
 }
 
@@ -327,10 +336,11 @@ TEST_F(Registration, EmptyReplyGivesTheBareHeading)
 {
     server_->setFault(Page::Reg, Fault{FaultKind::Empty, 0});
     fill("abcdef");
-    QTest::mouseClick(w().按钮_注册, Qt::LeftButton);
-    EXPECT_EQ(w().透明标签_申请提示->text(), QStringLiteral("申请域名失败......\r\n"));
-    EXPECT_EQ(w().编辑框_用户名_注册->text(), QStringLiteral("abcdef"));
-    EXPECT_TRUE(w().按钮_注册->isEnabled());
+    QTest::mouseClick(w().registrationPage()->按钮_注册, Qt::LeftButton);
+    EXPECT_EQ(w().resultPage()->透明标签_申请提示->text(),
+              QStringLiteral("申请域名失败......\r\n"));
+    EXPECT_EQ(w().registrationPage()->编辑框_用户名_注册->text(), QStringLiteral("abcdef"));
+    EXPECT_TRUE(w().registrationPage()->按钮_注册->isEnabled());
 }
 
 TEST_F(Registration, ACheckDuringTheRegistrationGetsItsOwnReply)
@@ -339,16 +349,17 @@ TEST_F(Registration, ACheckDuringTheRegistrationGetsItsOwnReply)
     fill("overlap");
     QString checkAnswer;
     QTimer::singleShot(100, [&] {
-        EXPECT_FALSE(w().按钮_注册->isEnabled());
+        EXPECT_FALSE(w().registrationPage()->按钮_注册->isEnabled());
         // Runs inside the registration's wait, with a reply of its own.
-        w().编辑框_用户名_注册->setText("other-name");
+        w().registrationPage()->编辑框_用户名_注册->setText("other-name");
         checkAvailability(w(), state());
-        checkAnswer = w().透明标签_检查域名->text();
-        w().编辑框_用户名_注册->setText("overlap");
+        checkAnswer = w().registrationPage()->透明标签_检查域名->text();
+        w().registrationPage()->编辑框_用户名_注册->setText("overlap");
     });
-    QTest::mouseClick(w().按钮_注册, Qt::LeftButton);
+    QTest::mouseClick(w().registrationPage()->按钮_注册, Qt::LeftButton);
     EXPECT_EQ(checkAnswer, QStringLiteral("该域名可以注册！"));
-    EXPECT_EQ(w().透明标签_申请提示->text().left(10), QStringLiteral("您的域名已注册成功："));
+    EXPECT_EQ(w().resultPage()->透明标签_申请提示->text().left(10),
+              QStringLiteral("您的域名已注册成功："));
     EXPECT_TRUE(server_->findAccount("overlap", "qiv.net").has_value());
     EXPECT_EQ(server_->lastRequest(devserver::Page::RegCheck)->target,
               "/regcheck.php?username=other-name&domainname=qiv.net");

@@ -4,6 +4,7 @@
 
 #include "text/account_forms.h"
 #include "text/ip_target.h"
+#include "text/verdicts.h"
 
 #include <gtest/gtest.h>
 
@@ -234,6 +235,7 @@ TEST(ReplyVerdicts, Table)
         std::string reply;
         bool wrongPassword, accountPage, whole, accepted;
         std::string alert;
+        bool nameFree = false, registered = false, deleted = false;
     } cases[] = {
         {"account page", whole, false, true, true, false, ""},
         {"wrong password", gbk("<p>您输入的密码错误</p>"), true, false, false, false, ""},
@@ -248,6 +250,11 @@ TEST(ReplyVerdicts, Table)
          gbk("您的资料修改成功")},
         {"refused", gbk("<script>alert('请先登录');alert('x');</script>"), false, false, false,
          false, gbk("请先登录")},
+        {"name free", gbk("<p>该域名可以注册！</p>"), false, false, false, false, "", true},
+        {"registered", gbk("您的域名已注册成功：<p>出错的原因：</p>"), false, false, false, false,
+         "", false, true},
+        {"deleted", "<b>{MBuffer}</b>", false, false, false, false, "", false, false, true},
+        {"deleted in another case", "{mbuffer}{ MBuffer }", false, false, false, false, ""},
     };
     for (const auto& c : cases) {
         AccountPage page = cutAccountPage(c.reply);
@@ -256,6 +263,9 @@ TEST(ReplyVerdicts, Table)
         EXPECT_EQ(isAccountPageWhole(page), c.whole) << c.name;
         EXPECT_EQ(isModifyAccepted(c.reply), c.accepted) << c.name;
         EXPECT_EQ(cutModifyAlert(c.reply), c.alert) << c.name;
+        EXPECT_EQ(isNameFreeReply(c.reply), c.nameFree) << c.name;
+        EXPECT_EQ(isRegisteredReply(c.reply), c.registered) << c.name;
+        EXPECT_EQ(isDeletedReply(c.reply), c.deleted) << c.name;
     }
     EXPECT_FALSE(hideBoxTicked("1"));
     for (const char* state : {"0", "1 ", "", "11"})

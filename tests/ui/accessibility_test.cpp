@@ -162,10 +162,10 @@ TEST_P(AccessibilityTest, KeyControlsHaveTheirLabelsText)
 // changes the text (the check and delete buttons say they are busy).
 TEST_P(AccessibilityTest, ButtonNameFollowsItsCaption)
 {
-    w().按钮_检查域名_注册->setText(u("查询中"));
-    EXPECT_EQ(accessibleName(w().按钮_检查域名_注册), u("查询中"));
-    w().超级链接框_域名地址->setLinkAddress(u("http://abc.qiv.cn"));
-    EXPECT_EQ(accessibleName(w().超级链接框_域名地址), u("http://abc.qiv.cn"));
+    w().registrationPage()->按钮_检查域名_注册->setText(u("查询中"));
+    EXPECT_EQ(accessibleName(w().registrationPage()->按钮_检查域名_注册), u("查询中"));
+    w().accountPage()->超级链接框_域名地址->setLinkAddress(u("http://abc.qiv.cn"));
+    EXPECT_EQ(accessibleName(w().accountPage()->超级链接框_域名地址), u("http://abc.qiv.cn"));
 }
 
 struct BuddyRow {
@@ -213,7 +213,9 @@ TEST_P(AccessibilityTest, LabelsAreBuddiesOfTheirInputs)
 // A screen reader operates buttons through their press action.
 TEST_P(AccessibilityTest, ButtonsArePressedThroughTheirAction)
 {
-    for (QPushButton* button : {w().按钮1, w().按钮_登录, w().按钮_注册, w().按钮_修改资料}) {
+    for (QPushButton* button :
+         {w().loginPage()->按钮1, w().loginPage()->按钮_登录, w().registrationPage()->按钮_注册,
+          w().accountPage()->按钮_修改资料}) {
         SCOPED_TRACE(button->objectName().toStdString());
         QAccessibleActionInterface* actions = accessible(button)->actionInterface();
         ASSERT_NE(actions, nullptr);
@@ -229,7 +231,8 @@ TEST_P(AccessibilityTest, ButtonsArePressedThroughTheirAction)
 // Links are announced as links and a screen reader's press acts as a click.
 TEST_P(AccessibilityTest, LinksArePressedThroughTheirAction)
 {
-    for (qiv::HyperlinkBox* link : {w().超级链接框_返回注册, w().超级链接框_返回登录}) {
+    for (qiv::HyperlinkBox* link :
+         {w().resultPage()->超级链接框_返回注册, w().resultPage()->超级链接框_返回登录}) {
         SCOPED_TRACE(link->objectName().toStdString());
         QAccessibleInterface* iface = accessible(link);
         ASSERT_NE(iface, nullptr);
@@ -241,7 +244,7 @@ TEST_P(AccessibilityTest, LinksArePressedThroughTheirAction)
         actions->doAction(QAccessibleActionInterface::pressAction());
         EXPECT_EQ(pressed.count(), 1);
     }
-    EXPECT_EQ(accessible(w().超级链接框_域名地址)->role(), QAccessible::Link);
+    EXPECT_EQ(accessible(w().accountPage()->超级链接框_域名地址)->role(), QAccessible::Link);
 }
 
 INSTANTIATE_TEST_SUITE_P(BrowserViews, AccessibilityTest, ::testing::Values(false, true),

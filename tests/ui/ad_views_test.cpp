@@ -158,11 +158,11 @@ struct LoadedWindow {
     // way swallows the keys.
     QString typeIntoLogin(const QString& text)
     {
-        w.编辑框_用户名_登录->clear();
-        w.编辑框_用户名_登录->setFocus();
+        w.loginPage()->编辑框_用户名_登录->clear();
+        w.loginPage()->编辑框_用户名_登录->setFocus();
         for (QChar c : text)
             QTest::keyClick(w.windowHandle(), c.toLatin1());
-        return w.编辑框_用户名_登录->text();
+        return w.loginPage()->编辑框_用户名_登录->text();
     }
     // Names of every other window on the screen.
     QStringList onScreen()

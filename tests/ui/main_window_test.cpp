@@ -68,6 +68,8 @@ struct Row {
 
 // The member and its objectName come from the same identifier.
 #define CONTROL(m) #m, [](MainWindow & w) -> QWidget* { return w.m; }
+// A control of a page, reached through its page.
+#define CONTROL_ON(page, m) #m, [](MainWindow & w) -> QWidget* { return w.page()->m; }
 
 constexpr QRgb kBlue = qRgb(0, 0, 255);
 constexpr QRgb kSkyBlue = qRgb(0, 136, 255);
@@ -80,269 +82,454 @@ const std::vector<Row>& controls()
         {CONTROL(超文本浏览框1), Kind::Browser, "window", {-56, -16, 400, 112}, "", {}},
         {CONTROL(选择夹1), Kind::Tab, "window", {0, 96, 272, 472}, "", {}},
         // Page 0, login.
-        {CONTROL(透明标签_申请个数),
+        {CONTROL_ON(loginPage, 透明标签_申请个数),
          Kind::Label,
          "page0",
          {56, 24, 152, 24},
          "用户统计拉取中.....",
          {}},
-        {CONTROL(分组框1), Kind::Group, "page0", {8, 76, 256, 96}, "登 录", {}},
+        {CONTROL_ON(loginPage, 分组框1), Kind::Group, "page0", {8, 76, 256, 96}, "登 录", {}},
         {CONTROL(超文本浏览框3), Kind::Browser, "page0", {-64, 176, 416, 256}, "", {}},
-        {CONTROL(编辑框_用户名_登录), Kind::Edit, "分组框1", {48, 16, 72, 20}, "", {.tab = 0}},
-        {CONTROL(透明标签2), Kind::Label, "分组框1", {120, 16, 8, 16}, ".", {}},
-        {CONTROL(组合框1), Kind::Combo, "分组框1", {128, 16, 121, 20}, "", {.tab = 1}},
-        {CONTROL(透明标签1), Kind::Label, "分组框1", {8, 18, 40, 16}, "HTTP://", {}},
-        {CONTROL(编辑框_密码_登录),
+        {CONTROL_ON(loginPage, 编辑框_用户名_登录),
+         Kind::Edit,
+         "分组框1",
+         {48, 16, 72, 20},
+         "",
+         {.tab = 0}},
+        {CONTROL_ON(loginPage, 透明标签2), Kind::Label, "分组框1", {120, 16, 8, 16}, ".", {}},
+        {CONTROL_ON(loginPage, 组合框1),
+         Kind::Combo,
+         "分组框1",
+         {128, 16, 121, 20},
+         "",
+         {.tab = 1}},
+        {CONTROL_ON(loginPage, 透明标签1), Kind::Label, "分组框1", {8, 18, 40, 16}, "HTTP://", {}},
+        {CONTROL_ON(loginPage, 编辑框_密码_登录),
          Kind::Edit,
          "分组框1",
          {48, 40, 128, 20},
          "",
          {.password = true, .tab = 2}},
-        {CONTROL(透明标签3), Kind::Label, "分组框1", {8, 44, 37, 16}, "密 码：", {}},
-        {CONTROL(按钮1), Kind::Button, "分组框1", {8, 65, 64, 24}, "注册", {}},
-        {CONTROL(按钮_登录), Kind::Button, "分组框1", {91, 65, 64, 24}, "登 录", {}},
-        {CONTROL(按钮_取消), Kind::Button, "分组框1", {180, 65, 64, 24}, "退 出", {}},
+        {CONTROL_ON(loginPage, 透明标签3), Kind::Label, "分组框1", {8, 44, 37, 16}, "密 码：", {}},
+        {CONTROL_ON(loginPage, 按钮1), Kind::Button, "分组框1", {8, 65, 64, 24}, "注册", {}},
+        {CONTROL_ON(loginPage, 按钮_登录), Kind::Button, "分组框1", {91, 65, 64, 24}, "登 录", {}},
+        {CONTROL_ON(loginPage, 按钮_取消), Kind::Button, "分组框1", {180, 65, 64, 24}, "退 出", {}},
         // Page 1, registration.
-        {CONTROL(透明标签5),
+        {CONTROL_ON(registrationPage, 透明标签5),
          Kind::Label,
          "page1",
          {12, 2, 248, 24},
          "注册域名",
          {.colour = kBlue, .font = Font{"宋体", 16, true}, .centred = true}},
-        {CONTROL(分隔条3), Kind::Separator, "page1", {8, 25, 256, 1}, "", {}},
-        {CONTROL(按钮_检查域名_注册), Kind::Button, "page1", {67, 31, 64, 20}, "检查域名", {}},
-        {CONTROL(透明标签4),
+        {CONTROL_ON(registrationPage, 分隔条3), Kind::Separator, "page1", {8, 25, 256, 1}, "", {}},
+        {CONTROL_ON(registrationPage, 按钮_检查域名_注册),
+         Kind::Button,
+         "page1",
+         {67, 31, 64, 20},
+         "检查域名",
+         {}},
+        {CONTROL_ON(registrationPage, 透明标签4),
          Kind::Label,
          "page1",
          {5, 34, 56, 16},
          "申请域名:",
          {.font = kSong12Bold}},
-        {CONTROL(透明标签_检查域名),
+        {CONTROL_ON(registrationPage, 透明标签_检查域名),
          Kind::Label,
          "page1",
          {136, 35, 136, 16},
          "",
          {.colour = kSkyBlue}},
-        {CONTROL(编辑框_用户名_注册), Kind::Edit, "page1", {56, 52, 76, 20}, "", {.tab = 0}},
-        {CONTROL(透明标签7), Kind::Label, "page1", {133, 52, 8, 20}, ".", {.font = kSong12Bold}},
-        {CONTROL(组合框2), Kind::Combo, "page1", {140, 52, 121, 20}, "", {.tab = 1}},
-        {CONTROL(透明标签6), Kind::Label, "page1", {13, 55, 40, 16}, "http://", {}},
-        {CONTROL(编辑框_密码_注册),
+        {CONTROL_ON(registrationPage, 编辑框_用户名_注册),
+         Kind::Edit,
+         "page1",
+         {56, 52, 76, 20},
+         "",
+         {.tab = 0}},
+        {CONTROL_ON(registrationPage, 透明标签7),
+         Kind::Label,
+         "page1",
+         {133, 52, 8, 20},
+         ".",
+         {.font = kSong12Bold}},
+        {CONTROL_ON(registrationPage, 组合框2),
+         Kind::Combo,
+         "page1",
+         {140, 52, 121, 20},
+         "",
+         {.tab = 1}},
+        {CONTROL_ON(registrationPage, 透明标签6),
+         Kind::Label,
+         "page1",
+         {13, 55, 40, 16},
+         "http://",
+         {}},
+        {CONTROL_ON(registrationPage, 编辑框_密码_注册),
          Kind::Edit,
          "page1",
          {68, 72, 92, 20},
          "",
          {.password = true, .maxLength = 12, .tab = 2}},
-        {CONTROL(透明标签35),
+        {CONTROL_ON(registrationPage, 透明标签35),
          Kind::Label,
          "page1",
          {160, 72, 96, 24},
          "可用6-12位,区分大小写,请牢记",
          {.wrap = true}},
-        {CONTROL(透明标签8),
+        {CONTROL_ON(registrationPage, 透明标签8),
          Kind::Label,
          "page1",
          {5, 76, 56, 16},
          "用户密码:",
          {.font = kSong12Bold}},
-        {CONTROL(编辑框_确认密码_注册),
+        {CONTROL_ON(registrationPage, 编辑框_确认密码_注册),
          Kind::Edit,
          "page1",
          {68, 93, 92, 20},
          "",
          {.password = true, .maxLength = 12, .tab = 3}},
-        {CONTROL(透明标签9),
+        {CONTROL_ON(registrationPage, 透明标签9),
          Kind::Label,
          "page1",
          {5, 97, 56, 16},
          "确认密码:",
          {.font = kSong12Bold}},
-        {CONTROL(透明标签38), Kind::Label, "page1", {160, 97, 72, 16}, "重新输入密码", {}},
-        {CONTROL(编辑框_主页名称_注册), Kind::Edit, "page1", {68, 117, 190, 20}, "", {.tab = 4}},
-        {CONTROL(透明标签10),
+        {CONTROL_ON(registrationPage, 透明标签38),
+         Kind::Label,
+         "page1",
+         {160, 97, 72, 16},
+         "重新输入密码",
+         {}},
+        {CONTROL_ON(registrationPage, 编辑框_主页名称_注册),
+         Kind::Edit,
+         "page1",
+         {68, 117, 190, 20},
+         "",
+         {.tab = 4}},
+        {CONTROL_ON(registrationPage, 透明标签10),
          Kind::Label,
          "page1",
          {5, 121, 56, 16},
          "主页名称:",
          {.font = kSong12Bold}},
-        {CONTROL(编辑框_转向地址_注册), Kind::Edit, "page1", {68, 140, 189, 20}, "", {.tab = 5}},
-        {CONTROL(透明标签11),
+        {CONTROL_ON(registrationPage, 编辑框_转向地址_注册),
+         Kind::Edit,
+         "page1",
+         {68, 140, 189, 20},
+         "",
+         {.tab = 5}},
+        {CONTROL_ON(registrationPage, 透明标签11),
          Kind::Label,
          "page1",
          {5, 144, 56, 16},
          "转向地址:",
          {.font = kSong12Bold}},
-        {CONTROL(选择框_隐藏_注册),
+        {CONTROL_ON(registrationPage, 选择框_隐藏_注册),
          Kind::Check,
          "page1",
          {138, 161, 122, 16},
          "是否隐藏真实URL？",
          {.tab = 6}},
-        {CONTROL(透明标签39),
+        {CONTROL_ON(registrationPage, 透明标签39),
          Kind::Label,
          "page1",
          {0, 162, 136, 16},
          "(域名转向地址,可为网址)",
          {}},
-        {CONTROL(分隔条1), Kind::Separator, "page1", {8, 184, 256, 1}, "", {}},
-        {CONTROL(透明标签13),
+        {CONTROL_ON(registrationPage, 分隔条1), Kind::Separator, "page1", {8, 184, 256, 1}, "", {}},
+        {CONTROL_ON(registrationPage, 透明标签13),
          Kind::Label,
          "page1",
          {20, 184, 231, 24},
          "请认真填写以下注册人信息(必填)",
          {.colour = kBlue, .font = Font{"宋体", 14, true}, .centred = true}},
-        {CONTROL(编辑框_邮箱_注册), Kind::Edit, "page1", {72, 205, 182, 20}, "", {.tab = 7}},
-        {CONTROL(透明标签12),
+        {CONTROL_ON(registrationPage, 编辑框_邮箱_注册),
+         Kind::Edit,
+         "page1",
+         {72, 205, 182, 20},
+         "",
+         {.tab = 7}},
+        {CONTROL_ON(registrationPage, 透明标签12),
          Kind::Label,
          "page1",
          {5, 208, 67, 16},
          "联系Email:",
          {.font = kSong12Bold}},
-        {CONTROL(编辑框_姓名_注册), Kind::Edit, "page1", {77, 228, 59, 20}, "", {.tab = 8}},
-        {CONTROL(透明标签36), Kind::Label, "page1", {138, 230, 120, 16}, "必填,注册后不得更改", {}},
-        {CONTROL(透明标签14),
+        {CONTROL_ON(registrationPage, 编辑框_姓名_注册),
+         Kind::Edit,
+         "page1",
+         {77, 228, 59, 20},
+         "",
+         {.tab = 8}},
+        {CONTROL_ON(registrationPage, 透明标签36),
+         Kind::Label,
+         "page1",
+         {138, 230, 120, 16},
+         "必填,注册后不得更改",
+         {}},
+        {CONTROL_ON(registrationPage, 透明标签14),
          Kind::Label,
          "page1",
          {5, 232, 75, 16},
          "注册人姓名:",
          {.font = kSong12Bold}},
-        {CONTROL(编辑框_电话_注册),
+        {CONTROL_ON(registrationPage, 编辑框_电话_注册),
          Kind::Edit,
          "page1",
          {67, 249, 87, 20},
          "",
          {.validator = true, .tab = 9}},
-        {CONTROL(透明标签37), Kind::Label, "page1", {156, 252, 100, 16}, "格式：010-123456", {}},
-        {CONTROL(透明标签15),
+        {CONTROL_ON(registrationPage, 透明标签37),
+         Kind::Label,
+         "page1",
+         {156, 252, 100, 16},
+         "格式：010-123456",
+         {}},
+        {CONTROL_ON(registrationPage, 透明标签15),
          Kind::Label,
          "page1",
          {5, 253, 59, 16},
          "联系电话:",
          {.font = kSong12Bold}},
-        {CONTROL(编辑框_联系地址_注册), Kind::Edit, "page1", {67, 269, 187, 20}, "", {.tab = 10}},
-        {CONTROL(透明标签16),
+        {CONTROL_ON(registrationPage, 编辑框_联系地址_注册),
+         Kind::Edit,
+         "page1",
+         {67, 269, 187, 20},
+         "",
+         {.tab = 10}},
+        {CONTROL_ON(registrationPage, 透明标签16),
          Kind::Label,
          "page1",
          {5, 274, 59, 16},
          "联系地址:",
          {.font = kSong12Bold}},
-        {CONTROL(分隔条2), Kind::Separator, "page1", {8, 293, 256, 1}, "", {}},
-        {CONTROL(按钮_返回登录), Kind::Button, "page1", {54, 300, 64, 24}, "返回登录", {}},
-        {CONTROL(按钮_注册), Kind::Button, "page1", {160, 300, 64, 24}, "提交注册", {}},
+        {CONTROL_ON(registrationPage, 分隔条2), Kind::Separator, "page1", {8, 293, 256, 1}, "", {}},
+        {CONTROL_ON(registrationPage, 按钮_返回登录),
+         Kind::Button,
+         "page1",
+         {54, 300, 64, 24},
+         "返回登录",
+         {}},
+        {CONTROL_ON(registrationPage, 按钮_注册),
+         Kind::Button,
+         "page1",
+         {160, 300, 64, 24},
+         "提交注册",
+         {}},
         {CONTROL(超文本浏览框2), Kind::Browser, "page1", {-24, 328, 344, 104}, "", {}},
         // Page 2, login progress.
-        {CONTROL(按钮3),
+        {CONTROL_ON(progressPage, 按钮3),
          Kind::Button,
          "page2",
          {66, 120, 140, 24},
          "正在登录...",
          {.font = kSong12Bold}},
         // Page 3, account.
-        {CONTROL(透明标签18),
+        {CONTROL_ON(accountPage, 透明标签18),
          Kind::Label,
          "page3",
          {24, 3, 224, 24},
          "修改资料",
          {.colour = kBlue, .font = Font{"微软雅黑", 16, false}, .centred = true}},
-        {CONTROL(分隔条6), Kind::Separator, "page3", {8, 26, 256, 1}, "", {}},
-        {CONTROL(超级链接框_域名地址),
+        {CONTROL_ON(accountPage, 分隔条6), Kind::Separator, "page3", {8, 26, 256, 1}, "", {}},
+        {CONTROL_ON(accountPage, 超级链接框_域名地址),
          Kind::Link,
          "page3",
          {64, 32, 200, 16},
          "http://",
          {.link = std::array{qRgb(0, 0, 0), qRgb(0, 96, 192), qRgb(51, 94, 168)},
           .address = "http://"}},
-        {CONTROL(透明标签19), Kind::Label, "page3", {8, 33, 56, 16}, "您的域名:", {}},
-        {CONTROL(编辑框_用户密码_修改资料),
+        {CONTROL_ON(accountPage, 透明标签19),
+         Kind::Label,
+         "page3",
+         {8, 33, 56, 16},
+         "您的域名:",
+         {}},
+        {CONTROL_ON(accountPage, 编辑框_用户密码_修改资料),
          Kind::Edit,
          "page3",
          {64, 56, 96, 20},
          "",
          {.password = true, .maxLength = 12, .base = qRgb(236, 236, 236), .tab = 0}},
-        {CONTROL(透明标签22), Kind::Label, "page3", {160, 56, 80, 24}, "不修改请留空!", {}},
-        {CONTROL(透明标签20), Kind::Label, "page3", {8, 60, 56, 16}, "用户密码:", {}},
-        {CONTROL(编辑框_主页名称_修改资料), Kind::Edit, "page3", {64, 80, 160, 20}, "", {.tab = 1}},
-        {CONTROL(透明标签21), Kind::Label, "page3", {8, 85, 56, 16}, "主页名称:", {}},
-        {CONTROL(编辑框_转向地址_修改资料),
+        {CONTROL_ON(accountPage, 透明标签22),
+         Kind::Label,
+         "page3",
+         {160, 56, 80, 24},
+         "不修改请留空!",
+         {}},
+        {CONTROL_ON(accountPage, 透明标签20),
+         Kind::Label,
+         "page3",
+         {8, 60, 56, 16},
+         "用户密码:",
+         {}},
+        {CONTROL_ON(accountPage, 编辑框_主页名称_修改资料),
+         Kind::Edit,
+         "page3",
+         {64, 80, 160, 20},
+         "",
+         {.tab = 1}},
+        {CONTROL_ON(accountPage, 透明标签21),
+         Kind::Label,
+         "page3",
+         {8, 85, 56, 16},
+         "主页名称:",
+         {}},
+        {CONTROL_ON(accountPage, 编辑框_转向地址_修改资料),
          Kind::Edit,
          "page3",
          {64, 104, 160, 20},
          "",
          {.tab = 2}},
-        {CONTROL(透明标签24), Kind::Label, "page3", {8, 109, 56, 16}, "转向地址:", {}},
-        {CONTROL(选择框2),
+        {CONTROL_ON(accountPage, 透明标签24),
+         Kind::Label,
+         "page3",
+         {8, 109, 56, 16},
+         "转向地址:",
+         {}},
+        {CONTROL_ON(accountPage, 选择框2),
          Kind::Check,
          "page3",
          {64, 125, 128, 16},
          "是否隐藏真实URL？",
          {.tab = 3}},
-        {CONTROL(透明标签30),
+        {CONTROL_ON(accountPage, 透明标签30),
          Kind::Label,
          "page3",
          {182, 141, 91, 24},
          "用于重发密码用,请填写真实信箱",
          {.wrap = true}},
-        {CONTROL(编辑框_邮箱_修改资料), Kind::Edit, "page3", {72, 146, 109, 20}, "", {.tab = 4}},
-        {CONTROL(透明标签25), Kind::Label, "page3", {8, 150, 64, 16}, "站长EMAIL:", {}},
-        {CONTROL(编辑框_姓名_修改资料),
+        {CONTROL_ON(accountPage, 编辑框_邮箱_修改资料),
+         Kind::Edit,
+         "page3",
+         {72, 146, 109, 20},
+         "",
+         {.tab = 4}},
+        {CONTROL_ON(accountPage, 透明标签25),
+         Kind::Label,
+         "page3",
+         {8, 150, 64, 16},
+         "站长EMAIL:",
+         {}},
+        {CONTROL_ON(accountPage, 编辑框_姓名_修改资料),
          Kind::Edit,
          "page3",
          {78, 170, 90, 20},
          "",
          {.readOnly = true, .base = qRgb(192, 192, 192), .tab = 5}},
-        {CONTROL(透明标签26), Kind::Label, "page3", {8, 174, 64, 16}, "注册人姓名:", {}},
-        {CONTROL(透明标签28), Kind::Label, "page3", {168, 174, 72, 16}, "本项不能更改", {}},
-        {CONTROL(编辑框_电话_修改资料), Kind::Edit, "page3", {64, 195, 104, 20}, "", {.tab = 6}},
-        {CONTROL(透明标签27), Kind::Label, "page3", {8, 199, 56, 16}, "联系电话:", {}},
-        {CONTROL(透明标签29), Kind::Label, "page3", {168, 200, 88, 16}, "必填,包括区号", {}},
-        {CONTROL(编辑框_联系地址_修改资料),
+        {CONTROL_ON(accountPage, 透明标签26),
+         Kind::Label,
+         "page3",
+         {8, 174, 64, 16},
+         "注册人姓名:",
+         {}},
+        {CONTROL_ON(accountPage, 透明标签28),
+         Kind::Label,
+         "page3",
+         {168, 174, 72, 16},
+         "本项不能更改",
+         {}},
+        {CONTROL_ON(accountPage, 编辑框_电话_修改资料),
+         Kind::Edit,
+         "page3",
+         {64, 195, 104, 20},
+         "",
+         {.tab = 6}},
+        {CONTROL_ON(accountPage, 透明标签27),
+         Kind::Label,
+         "page3",
+         {8, 199, 56, 16},
+         "联系电话:",
+         {}},
+        {CONTROL_ON(accountPage, 透明标签29),
+         Kind::Label,
+         "page3",
+         {168, 200, 88, 16},
+         "必填,包括区号",
+         {}},
+        {CONTROL_ON(accountPage, 编辑框_联系地址_修改资料),
          Kind::Edit,
          "page3",
          {64, 220, 160, 20},
          "",
          {.tab = 7}},
-        {CONTROL(透明标签31), Kind::Label, "page3", {8, 223, 51, 16}, "联系地址:", {}},
-        {CONTROL(透明标签32),
+        {CONTROL_ON(accountPage, 透明标签31),
+         Kind::Label,
+         "page3",
+         {8, 223, 51, 16},
+         "联系地址:",
+         {}},
+        {CONTROL_ON(accountPage, 透明标签32),
          Kind::Label,
          "page3",
          {224, 224, 24, 16},
          "必填",
          {.colour = qRgb(255, 0, 0)}},
-        {CONTROL(透明标签33),
+        {CONTROL_ON(accountPage, 透明标签33),
          Kind::Label,
          "page3",
          {6, 240, 232, 20},
          "* 隐藏真实url后地址栏将一直显示您的域名",
          {}},
-        {CONTROL(分隔条4), Kind::Separator, "page3", {8, 262, 256, 1}, "", {}},
-        {CONTROL(按钮_删除域名), Kind::Button, "page3", {8, 272, 80, 24}, "删除此域名", {}},
-        {CONTROL(按钮_刷新资料), Kind::Button, "page3", {136, 272, 56, 24}, "刷新", {}},
-        {CONTROL(按钮_修改资料), Kind::Button, "page3", {208, 272, 56, 24}, "修改", {.tab = 8}},
-        {CONTROL(列表框1), Kind::List, "page3", {8, 304, 256, 88}, "", {.colour = kSkyBlue}},
-        {CONTROL(透明标签_公网IP), Kind::Label, "page3", {8, 392, 208, 16}, "您当前公网IP:", {}},
+        {CONTROL_ON(accountPage, 分隔条4), Kind::Separator, "page3", {8, 262, 256, 1}, "", {}},
+        {CONTROL_ON(accountPage, 按钮_删除域名),
+         Kind::Button,
+         "page3",
+         {8, 272, 80, 24},
+         "删除此域名",
+         {}},
+        {CONTROL_ON(accountPage, 按钮_刷新资料),
+         Kind::Button,
+         "page3",
+         {136, 272, 56, 24},
+         "刷新",
+         {}},
+        {CONTROL_ON(accountPage, 按钮_修改资料),
+         Kind::Button,
+         "page3",
+         {208, 272, 56, 24},
+         "修改",
+         {.tab = 8}},
+        {CONTROL_ON(accountPage, 列表框1),
+         Kind::List,
+         "page3",
+         {8, 304, 256, 88},
+         "",
+         {.colour = kSkyBlue}},
+        {CONTROL_ON(accountPage, 透明标签_公网IP),
+         Kind::Label,
+         "page3",
+         {8, 392, 208, 16},
+         "您当前公网IP:",
+         {}},
         // Page 4, registration result.
-        {CONTROL(透明标签23),
+        {CONTROL_ON(resultPage, 透明标签23),
          Kind::Label,
          "page4",
          {8, 8, 216, 32},
          "申请域名",
          {.colour = kBlue, .font = Font{"宋体", 20, true}}},
-        {CONTROL(分隔条7), Kind::Separator, "page4", {8, 37, 256, 1}, "", {}},
-        {CONTROL(透明标签_申请提示), Kind::Label, "page4", {8, 50, 248, 202}, "", {.wrap = true}},
-        {CONTROL(超级链接框_返回注册),
+        {CONTROL_ON(resultPage, 分隔条7), Kind::Separator, "page4", {8, 37, 256, 1}, "", {}},
+        {CONTROL_ON(resultPage, 透明标签_申请提示),
+         Kind::Label,
+         "page4",
+         {8, 50, 248, 202},
+         "",
+         {.wrap = true}},
+        {CONTROL_ON(resultPage, 超级链接框_返回注册),
          Kind::Link,
          "page4",
          {48, 216, 48, 16},
          "返回注册",
          {.link = std::array{qRgb(0, 0, 255), qRgb(128, 0, 0), qRgb(0, 0, 255)}}},
-        {CONTROL(超级链接框_返回登录),
+        {CONTROL_ON(resultPage, 超级链接框_返回登录),
          Kind::Link,
          "page4",
          {152, 216, 48, 16},
          "返回登录",
          {.link = std::array{qRgb(0, 0, 255), qRgb(0, 0, 255), qRgb(0, 0, 255)}}},
         {CONTROL(超文本浏览框4), Kind::Browser, "page4", {-37, 240, 360, 176}, "", {}},
-        {CONTROL(分隔条5), Kind::Separator, "page4", {8, 264, 256, 1}, "", {}},
+        {CONTROL_ON(resultPage, 分隔条5), Kind::Separator, "page4", {8, 264, 256, 1}, "", {}},
     };
     return rows;
 }
@@ -714,10 +901,10 @@ TEST_F(MainWindowTest, PagesCaptionsAndVisibility)
 TEST_F(MainWindowTest, PasswordBoxesLimitsAndMask)
 {
     const std::pair<QLineEdit*, int> boxes[] = {
-        {w().编辑框_密码_登录, 40},
-        {w().编辑框_密码_注册, 12},
-        {w().编辑框_确认密码_注册, 12},
-        {w().编辑框_用户密码_修改资料, 12},
+        {w().loginPage()->编辑框_密码_登录, 40},
+        {w().registrationPage()->编辑框_密码_注册, 12},
+        {w().registrationPage()->编辑框_确认密码_注册, 12},
+        {w().accountPage()->编辑框_用户密码_修改资料, 12},
     };
     for (auto [box, kept] : boxes) {
         SCOPED_TRACE(box->objectName().toStdString());
@@ -730,7 +917,7 @@ TEST_F(MainWindowTest, PasswordBoxesLimitsAndMask)
         box->clear();
     }
     // The mask is the password boxes' own: other boxes keep the application's style.
-    EXPECT_EQ(w().编辑框_用户名_登录->style(), QApplication::style());
+    EXPECT_EQ(w().loginPage()->编辑框_用户名_登录->style(), QApplication::style());
 }
 
 // Types text key by key, as a keyboard or input method would deliver it.
@@ -746,7 +933,7 @@ void type(QWidget* widget, const QString& text)
 
 TEST_F(MainWindowTest, TelephoneBoxAdmitsDigitsAndHyphenOnly)
 {
-    QLineEdit* phone = w().编辑框_电话_注册;
+    QLineEdit* phone = w().registrationPage()->编辑框_电话_注册;
     const struct {
         const char* typed;
         const char* kept;
@@ -763,7 +950,7 @@ TEST_F(MainWindowTest, TelephoneBoxAdmitsDigitsAndHyphenOnly)
     }
     phone->clear();
     // A plain box takes the same keys unfiltered.
-    QLineEdit* plain = w().编辑框_电话_修改资料;
+    QLineEdit* plain = w().accountPage()->编辑框_电话_修改资料;
     QTest::keyClicks(plain, QStringLiteral("0a1"));
     EXPECT_EQ(plain->text(), QStringLiteral("0a1"));
     plain->clear();
@@ -771,7 +958,7 @@ TEST_F(MainWindowTest, TelephoneBoxAdmitsDigitsAndHyphenOnly)
 
 TEST_F(MainWindowTest, ReadOnlyNameBoxRefusesTyping)
 {
-    QLineEdit* name = w().编辑框_姓名_修改资料;
+    QLineEdit* name = w().accountPage()->编辑框_姓名_修改资料;
     QTest::keyClicks(name, QStringLiteral("abc"));
     EXPECT_EQ(name->text(), QString());
     name->setText(QStringLiteral("张三"));
@@ -781,7 +968,7 @@ TEST_F(MainWindowTest, ReadOnlyNameBoxRefusesTyping)
 
 TEST_F(MainWindowTest, ComboBoxesTakeNoTyping)
 {
-    for (QComboBox* combo : {w().组合框1, w().组合框2}) {
+    for (QComboBox* combo : {w().loginPage()->组合框1, w().registrationPage()->组合框2}) {
         EXPECT_EQ(combo->lineEdit(), nullptr);
         QTest::keyClicks(combo, QStringLiteral("com"));
         EXPECT_EQ(combo->currentIndex(), -1);
@@ -793,7 +980,9 @@ TEST_F(MainWindowTest, FontsHaveChineseGlyphsAtTheirPixelSize)
 {
     // The Windows faces resolve to installed CJK fonts.
     for (QWidget* widget : std::initializer_list<QWidget*>{
-             w().透明标签5, w().透明标签4, w().透明标签18, w().透明标签23, w().按钮3, w().按钮1}) {
+             w().registrationPage()->透明标签5, w().registrationPage()->透明标签4,
+             w().accountPage()->透明标签18, w().resultPage()->透明标签23, w().progressPage()->按钮3,
+             w().loginPage()->按钮1}) {
         SCOPED_TRACE(widget->objectName().toStdString());
         const QFontInfo info(widget->font());
         EXPECT_TRUE(info.family().contains(QLatin1String("WenQuanYi")) ||
@@ -830,7 +1019,7 @@ int countPixels(const QImage& image, const QRect& area, bool (*test)(QRgb))
 
 TEST_F(MainWindowTest, GroupCaptionColourReachesOnlyTheCaption)
 {
-    qiv::CaptionGroupBox* group = w().分组框1;
+    qiv::CaptionGroupBox* group = w().loginPage()->分组框1;
     group->setCaptionColour(QColor(255, 0, 0));
     EXPECT_EQ(rgb(group->captionColour()), qRgb(255, 0, 0));
     w().show();
@@ -841,22 +1030,23 @@ TEST_F(MainWindowTest, GroupCaptionColourReachesOnlyTheCaption)
     // The children keep black text: no red below the caption.
     const QRect below(0, 15, group->width(), group->height() - 15);
     EXPECT_EQ(countPixels(image, below, isRed), 0);
-    EXPECT_GT(countPixels(image, w().透明标签3->geometry(), isDark), 10);
-    EXPECT_EQ(rgb(w().透明标签3->palette().color(QPalette::WindowText)), qRgb(0, 0, 0));
+    EXPECT_GT(countPixels(image, w().loginPage()->透明标签3->geometry(), isDark), 10);
+    EXPECT_EQ(rgb(w().loginPage()->透明标签3->palette().color(QPalette::WindowText)),
+              qRgb(0, 0, 0));
 
     // While the group is disabled the caption keeps its colour, and none of
     // the login controls takes input.
     // The focus leaves it, its labels grey out, and the focus comes back to
     // the first login box once the group is enabled again.
-    w().编辑框_用户名_登录->setFocus();
+    w().loginPage()->编辑框_用户名_登录->setFocus();
     group->setEnabled(false);
     EXPECT_EQ(w().focusWidget(), nullptr);
     EXPECT_GT(countPixels(render(group), caption, isRed), 10);
-    EXPECT_EQ(countPixels(render(group), w().透明标签3->geometry(), isDark), 0);
+    EXPECT_EQ(countPixels(render(group), w().loginPage()->透明标签3->geometry(), isDark), 0);
     for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         EXPECT_FALSE(child->isEnabled()) << child->objectName().toStdString();
     group->setEnabled(true);
-    EXPECT_EQ(w().focusWidget(), w().编辑框_用户名_登录);
+    EXPECT_EQ(w().focusWidget(), w().loginPage()->编辑框_用户名_登录);
     group->setCaptionColour(QColor(0, 0, 0));
     EXPECT_EQ(countPixels(render(group), caption, isRed), 0);
     w().hide();
@@ -939,11 +1129,11 @@ TEST(MainWindowStyle, SettingsSurviveAnApplicationStyleChange)
     MainWindow w(MainWindow::Options{false});
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w, 5000));
-    EXPECT_EQ(w.focusWidget(), w.编辑框_用户名_登录) << "the first focus";
+    EXPECT_EQ(w.focusWidget(), w.loginPage()->编辑框_用户名_登录) << "the first focus";
     // Without a window manager nothing activates the window by itself.
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 5000));
-    EXPECT_EQ(QApplication::focusWidget(), w.编辑框_用户名_登录);
+    EXPECT_EQ(QApplication::focusWidget(), w.loginPage()->编辑框_用户名_登录);
     for (const char* name : {"Windows", "Fusion"}) {
         SCOPED_TRACE(name);
         QStyle* style = QStyleFactory::create(QString::fromLatin1(name));
@@ -953,9 +1143,11 @@ TEST(MainWindowStyle, SettingsSurviveAnApplicationStyleChange)
             checkControl(w, row);
         EXPECT_EQ(w.font().pixelSize(), 12);
         EXPECT_LE(w.选择夹1->tabBar()->tabRect(4).right(), w.选择夹1->width() - 1);
-        w.分组框1->setCaptionColour(QColor(255, 0, 0));
-        EXPECT_GT(countPixels(render(w.分组框1), QRect(0, 0, w.分组框1->width(), 14), isRed), 10);
-        w.分组框1->setCaptionColour(QColor(0, 0, 0));
+        w.loginPage()->分组框1->setCaptionColour(QColor(255, 0, 0));
+        EXPECT_GT(countPixels(render(w.loginPage()->分组框1),
+                              QRect(0, 0, w.loginPage()->分组框1->width(), 14), isRed),
+                  10);
+        w.loginPage()->分组框1->setCaptionColour(QColor(0, 0, 0));
     }
     QApplication::setStyle(QStyleFactory::create(before));
 }
@@ -980,7 +1172,7 @@ public:
 
 TEST_F(MainWindowTest, HyperlinkPressEmitsOnLeftPressOnly)
 {
-    qiv::HyperlinkBox* link = w().超级链接框_返回注册;
+    qiv::HyperlinkBox* link = w().resultPage()->超级链接框_返回注册;
     QSignalSpy spy(link, &qiv::HyperlinkBox::pressed);
     QTest::mousePress(link, Qt::RightButton);
     QTest::mouseRelease(link, Qt::RightButton);
@@ -995,7 +1187,7 @@ TEST_F(MainWindowTest, DomainLinkColoursAndAddress)
 {
     UrlCatcher catcher;
     UrlHandlerScope scope(&catcher);
-    qiv::HyperlinkBox* link = w().超级链接框_域名地址;
+    qiv::HyperlinkBox* link = w().accountPage()->超级链接框_域名地址;
     auto colour = [&] { return rgb(link->palette().color(QPalette::WindowText)); };
     EXPECT_EQ(colour(), qRgb(0, 0, 0));
 
@@ -1185,8 +1377,9 @@ TEST(MainWindowWeb, AdvertisementBoxesLoadTheirPagesFromTheAdHost)
         EXPECT_TRUE(server.requestLines.contains("GET " + QByteArray(box.path) + " HTTP/1.1"))
             << box.path << " not requested; got " << server.requestLines.join(' ').toStdString();
     // Tab stays in the login page's order, also with the views loaded.
-    w.编辑框_用户名_登录->setFocus();
-    const std::vector<QWidget*> order{w.编辑框_用户名_登录, w.组合框1, w.编辑框_密码_登录};
+    w.loginPage()->编辑框_用户名_登录->setFocus();
+    const std::vector<QWidget*> order{w.loginPage()->编辑框_用户名_登录, w.loginPage()->组合框1,
+                                      w.loginPage()->编辑框_密码_登录};
     const std::vector<QWidget*> twice{order[1], order[2], order[0], order[1], order[2], order[0]};
     EXPECT_EQ(tabWalk(w, 6), twice);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "devserver/account_store.h"
+#include "devserver/connection.h" // kMaxRequestBytes
 #include "devserver/faults.h"
+#include "devserver/listener.h" // ListenAddress, parseListenAddress
 
 #include <cstddef>
 #include <functional>
@@ -17,18 +19,6 @@
 // each on its own loopback address. Usable in-process by tests: start() on
 // port 0, read the bound ports, drive it over HTTP, switch faults at will.
 namespace qiv::devserver {
-
-// "ip:port" of a listening socket; the ip is IPv4 within 127.0.0.0/8.
-struct ListenAddress {
-    std::string host;
-    int port = 0; // 0: any free port
-};
-// Refuses every address outside loopback, with the reason in *error.
-std::optional<ListenAddress> parseListenAddress(std::string_view text, std::string* error);
-
-// The largest request served: request line, headers and body together.
-// A bigger one is answered 413 and changes nothing.
-inline constexpr std::size_t kMaxRequestBytes = 1u << 20;
 
 struct Options {
     std::string serviceAddress = "127.0.0.1:8090";

@@ -146,58 +146,81 @@ std::optional<FaultSetting> parseFaultSetting(std::string_view text, std::string
     return setting;
 }
 
-void damageReply(Reply& reply, FaultKind kind)
+namespace {
+
+// Each line is about 120 bytes: well over 4 KiB in all, and no line long
+// enough to be refused by itself.
+void addLongHeaders(Reply& reply)
+{
+    for (std::size_t i = 0; i < kLongHeaderLines; ++i) {
+        char name[32];
+        const int n = std::snprintf(name, sizeof name, "X-Qiv-Padding-%02zu", i + 1);
+        reply.headers.emplace_back(std::string(name, static_cast<std::size_t>(n)),
+                                   std::string(100, static_cast<char>('a' + i % 26)));
+    }
+}
+
+void insertZeroByte(Reply& reply)
 {
     std::string& body = reply.body;
+    std::size_t at = std::string::npos;
+    for (const std::string& marker : reply.markers)
+        at = std::min(at, body.find(marker));
+    if (at == std::string::npos)
+        at = body.size() / 2;
+    body.insert(at, 1, '\0');
+}
+
+void truncateInLastMarker(Reply& reply)
+{
+    std::string& body = reply.body;
+    for (auto it = reply.markers.rbegin(); it != reply.markers.rend(); ++it) {
+        if (const std::size_t pos = body.find(*it); pos != std::string::npos) {
+            body.resize(pos + std::max<std::size_t>(1, it->size() / 2));
+            return;
+        }
+    }
+    body.resize(body.size() / 2);
+}
+
+void surroundMarkersWithBadGbk(Reply& reply)
+{
+    std::string& body = reply.body;
+    bool any = false;
+    for (const std::string& marker : reply.markers) {
+        const std::size_t pos = body.find(marker);
+        if (pos == std::string::npos || marker.empty())
+            continue;
+        std::string damaged(kBadBefore);
+        damaged += marker;
+        damaged += kBadAfter;
+        body.replace(pos, marker.size(), damaged);
+        any = true;
+    }
+    if (!any) {
+        std::string bad(kBadBefore);
+        bad += kBadAfter;
+        body.insert(body.size() / 2, bad);
+    }
+}
+
+} // namespace
+
+void damageReply(Reply& reply, FaultKind kind)
+{
     switch (kind) {
     case FaultKind::LongHeaders:
-        // Each line is about 120 bytes: well over 4 KiB in all, and no line
-        // long enough to be refused by itself.
-        for (std::size_t i = 0; i < kLongHeaderLines; ++i) {
-            char name[32];
-            const int n = std::snprintf(name, sizeof name, "X-Qiv-Padding-%02zu", i + 1);
-            reply.headers.emplace_back(std::string(name, static_cast<std::size_t>(n)),
-                                       std::string(100, static_cast<char>('a' + i % 26)));
-        }
+        addLongHeaders(reply);
         return;
-    case FaultKind::ZeroByte: {
-        std::size_t at = std::string::npos;
-        for (const std::string& marker : reply.markers)
-            at = std::min(at, body.find(marker));
-        if (at == std::string::npos)
-            at = body.size() / 2;
-        body.insert(at, 1, '\0');
+    case FaultKind::ZeroByte:
+        insertZeroByte(reply);
         return;
-    }
-    case FaultKind::Truncated: {
-        for (auto it = reply.markers.rbegin(); it != reply.markers.rend(); ++it) {
-            if (const std::size_t pos = body.find(*it); pos != std::string::npos) {
-                body.resize(pos + std::max<std::size_t>(1, it->size() / 2));
-                return;
-            }
-        }
-        body.resize(body.size() / 2);
+    case FaultKind::Truncated:
+        truncateInLastMarker(reply);
         return;
-    }
-    case FaultKind::BadGbk: {
-        bool any = false;
-        for (const std::string& marker : reply.markers) {
-            const std::size_t pos = body.find(marker);
-            if (pos == std::string::npos || marker.empty())
-                continue;
-            std::string damaged(kBadBefore);
-            damaged += marker;
-            damaged += kBadAfter;
-            body.replace(pos, marker.size(), damaged);
-            any = true;
-        }
-        if (!any) {
-            std::string bad(kBadBefore);
-            bad += kBadAfter;
-            body.insert(body.size() / 2, bad);
-        }
+    case FaultKind::BadGbk:
+        surroundMarkersWithBadGbk(reply);
         return;
-    }
     case FaultKind::None:
     case FaultKind::Empty:
     case FaultKind::Drop:
