@@ -440,7 +440,7 @@ INSTANTIATE_TEST_SUITE_P(Endings, RealProgram, ::testing::Bool());
 
 int main(int argc, char** argv)
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    qiv::prepareBrowserEngine();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -102,6 +102,8 @@ protected:
 
 inline int runTests(int argc, char** argv)
 {
+    // The views of the tests that make them start as the program's do.
+    prepareBrowserEngine();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

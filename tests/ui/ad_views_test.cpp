@@ -56,13 +56,6 @@ template <typename Predicate> bool waitFor(Predicate done, int boundMs)
     return done();
 }
 
-// The program asks for one renderer for its four views; so do the tests.
-const bool kOneRenderer = [] {
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-            qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --renderer-process-limit=1");
-    return true;
-}();
-
 // Serves `page` at the four advertisement paths, an attachment at
 // /file.bin and a plain page elsewhere; counts the requests of each path.
 class HostileServer {

@@ -1,6 +1,7 @@
 // qiv_screenshots OUTDIR: shows the real window, waits (bounded) for the four
 // advertisement boxes, and writes OUTDIR/page-N.png for each of the five
 // pages. Meant to run under Xvfb (scripts/screenshots).
+#include "app/app.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -9,8 +10,6 @@
 #include <QWebEngineView>
 
 #include <cstdio>
-
-#include <unistd.h>
 
 namespace {
 
@@ -23,10 +22,8 @@ constexpr int kSettleMs = 800;
 
 int main(int argc, char** argv)
 {
-    // Chromium's sandbox cannot run as root; as a user the views keep it.
-    if (::geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The program's own browser flags: the sandbox unless root.
+    qiv::prepareBrowserEngine();
     QApplication app(argc, argv);
     const QString outDir =
         argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
