@@ -227,25 +227,6 @@ bool printChild(const char* label, const std::string& output)
     return output.starts_with("longest") || output.starts_with("not done");
 }
 
-// What a program writes on standard output; its standard error is dropped
-// (the session bus and the AT-SPI daemons talk there).
-std::string outputOf(const std::vector<std::string>& argv)
-{
-    int out = -1;
-    const pid_t pid = spawnProgram(argv, &out);
-    std::string output;
-    if (pid > 0) {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(out, buffer, sizeof buffer)) > 0)
-            output.append(buffer, static_cast<size_t>(n));
-        waitpid(pid, nullptr, 0);
-    }
-    if (out >= 0)
-        close(out);
-    return output;
-}
-
 // One accessibility row: `count` suffixes, the probe in a session bus of its
 // own, reading the window this program runs as its "--a11y-window" child.
 bool accessibilityRow(int count)

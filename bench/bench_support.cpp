@@ -169,8 +169,13 @@ std::string runSelf(const char* self, const std::vector<std::string>& args)
 {
     std::vector<std::string> all{self};
     all.insert(all.end(), args.begin(), args.end());
+    return outputOf(all, true);
+}
+
+std::string outputOf(const std::vector<std::string>& argv, bool keepStderr)
+{
     int out = -1;
-    const pid_t pid = spawnProgram(all, &out, true);
+    const pid_t pid = spawnProgram(argv, &out, keepStderr);
     std::string output;
     if (pid > 0) {
         char buffer[4096];

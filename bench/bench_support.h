@@ -44,6 +44,10 @@ pid_t spawnProgram(std::vector<std::string> argv, int* out, bool keepStderr = fa
 // wrote on standard output; the child's standard error passes through.
 std::string runSelf(const char* self, const std::vector<std::string>& args);
 
+// Runs a program and returns what it wrote on standard output; its standard
+// error is dropped, or passes through with keepStderr.
+std::string outputOf(const std::vector<std::string>& argv, bool keepStderr = false);
+
 // The median of some values (0 for none).
 double median(std::vector<double> values);
 

@@ -36,10 +36,7 @@ CommandLine readCommandLine(const std::vector<std::string>& args, config::Hosts 
             return ending(CommandLine::Action::Version);
         const size_t eq = arg.find('=');
         const std::string name = arg.substr(0, eq);
-        const config::HostOption* option = nullptr;
-        for (const config::HostOption& o : config::kHostOptions)
-            if (name == o.name)
-                option = &o;
+        const config::HostOption* option = config::hostOptionNamed(name);
         if (!option)
             return failed("unknown option '" + config::shownText(arg) + "'");
         std::string value;
@@ -49,9 +46,8 @@ CommandLine readCommandLine(const std::vector<std::string>& args, config::Hosts 
             value = args[++i];
         else
             return failed("option " + name + " needs a value");
-        if (const std::string error = config::hostValueError(value); !error.empty())
-            return failed(name + " '" + config::shownText(value) + "': " + error);
-        result.hosts.*option->host = value;
+        if (std::string error = config::setHostOption(result.hosts, *option, value); !error.empty())
+            return failed(std::move(error));
     }
     return result;
 }

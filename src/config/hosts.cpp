@@ -92,4 +92,20 @@ std::string hostValueError(std::string_view value)
     return error;
 }
 
+const HostOption* hostOptionNamed(std::string_view name)
+{
+    for (const HostOption& option : kHostOptions)
+        if (name == option.name)
+            return &option;
+    return nullptr;
+}
+
+std::string setHostOption(Hosts& hosts, const HostOption& option, const std::string& value)
+{
+    if (const std::string error = hostValueError(value); !error.empty())
+        return std::string(option.name) + " '" + shownText(value) + "': " + error;
+    hosts.*option.host = value;
+    return {};
+}
+
 } // namespace qiv::config

@@ -37,4 +37,10 @@ std::string hostValueError(std::string_view value);
 // `text` for a message on a terminal: control bytes as \xHH.
 std::string shownText(std::string_view text);
 
+// The host option called `name`; null when there is none.
+const HostOption* hostOptionNamed(std::string_view name);
+// Sets the option's host to `value` once it is a good host value; else
+// leaves `hosts` as they are and returns the message for the user.
+std::string setHostOption(Hosts& hosts, const HostOption& option, const std::string& value);
+
 } // namespace qiv::config

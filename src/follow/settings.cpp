@@ -74,14 +74,6 @@ struct GivenTexts {
     std::optional<std::string> name, suffix, interval;
 };
 
-const config::HostOption* hostOptionNamed(const std::string& option)
-{
-    for (const config::HostOption& o : config::kHostOptions)
-        if (option == o.name)
-            return &o;
-    return nullptr;
-}
-
 // The arguments into `s` and `given`; an ending (help, version, an error)
 // when one of them calls for it.
 std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Settings& s,
@@ -121,14 +113,13 @@ std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Set
                                         : given.interval) = text;
             continue;
         }
-        const config::HostOption* host = hostOptionNamed(option);
+        const config::HostOption* host = config::hostOptionNamed(option);
         if (!host)
             return failed("unknown option '" + config::shownText(arg) + "'");
         if (!value(&text))
             return failed("option " + option + " needs a value");
-        if (const std::string error = config::hostValueError(text); !error.empty())
-            return failed(option + " '" + config::shownText(text) + "': " + error);
-        s.hosts.*host->host = text;
+        if (std::string error = config::setHostOption(s.hosts, *host, text); !error.empty())
+            return failed(std::move(error));
     }
     return {};
 }
