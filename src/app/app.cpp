@@ -224,7 +224,7 @@ QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, 
     return flags.trimmed();
 }
 
-void setChromiumEnvironment()
+void setChromiumEnvironment(bool software)
 {
     // The browser views show remote pages: they keep Chromium's sandbox
     // unless it cannot run (as root) or the user turned it off.
@@ -232,18 +232,19 @@ void setChromiumEnvironment()
     const bool userDisabledSandbox = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX");
     const bool runningAsRoot = ::geteuid() == 0;
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-            chromiumFlags(userFlags, userDisabledSandbox, runningAsRoot, drawsInSoftware()));
+            chromiumFlags(userFlags, userDisabledSandbox, runningAsRoot, software));
     if (sandboxDisabled(userFlags, userDisabledSandbox, runningAsRoot))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 }
 
 void prepareBrowserEngine()
 {
-    setChromiumEnvironment();
+    const bool software = drawsInSoftware();
+    setChromiumEnvironment(software);
     // The views draw through Qt Quick. Without a GPU its software renderer
     // draws them with Chromium's software frames, and no GL is loaded at
     // all; with one, they share Qt's GL contexts.
-    if (drawsInSoftware())
+    if (software)
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     else
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

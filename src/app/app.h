@@ -57,7 +57,7 @@ QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, 
 // Sets what Qt WebEngine reads from the environment at its start:
 // QTWEBENGINE_CHROMIUM_FLAGS from chromiumFlags over the user's own, and
 // QTWEBENGINE_DISABLE_SANDBOX where the sandbox is off. Before QApplication.
-void setChromiumEnvironment();
+void setChromiumEnvironment(bool software);
 
 // setChromiumEnvironment, and Qt Quick's software renderer when drawing in
 // software, or else GL contexts shared with the engine. Before QApplication.

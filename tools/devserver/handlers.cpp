@@ -50,19 +50,25 @@ Reply alert(FaultKind kind, std::string reasonGbk)
     return alertPage(shownText(kind, std::move(reasonGbk), kMarkupAlert));
 }
 
+// The fields the registration and the modification forms share.
+void applyDetails(Account& account, const FormData& form)
+{
+    account.title = form.value("Title");
+    account.sendUrl = form.value("SendUrl");
+    account.hide = form.value("State") == "1";
+    account.email = form.value("EmailAdr");
+    account.regName = form.value("RegName");
+    account.linkTel = form.value("LinkTel");
+    account.address = form.value("Address");
+}
+
 Account accountFromForm(const FormData& form)
 {
     Account a;
     a.name = form.value("username");
     a.suffix = form.value("domainname");
     a.password = form.value("Password");
-    a.title = form.value("Title");
-    a.sendUrl = form.value("SendUrl");
-    a.hide = form.value("State") == "1";
-    a.email = form.value("EmailAdr");
-    a.regName = form.value("RegName");
-    a.linkTel = form.value("LinkTel");
-    a.address = form.value("Address");
+    applyDetails(a, form);
     return a;
 }
 
@@ -71,13 +77,7 @@ void applyModification(Account& account, const FormData& form)
 {
     if (const std::string psw = form.value("psw"); !psw.empty())
         account.password = psw;
-    account.title = form.value("Title");
-    account.sendUrl = form.value("SendUrl");
-    account.hide = form.value("State") == "1";
-    account.email = form.value("EmailAdr");
-    account.regName = form.value("RegName");
-    account.linkTel = form.value("LinkTel");
-    account.address = form.value("Address");
+    applyDetails(account, form);
 }
 
 // Printable form of a path for the log: GBK and control bytes as \xNN.
