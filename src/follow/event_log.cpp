@@ -1,6 +1,7 @@
 #include "follow/event_log.h"
 
 #include "config/hosts.h"
+#include "follow/instance_lock.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,13 +38,9 @@ void makeParents(const std::string& path)
 
 } // namespace
 
-std::string historyFilePath()
+std::string historyFilePath(const std::string& name, const std::string& suffix)
 {
-    const char* xdg = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    std::string base =
-        xdg && *xdg == '/' ? std::string(xdg) : std::string(home ? home : "") + "/.local/state";
-    return base + "/qiv-forward/history.log";
+    return stateDirectory() + "/" + accountFileName(name, suffix) + ".history.log";
 }
 
 EventLog::EventLog(std::string historyPath, std::FILE* out, std::size_t rotateBytes)
@@ -56,7 +53,8 @@ void EventLog::write(std::string_view event, std::string_view detail)
     std::string line = timestamp() + " " + std::string(event) + ": " + shown + "\n";
     std::fputs(line.c_str(), out_);
     std::fflush(out_);
-    append(line);
+    if (!path_.empty())
+        append(line);
 }
 
 void EventLog::append(const std::string& line)

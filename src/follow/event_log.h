@@ -9,8 +9,9 @@
 // (the journal's, under systemd) and appended to a bounded history file.
 namespace qiv::follow {
 
-// $XDG_STATE_HOME/qiv-forward/history.log, or under ~/.local/state.
-std::string historyFilePath();
+// The account's own history in the state folder:
+// $XDG_STATE_HOME/qiv-forward/follow/NAME.SUFFIX.history.log.
+std::string historyFilePath(const std::string& name, const std::string& suffix);
 
 class EventLog {
 public:
@@ -22,7 +23,8 @@ public:
                       std::size_t rotateBytes = kRotateBytes);
 
     // "YYYY-MM-DDTHH:MM:SS+ZZZZ event: detail". The detail is shown as plain
-    // text: control bytes as \xHH, at most 1024 bytes.
+    // text: control bytes as \xHH, at most 1024 bytes. With no history path
+    // (a dry run) the line goes to the output only.
     void write(std::string_view event, std::string_view detail);
 
 private:

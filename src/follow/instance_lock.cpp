@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -28,46 +30,74 @@ std::string escaped(const std::string& text)
     return out;
 }
 
+// A file name has at most 255 bytes.
+std::string bounded(std::string file)
+{
+    if (file.size() > 200)
+        file = file.substr(0, 180) + "-" + std::to_string(std::hash<std::string>{}(file));
+    return file;
+}
+
 } // namespace
+
+std::string stateDirectory()
+{
+    const char* xdg = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    std::string base =
+        xdg && *xdg == '/' ? std::string(xdg) : std::string(home ? home : "") + "/.local/state";
+    return base + "/qiv-forward/follow";
+}
+
+std::string privateStateDirectory()
+{
+    const std::string dir = stateDirectory();
+    for (size_t slash = dir.find('/', 1); slash != std::string::npos;
+         slash = dir.find('/', slash + 1))
+        mkdir(dir.substr(0, slash).c_str(), 0700);
+    mkdir(dir.c_str(), 0700);
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0)
+        return dir + ": " + std::strerror(errno);
+    if (!S_ISDIR(st.st_mode))
+        return dir + ": not a folder";
+    if (st.st_uid != geteuid())
+        return dir + ": owned by user " + std::to_string(st.st_uid) + ", not by you";
+    if ((st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
+        return dir + ": open to group or others (mode " + mode + "); refused. chmod 700 " + dir;
+    }
+    return {};
+}
+
+std::string accountFileName(const std::string& name, const std::string& suffix)
+{
+    return bounded(escaped(name) + "." + escaped(suffix));
+}
 
 std::string lockFilePath(const std::string& name, const std::string& suffix,
                          const std::string& host)
 {
-    std::string dir;
-    for (const char* variable : {"XDG_RUNTIME_DIR", "RUNTIME_DIRECTORY"}) {
-        const char* value = std::getenv(variable);
-        if (value && *value == '/') {
-            dir = value;
-            break;
-        }
-    }
-    // Without a runtime directory, /tmp, where the user id keeps users apart.
-    if (dir.empty())
-        dir = "/tmp/qiv-follow-" + std::to_string(getuid()) + "-";
-    else
-        dir += "/qiv-follow-";
-    std::string file = escaped(name) + "." + escaped(suffix) + "@" + escaped(host);
-    // A file name has at most 255 bytes.
-    if (file.size() > 200)
-        file = file.substr(0, 180) + "-" + std::to_string(std::hash<std::string>{}(file));
-    return dir + file + ".lock";
+    return stateDirectory() + "/" +
+           bounded(escaped(name) + "." + escaped(suffix) + "@" + escaped(host)) + ".lock";
 }
 
-bool takeInstanceLock(const std::string& path, std::string* error)
+int takeInstanceLock(const std::string& path, std::string* error)
 {
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         *error = path + ": " + std::strerror(errno);
-        return false;
+        return -1;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         close(fd);
         *error = err == EWOULDBLOCK ? "another qiv-follow runs for this account (" + path + ")"
                                     : path + ": " + std::strerror(err);
-        return false;
+        return -1;
     }
-    return true; // fd stays open: the lock lasts as long as the process
+    return fd; // open for as long as the lock is meant to last
 }
 
 } // namespace qiv::follow

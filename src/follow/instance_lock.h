@@ -2,19 +2,28 @@
 
 #include <string>
 
-// One qiv-follow per account: an flock on a file in the runtime directory,
-// held until the process ends.
+// The files of one account: one qiv-follow per account (an flock held until
+// the process ends) and its history, both in a folder private to the user.
 namespace qiv::follow {
 
-// $XDG_RUNTIME_DIR (or systemd's $RUNTIME_DIRECTORY, else /tmp) +
-// "/qiv-follow-" + the account and host, bytes outside [A-Za-z0-9._-]
-// written as %XX.
+// $XDG_STATE_HOME/qiv-forward/follow, or under ~/.local/state.
+std::string stateDirectory();
+
+// Makes the state folder (mode 700) where it is missing and checks it: a
+// folder, no link, owned by the user, no access for group or others. The
+// empty text when it is fit, else the reason. Nobody else can then make or
+// hold a file in it.
+std::string privateStateDirectory();
+
+// "name.suffix", bytes outside [A-Za-z0-9._-] written as %XX.
+std::string accountFileName(const std::string& name, const std::string& suffix);
+
+// The state folder + "/" + the account + "@" + the host + ".lock".
 std::string lockFilePath(const std::string& name, const std::string& suffix,
                          const std::string& host);
 
-// Takes the lock; false, with the reason in *error, when another process
-// holds it or the file cannot be made. The descriptor stays open for the
-// life of the process.
-bool takeInstanceLock(const std::string& path, std::string* error);
+// Takes the lock: the descriptor that holds it, or -1 with the reason in
+// *error when another process holds it or the file cannot be made.
+int takeInstanceLock(const std::string& path, std::string* error);
 
 } // namespace qiv::follow

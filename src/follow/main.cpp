@@ -10,10 +10,16 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,22 +29,59 @@
 namespace {
 
 using namespace qiv::follow;
+using namespace std::chrono_literals;
 
-// Set once by the signal thread; the rounds and the waits between them look
-// at it.
-struct StopState {
+// Set by the signal thread; the rounds and the waits between them look at
+// it.
+struct Control {
+    enum class Wake { Timeout, Stop, Reload, PasswordChanged };
+
     std::mutex mutex;
     std::condition_variable changed;
     bool stopping = false; // guarded by mutex
+    bool reload = false;   // guarded by mutex
     int signal = 0;        // guarded by mutex
 
-    // Waits `duration`; false when the program stops first.
+    // Waits `duration` inside a round; false when the program stops first.
     bool wait(std::chrono::milliseconds duration)
     {
         std::unique_lock lock(mutex);
         return !changed.wait_for(lock, duration, [this] { return stopping; });
     }
+
+    // Waits `duration` between rounds, looking at `fileChanged` every few
+    // seconds; a stop or a reload ends the wait early.
+    Wake waitBetweenRounds(std::chrono::milliseconds duration,
+                           const std::function<bool()>& fileChanged)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + duration;
+        std::unique_lock lock(mutex);
+        for (;;) {
+            const auto now = std::chrono::steady_clock::now();
+            if (!stopping && !reload && now >= deadline)
+                return Wake::Timeout;
+            changed.wait_for(lock,
+                             std::min<std::chrono::steady_clock::duration>(deadline - now, 2s),
+                             [this] { return stopping || reload; });
+            if (stopping)
+                return Wake::Stop;
+            if (reload) {
+                reload = false;
+                return Wake::Reload;
+            }
+            lock.unlock();
+            const bool fileDiffers = fileChanged();
+            lock.lock();
+            if (fileDiffers)
+                return Wake::PasswordChanged;
+        }
+    }
 };
+
+const char* signalName(int signal)
+{
+    return signal == SIGINT ? "SIGINT" : signal == SIGHUP ? "SIGHUP" : "SIGTERM";
+}
 
 int fail(const std::string& message, int status = kExitUsage)
 {
@@ -78,16 +121,41 @@ int storePassword(const Settings& settings)
     return kExitOk;
 }
 
+// The command line read with its config file (--config FILE, else
+// follow.conf) into `line`; an error text when the config file cannot be
+// read.
+std::string loadSettings(const std::vector<std::string>& args, CommandLine* line)
+{
+    std::string error;
+    const std::optional<std::string> path = configOption(args, &error);
+    if (!error.empty())
+        return error;
+    const ConfigFile config = path ? loadConfigFile(*path, &error) : loadConfigFile(&error);
+    if (!error.empty())
+        return error;
+    *line = readCommandLine(args, qiv::config::builtInHosts(), config);
+    if (line->action != CommandLine::Action::Run)
+        return {};
+    Settings& s = line->settings;
+    if (!s.passwordFile && s.configFile) {
+        const std::string beside = passwordBesideConfig(*s.configFile);
+        struct stat st {};
+        if (lstat(beside.c_str(), &st) == 0)
+            s.passwordFile = beside;
+    }
+    // Hidden: the tests shorten the pause after a refusal.
+    if (const char* pause = std::getenv("QIV_FOLLOW_REFUSAL_PAUSE_MS"); pause && *pause)
+        s.refusalPause = std::chrono::milliseconds(std::max(1L, std::atol(pause)));
+    return {};
+}
+
 // The settings of the command line and config file; an exit status when
 // the run ends there (help, version, a usage error).
-std::optional<int> readSettings(int argc, char** argv, Settings* settings)
+std::optional<int> readSettings(const std::vector<std::string>& args, Settings* settings)
 {
-    std::string configError;
-    const ConfigFile config = loadConfigFile(&configError);
-    if (!configError.empty())
-        return fail(configError);
-    CommandLine commandLine = readCommandLine(std::vector<std::string>(argv + 1, argv + argc),
-                                              qiv::config::builtInHosts(), config);
+    CommandLine commandLine;
+    if (const std::string error = loadSettings(args, &commandLine); !error.empty())
+        return fail(error);
     switch (commandLine.action) {
     case CommandLine::Action::Help:
         std::fputs(usage().c_str(), stdout);
@@ -120,108 +188,232 @@ sigset_t blockStopSignals()
     return signals;
 }
 
-// The password as sent, into `passwordGbk`; an exit status when there is
-// none to send.
-std::optional<int> readPassword(const Settings& settings, std::string* passwordGbk)
+// The password as sent, into `passwordGbk`; the empty text, else why there
+// is none to send.
+std::string readPassword(const Settings& settings, std::string* passwordGbk)
 {
     const PasswordResult password = findPassword(
         settings.passwordFile, {settings.name, settings.suffix, settings.hosts.service});
     if (!password.password)
-        return fail(password.error);
+        return password.error;
     std::optional<std::string> gbk = qiv::utf8ToGbk(*password.password);
     if (!gbk)
-        return fail("the password cannot be sent: it is not UTF-8 text that GBK can hold");
+        return "the password cannot be sent: it is not UTF-8 text that GBK can hold";
     *passwordGbk = std::move(*gbk);
     return {};
 }
 
-// The thread that waits for a stop signal, then stops the waits and the
-// network. Both outlive the process's last round.
-void startSignalThread(sigset_t signals, qiv::Network& network, StopState& stop)
+// The thread that takes the signals: SIGHUP asks for a reload; SIGTERM and
+// SIGINT stop the waits, the network and a Secret Service lookup, and end
+// the process themselves should anything still hold it after 800 ms.
+void startSignalThread(sigset_t signals, qiv::Network& network, Control& control)
 {
-    std::thread([signals, &network, &stop] {
-        int received = 0;
-        sigwait(&signals, &received);
-        {
-            std::lock_guard lock(stop.mutex);
-            stop.stopping = true;
-            stop.signal = received;
+    std::thread([signals, &network, &control] {
+        for (;;) {
+            int received = 0;
+            sigwait(&signals, &received);
+            {
+                std::lock_guard lock(control.mutex);
+                if (received == SIGHUP)
+                    control.reload = true;
+                else {
+                    control.stopping = true;
+                    control.signal = received;
+                }
+            }
+            control.changed.notify_all();
+            if (received == SIGHUP)
+                continue;
+            network.stop.stop();
+            cancelKeyringLookups();
+            std::this_thread::sleep_for(800ms);
+            std::fprintf(stderr, "qiv-follow: stopped by %s\n", signalName(received));
+            end(kExitOk);
         }
-        stop.changed.notify_all();
-        network.stop.stop();
     }).detach();
 }
 
-// Rounds every interval, backing off after failed modifications, until a
-// stop signal.
-[[noreturn]] void followUntilStopped(Follower& follower, EventLog& log, const Settings& settings,
-                                     qiv::Network& network, StopState& stop)
+// What identifies a version of the password file: a change of any of these
+// is an edit or a replacement.
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long seconds = 0, nanoseconds = 0;
+
+    static FileStamp of(const std::optional<std::string>& path)
+    {
+        FileStamp stamp;
+        struct stat st {};
+        if (path && stat(path->c_str(), &st) == 0)
+            stamp = {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+        return stamp;
+    }
+    bool operator==(const FileStamp&) const = default;
+};
+
+// One account as the follower works on it: settings, password, lock,
+// history and the round's engine. A reload makes a new one.
+struct Session {
+    Settings settings;
+    std::string passwordGbk;
+    std::string lockPath;
+    int lockFd = -1;
+    FileStamp passwordStamp;
+    std::unique_ptr<EventLog> log;
+    std::unique_ptr<Follower> follower;
+
+    std::string account() const { return settings.name + "." + settings.suffix; }
+};
+
+// Reads the password, takes the account's lock (unless `held` holds it
+// already) and makes the log and the follower; the empty text, else why it
+// cannot run.
+std::string openSession(Session& s, qiv::Network& network, Control& control,
+                        const Session* held = nullptr)
+{
+    s.passwordStamp = FileStamp::of(s.settings.passwordFile);
+    if (std::string error = readPassword(s.settings, &s.passwordGbk); !error.empty())
+        return error;
+    // A dry run writes nothing, so it may run beside the follower.
+    if (!s.settings.dryRun) {
+        if (std::string error = privateStateDirectory(); !error.empty())
+            return error;
+        s.lockPath = lockFilePath(s.settings.name, s.settings.suffix, s.settings.hosts.service);
+        if (held && held->lockPath == s.lockPath) {
+            s.lockFd = held->lockFd;
+        } else {
+            std::string error;
+            s.lockFd = takeInstanceLock(s.lockPath, &error);
+            if (s.lockFd < 0)
+                return error;
+        }
+    }
+    s.log = std::make_unique<EventLog>(
+        s.settings.dryRun ? std::string() : historyFilePath(s.settings.name, s.settings.suffix));
+    s.follower = std::make_unique<Follower>(
+        network, RoundSettings{.hosts = s.settings.hosts, .dryRun = s.settings.dryRun},
+        Account{s.account(), s.settings.nameGbk, s.settings.suffixGbk, s.passwordGbk}, *s.log,
+        [&control](std::chrono::milliseconds d) { return control.wait(d); });
+    return {};
+}
+
+std::string shownDuration(std::chrono::milliseconds wait)
+{
+    return wait.count() % 1000 == 0 ? std::to_string(wait.count() / 1000) + " s"
+                                    : std::to_string(wait.count()) + " ms";
+}
+
+// SIGHUP or a new password file: the config and the password read again.
+// On failure the session goes on as it was, and the log says why.
+void reload(std::unique_ptr<Session>& session, const std::vector<std::string>& args,
+            qiv::Network& network, Control& control, const char* why)
+{
+    session->log->write("reloading", why);
+    auto next = std::make_unique<Session>();
+    std::string error;
+    CommandLine line;
+    if (error = loadSettings(args, &line); error.empty() && line.action != CommandLine::Action::Run)
+        error = line.error.empty() ? "the command line asks for no run" : line.error;
+    if (error.empty()) {
+        next->settings = std::move(line.settings);
+        error = openSession(*next, network, control, session.get());
+    }
+    if (!error.empty()) {
+        if (next->lockFd >= 0 && next->lockFd != session->lockFd)
+            close(next->lockFd);
+        session->passwordStamp = FileStamp::of(session->settings.passwordFile);
+        session->log->write("reload-failed", error + "; going on as before");
+        return;
+    }
+    if (session->lockFd >= 0 && session->lockFd != next->lockFd)
+        close(session->lockFd);
+    next->log->write("reloaded", "following " + next->account() + " every " +
+                                     std::to_string(next->settings.interval) + " s");
+    session = std::move(next);
+}
+
+// Rounds every interval, backing off after failed modifications and after
+// refused logins, until a stop signal.
+[[noreturn]] void followUntilStopped(std::unique_ptr<Session> session,
+                                     const std::vector<std::string>& args, qiv::Network& network,
+                                     Control& control)
 {
     int failedInARow = 0;
+    int refusedInARow = 0;
     for (;;) {
-        const Outcome outcome = follower.runRound();
+        const Outcome outcome = session->follower->runRound();
         if (outcome == Outcome::Stopped)
             break;
         failedInARow = isFailedModification(outcome) ? failedInARow + 1 : 0;
-        const std::chrono::seconds wait = nextWait(settings.interval, failedInARow);
-        if (failedInARow >= 2)
-            log.write("backing-off", std::to_string(failedInARow) +
-                                         " failed modifications in a row; next try in " +
-                                         std::to_string(wait.count()) + " s");
-        if (!stop.wait(wait))
+        refusedInARow = outcome == Outcome::Refused ? refusedInARow + 1 : 0;
+        const Settings& s = session->settings;
+        std::chrono::milliseconds wait = nextWait(s.interval, failedInARow);
+        if (refusedInARow > 0) {
+            wait = nextRefusalWait(s.refusalPause, refusedInARow);
+            session->log->write("backing-off",
+                                std::to_string(refusedInARow) + " refused login" +
+                                    (refusedInARow > 1 ? "s" : "") + " in a row; next try in " +
+                                    shownDuration(wait) +
+                                    ", or at once on SIGHUP or a change of the password file");
+        } else if (failedInARow >= 2) {
+            session->log->write("backing-off", std::to_string(failedInARow) +
+                                                   " failed modifications in a row; next try in " +
+                                                   shownDuration(wait));
+        }
+        const std::optional<std::string> watched = s.passwordFile;
+        const FileStamp stamp = session->passwordStamp;
+        const Control::Wake wake = control.waitBetweenRounds(
+            wait, [&watched, &stamp] { return !(FileStamp::of(watched) == stamp); });
+        if (wake == Control::Wake::Stop)
             break;
+        if (wake == Control::Wake::Timeout)
+            continue;
+        reload(session, args, network, control,
+               wake == Control::Wake::Reload ? "SIGHUP" : "the password file changed");
+        failedInARow = refusedInARow = 0;
     }
     int received;
     {
-        std::lock_guard lock(stop.mutex);
-        received = stop.signal;
+        std::lock_guard lock(control.mutex);
+        received = control.signal;
     }
-    log.write("stopped", received == SIGINT ? "SIGINT" : received == SIGHUP ? "SIGHUP" : "SIGTERM");
+    session->log->write("stopped", signalName(received));
     finish(network, kExitOk);
 }
 
 int run(int argc, char** argv)
 {
-    Settings settings;
-    if (const std::optional<int> status = readSettings(argc, argv, &settings))
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    auto session = std::make_unique<Session>();
+    if (const std::optional<int> status = readSettings(args, &session->settings))
         return *status;
+    const Settings& settings = session->settings;
     if (settings.storePassword)
         return storePassword(settings);
 
+    // The signals are taken from here on, the password lookup included.
     const sigset_t signals = blockStopSignals();
-    std::string passwordGbk;
-    if (const std::optional<int> status = readPassword(settings, &passwordGbk))
-        return *status;
-
-    // A dry run writes nothing, so it may run beside the follower.
-    if (!settings.dryRun) {
-        std::string error;
-        if (!takeInstanceLock(lockFilePath(settings.name, settings.suffix, settings.hosts.service),
-                              &error))
-            return fail(error);
-    }
-
     static qiv::Network network{
         .cookies = qiv::CookieStore({settings.hosts.service, settings.hosts.ipLookup})};
-    static StopState stop;
-    startSignalThread(signals, network, stop);
+    static Control control;
+    startSignalThread(signals, network, control);
 
-    EventLog log(historyFilePath());
-    const std::string account = settings.name + "." + settings.suffix;
-    Follower follower(network, RoundSettings{.hosts = settings.hosts, .dryRun = settings.dryRun},
-                      Account{account, settings.nameGbk, settings.suffixGbk, passwordGbk}, log,
-                      [](std::chrono::milliseconds d) { return stop.wait(d); });
+    if (const std::string error = openSession(*session, network, control); !error.empty())
+        return fail(error);
+    EventLog& log = *session->log;
 
     if (settings.once) {
-        const Outcome outcome = follower.runRound();
+        const Outcome outcome = session->follower->runRound();
         if (outcome == Outcome::Stopped)
             log.write("stopped", "by a signal during the round");
         finish(network, exitStatus(outcome));
     }
 
-    log.write("started", "following " + account + " on " + settings.hosts.service + " every " +
-                             std::to_string(settings.interval) + " s");
-    followUntilStopped(follower, log, settings, network, stop);
+    log.write("started", "following " + session->account() + " on " + settings.hosts.service +
+                             " every " + std::to_string(settings.interval) + " s");
+    followUntilStopped(std::move(session), args, network, control);
 }
 
 } // namespace

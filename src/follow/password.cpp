@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +82,27 @@ PasswordResult checked(std::string text, const std::string& where)
     return result;
 }
 
+// Cancelled once, when the program stops: a lookup waiting on the bus
+// returns at once.
+GCancellable* stopLookups()
+{
+    static GCancellable* const cancellable = g_cancellable_new();
+    return cancellable;
+}
+
+// The terminal as it was before the prompt turned echo off, for a signal
+// that ends the program at the prompt.
+termios savedTerminal{};
+volatile sig_atomic_t terminalSaved = 0;
+
+void restoreTerminalAndDie(int signal)
+{
+    if (terminalSaved)
+        tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
 std::string errorText(GError* error)
 {
     std::string text = error && error->message ? error->message : "unknown error";
@@ -106,10 +128,13 @@ PasswordResult readPasswordFile(const std::string& path)
         result.error = path + ": " + std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
         result.error = path + ": not a regular file";
-    } else if ((st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    } else if (st.st_uid != geteuid()) {
+        result.error =
+            path + ": owned by user " + std::to_string(st.st_uid) + ", not by you; refused";
+    } else if ((st.st_mode & 077) != 0) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
-        result.error = path + ": readable by group or others (mode " + mode +
+        result.error = path + ": open to group or others (mode " + mode +
                        "); refused. Make it private: chmod 600 " + path;
     } else if (!readBounded(fd, &text)) {
         result.error = path + ": " + std::strerror(errno);
@@ -125,7 +150,7 @@ PasswordResult lookUpKeyring(const KeyringAccount& account)
     PasswordResult result;
     GError* error = nullptr;
     gchar* password = secret_password_lookup_sync(
-        keyringSchema(), nullptr, &error, "name", account.name.c_str(), "suffix",
+        keyringSchema(), stopLookups(), &error, "name", account.name.c_str(), "suffix",
         account.suffix.c_str(), "host", account.host.c_str(), nullptr);
     if (error) {
         result.error = "the Secret Service cannot be asked (" + errorText(error) + ")";
@@ -137,6 +162,11 @@ PasswordResult lookUpKeyring(const KeyringAccount& account)
         secret_password_free(password);
     }
     return result;
+}
+
+void cancelKeyringLookups()
+{
+    g_cancellable_cancel(stopLookups());
 }
 
 std::string storeInKeyring(const KeyringAccount& account, const std::string& password)
@@ -176,6 +206,10 @@ PasswordResult readPasswordToStore()
         termios saved{};
         const bool quiet = tcgetattr(STDIN_FILENO, &saved) == 0;
         if (quiet) {
+            savedTerminal = saved;
+            terminalSaved = 1;
+            for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+                ::signal(signal, restoreTerminalAndDie);
             termios silent = saved;
             silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
             silent.c_lflag |= ECHONL;
@@ -186,8 +220,10 @@ PasswordResult readPasswordToStore()
         // One line: canonical mode hands it over whole.
         char buffer[kMaxPasswordBytes + 2];
         const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (quiet)
+        if (quiet) {
             tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+            terminalSaved = 0;
+        }
         if (n > 0)
             text.assign(buffer, static_cast<size_t>(n));
     } else if (!readBounded(STDIN_FILENO, &text)) {

@@ -13,8 +13,9 @@ struct PasswordResult {
     std::string error;                   // what is wrong when there is none
 };
 
-// The password file: refused when group or others may read it, when it is
-// no regular file or larger than 4 KiB; one trailing newline is dropped.
+// The password file: refused when it is no regular file, is owned by
+// another user, gives group or others any access, or is larger than 4 KiB;
+// one trailing newline is dropped.
 PasswordResult readPasswordFile(const std::string& path);
 
 // The Secret Service item of one account on one service host.
@@ -22,6 +23,8 @@ struct KeyringAccount {
     std::string name, suffix, host;
 };
 PasswordResult lookUpKeyring(const KeyringAccount& account);
+// Ends a lookup that waits, now and for good (from any thread).
+void cancelKeyringLookups();
 // The empty text when stored, else what went wrong.
 std::string storeInKeyring(const KeyringAccount& account, const std::string& password);
 
@@ -33,7 +36,8 @@ PasswordResult findPassword(const std::optional<std::string>& passwordFile,
 
 // For --store-password: one line from the terminal with echo off (the
 // prompt on standard error), or standard input when it is no terminal; the
-// trailing newline dropped.
+// trailing newline dropped. A signal at the prompt gives the terminal its
+// echo back before it ends the program.
 PasswordResult readPasswordToStore();
 
 } // namespace qiv::follow

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -102,10 +104,12 @@ std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Set
         };
         std::string text;
         if (option == "--name" || option == "--suffix" || option == "--interval" ||
-            option == "--password-file") {
+            option == "--password-file" || option == "--config") {
             if (!value(&text))
                 return failed("option " + option + " needs a value");
-            if (option == "--password-file")
+            if (option == "--config")
+                s.configFile = text;
+            else if (option == "--password-file")
                 s.passwordFile = text;
             else
                 (option == "--name"     ? given.name
@@ -171,6 +175,8 @@ CommandLine checked(CommandLine result, const GivenTexts& given, const std::stri
             return failed("the interval: " + error);
     if (s.passwordFile && s.passwordFile->empty())
         return failed("--password-file needs a file name");
+    if (s.configFile && s.configFile->empty())
+        return failed("--config needs a file name");
     return result;
 }
 
@@ -207,15 +213,18 @@ std::string configFilePath()
     return base + "/qiv-forward/follow.conf";
 }
 
-ConfigFile loadConfigFile(std::string* error)
+namespace {
+
+ConfigFile readConfigFile(const std::string& path, bool required, std::string* error)
 {
     ConfigFile config;
-    config.path = configFilePath();
+    config.path = path;
     std::ifstream in(config.path, std::ios::binary);
     if (!in) {
         struct stat st {};
-        if (stat(config.path.c_str(), &st) == 0)
-            *error = config.path + ": cannot be read";
+        if (stat(config.path.c_str(), &st) == 0 || required)
+            *error = config.path + ": cannot be read" +
+                     (required && errno ? std::string(" (") + std::strerror(errno) + ")" : "");
         return config;
     }
     std::string text(kMaxConfigBytes + 1, '\0');
@@ -228,21 +237,74 @@ ConfigFile loadConfigFile(std::string* error)
     return config;
 }
 
+} // namespace
+
+ConfigFile loadConfigFile(std::string* error)
+{
+    return readConfigFile(configFilePath(), false, error);
+}
+
+ConfigFile loadConfigFile(const std::string& path, std::string* error)
+{
+    return readConfigFile(path, true, error);
+}
+
+std::optional<std::string> configOption(const std::vector<std::string>& args, std::string* error)
+{
+    std::optional<std::string> found;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--config") {
+            if (i + 1 == args.size())
+                *error = "option --config needs a value";
+            else
+                found = args[++i];
+        } else if (args[i].rfind("--config=", 0) == 0) {
+            found = args[i].substr(9);
+        } else if (args[i] == "--name" || args[i] == "--suffix" || args[i] == "--interval" ||
+                   args[i] == "--password-file" || config::hostOptionNamed(args[i])) {
+            ++i; // a value, whatever it reads
+        }
+    }
+    if (found && found->empty())
+        *error = "--config needs a file name";
+    return found;
+}
+
+std::string passwordBesideConfig(const std::string& path)
+{
+    const std::string ending = ".conf";
+    if (path.size() > ending.size() && path.ends_with(ending) && path[path.size() - 6] != '/')
+        return path.substr(0, path.size() - ending.size()) + ".password";
+    return path + ".password";
+}
+
+std::chrono::milliseconds nextRefusalWait(std::chrono::milliseconds first, int refusalsInARow)
+{
+    std::chrono::milliseconds wait = first;
+    for (int i = 1; i < refusalsInARow && wait < 24 * first; ++i)
+        wait *= 2;
+    return std::min(wait, 24 * first);
+}
+
 std::string usage()
 {
     const config::Hosts hosts = config::builtInHosts();
-    return "Usage: qiv-follow --name NAME --suffix SUFFIX [--password-file FILE]\n"
-           "                  [--interval SECONDS] [--once] [--dry-run]\n"
+    return "Usage: qiv-follow [--config FILE] [--name NAME --suffix SUFFIX]\n"
+           "                  [--password-file FILE] [--interval SECONDS] [--once] [--dry-run]\n"
            "       qiv-follow --store-password --name NAME --suffix SUFFIX\n"
            "Keep the forwarding target of a Qiv free domain on this machine's public IP.\n"
            "\n"
+           "  --config FILE               the account's config file (in place of\n"
+           "                              ~/.config/qiv-forward/follow.conf); it must exist\n"
            "  --name NAME                 the domain's name (first label)\n"
            "  --suffix SUFFIX             the domain's suffix, e.g. qiv.cn\n"
-           "  --password-file FILE        read the password from FILE (mode 600 or stricter;\n"
-           "                              one trailing newline is dropped)\n"
+           "  --password-file FILE        read the password from FILE: a regular file of\n"
+           "                              yours, mode 600 or 400 (one trailing newline is\n"
+           "                              dropped)\n"
            "  --interval SECONDS          time between rounds (default 300, at least 60)\n"
            "  --once                      one round, then exit\n"
-           "  --dry-run                   print the modification instead of sending it\n"
+           "  --dry-run                   print the modification instead of sending it;\n"
+           "                              writes nothing to disk\n"
            "  --store-password            read the password (no echo on a terminal, else\n"
            "                              standard input) and keep it in the Secret Service\n"
            "  --service-host HOST[:PORT]  the forwarding service (built in: " +
@@ -255,12 +317,21 @@ std::string usage()
            "  -h, --help                  show this help and exit\n"
            "      --version               show the version and exit\n"
            "\n"
-           "Without --password-file the password comes from\n"
-           "$CREDENTIALS_DIRECTORY/qiv-follow-password when that file exists, else from the\n"
-           "Secret Service. Name, suffix and interval may also stand in\n"
-           "~/.config/qiv-forward/follow.conf as key = value lines; options win.\n"
-           "Each event is one line on standard output and in\n"
-           "~/.local/state/qiv-forward/history.log.\n"
+           "The password comes from --password-file; else, with --config X.conf, from\n"
+           "X.password beside it when that file exists; else from\n"
+           "$CREDENTIALS_DIRECTORY/qiv-follow-password when that exists; else from the\n"
+           "Secret Service. Name, suffix and interval may also stand in the config file\n"
+           "as key = value lines; options win.\n"
+           "\n"
+           "Each event is one line on standard output and in the account's own history,\n"
+           "~/.local/state/qiv-forward/follow/NAME.SUFFIX.history.log; the lock that keeps\n"
+           "one follower per account is in the same folder, which must be yours with\n"
+           "mode 700.\n"
+           "\n"
+           "After a refused login the next try waits 1 hour, then twice as long after\n"
+           "each further refusal, up to 24 hours. SIGHUP re-reads the config file and the\n"
+           "password and tries again at once; so does a change of the password file.\n"
+           "SIGTERM or SIGINT ends it within a second, whatever it is doing.\n"
            "\n"
            "Exit status with --once: 0 nothing to change or changed and verified, 1 login\n"
            "refused, page not read whole or modification failed, 2 usage, config or\n"

@@ -30,6 +30,11 @@ struct Settings {
     bool dryRun = false;
     bool storePassword = false;
     config::Hosts hosts;
+    // --config FILE: the account's config file, in place of follow.conf.
+    std::optional<std::string> configFile;
+    // The first pause after a refused login; it doubles with each refusal
+    // in a row, up to 24 times this.
+    std::chrono::milliseconds refusalPause{std::chrono::hours(1)};
 };
 
 struct CommandLine {
@@ -66,5 +71,18 @@ std::string versionText();
 // modifications in a row twice as long for each further one, up to six
 // hours (or the interval, when that is longer).
 std::chrono::seconds nextWait(int interval, int failedModificationsInARow);
+
+// The --config value among the arguments, when there is one (an error text
+// in *error when it has no value).
+std::optional<std::string> configOption(const std::vector<std::string>& args, std::string* error);
+// Reads a config file given by --config: unlike follow.conf it must exist.
+ConfigFile loadConfigFile(const std::string& path, std::string* error);
+// The password file that goes with the config file `path`: X.conf gives
+// X.password, any other name gets ".password" appended.
+std::string passwordBesideConfig(const std::string& path);
+
+// The wait after `refusalsInARow` refused logins: `first`, doubling with
+// each further one, at most 24 times `first`.
+std::chrono::milliseconds nextRefusalWait(std::chrono::milliseconds first, int refusalsInARow);
 
 } // namespace qiv::follow
