@@ -2,7 +2,7 @@
 #   qiv-forward            the client with its desktop entry, icons and AppStream data
 #   qiv-forward-devserver  the local stand-in service, for trying the client without
 #                          the outside hosts
-#   qiv-follow             the follower of the public IP, with its user unit; no
+#   qiv-follow             the follower of the public IP, with its user units; no
 #                          widgets, so a headless server gets no Qt WebEngine
 # Tests and benches install nothing; only these three components are packed.
 # Each package also carries its copyright (machine-readable) and changelog
@@ -102,7 +102,7 @@ while(QIV_MAN_PAGE_LIST)
         COMPONENT ${component})
 endwhile()
 
-install(FILES ${QIV_PACKAGING_SOURCE}/qiv-follow.service
+install(FILES ${QIV_PACKAGING_SOURCE}/qiv-follow.service ${QIV_PACKAGING_SOURCE}/qiv-follow@.service
     DESTINATION lib/systemd/user COMPONENT follow)
 
 foreach(component client devserver follow)
