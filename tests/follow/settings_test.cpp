@@ -1,16 +1,19 @@
 // qiv-follow's command line and config file, its wait between rounds, the
 // password file and the history file, as tables.
 #include "follow/event_log.h"
+#include "follow/instance_lock.h"
 #include "follow/password.h"
 #include "follow/settings.h"
 #include "text/gbk.h"
 
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace qiv::follow {
@@ -52,6 +55,8 @@ TEST(FollowCommandLine, Table)
         {{"--name", "home", "--suffix", "qiv.cn", "--password-file="}, {}, "file name", "", 0},
         {{}, "name = home\npassword = x\n", "follow.conf:2: unknown key", "", 0},
         {{}, "name home\n", "follow.conf:1: expected key = value", "", 0},
+        {{"--config", "a.conf", "--name", "home", "--suffix", "qiv.cn"}, {}, "", "home", 300},
+        {{"--name", "home", "--suffix", "qiv.cn", "--config="}, {}, "file name", "", 0},
     };
     for (const auto& c : cases) {
         const std::string shown = ::testing::PrintToString(c.args);
@@ -78,6 +83,44 @@ TEST(FollowCommandLine, Table)
               CommandLine::Action::Version);
 }
 
+// --config is found before the config file is read; its password file
+// stands beside it.
+TEST(FollowCommandLine, ConfigFileAndItsPassword)
+{
+    const struct {
+        std::vector<std::string> args;
+        const char* config; // "-": none
+        const char* error;
+    } cases[] = {
+        {{"--once"}, "-", ""},
+        {{"--config", "/c/home.conf"}, "/c/home.conf", ""},
+        {{"--name", "--config", "--config=/c/x"}, "/c/x", ""},
+        {{"--ip-host", "--config", "--suffix", "s"}, "-", ""},
+        {{"--config"}, "-", "needs a value"},
+        {{"--config="}, "", "file name"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_EQ(configOption(c.args, &error).value_or("-"), c.config)
+            << ::testing::PrintToString(c.args);
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+    const struct {
+        const char *config, *password;
+    } beside[] = {
+        {"/c/home.conf", "/c/home.password"},
+        {"home.conf", "home.password"},
+        {"/c/home", "/c/home.password"},
+        {"/c/.conf", "/c/.conf.password"},
+        {"/c/a.conf.txt", "/c/a.conf.txt.password"},
+    };
+    for (const auto& b : beside)
+        EXPECT_EQ(passwordBesideConfig(b.config), b.password);
+    std::string error;
+    EXPECT_FALSE(loadConfigFile("/nonexistent/x.conf", &error).text);
+    EXPECT_NE(error.find("x.conf: cannot be read (No such file"), std::string::npos) << error;
+}
+
 TEST(FollowWait, BacksOffAfterTwoFailures)
 {
     const struct {
@@ -90,6 +133,24 @@ TEST(FollowWait, BacksOffAfterTwoFailures)
     for (const auto& c : cases)
         EXPECT_EQ(nextWait(c.interval, c.failures).count(), c.seconds)
             << c.interval << " " << c.failures;
+}
+
+TEST(FollowWait, RefusalsFromAnHourToADay)
+{
+    using std::chrono::milliseconds;
+    const struct {
+        milliseconds first;
+        int refusals;
+        long long ms;
+    } cases[] = {
+        {std::chrono::hours(1), 1, 3600000},   {std::chrono::hours(1), 2, 7200000},
+        {std::chrono::hours(1), 5, 57600000},  {std::chrono::hours(1), 6, 86400000},
+        {std::chrono::hours(1), 99, 86400000}, {milliseconds(300), 3, 1200},
+        {milliseconds(300), 7, 7200},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(nextRefusalWait(c.first, c.refusals).count(), c.ms) << c.refusals;
+    EXPECT_EQ(Settings{}.refusalPause, std::chrono::hours(1));
 }
 
 class FollowFiles : public ::testing::Test {
@@ -126,8 +187,13 @@ TEST_F(FollowFiles, PasswordFile)
         {"secret1\r\n", 0600, "secret1", ""},
         {"secret1\n\n", 0600, "secret1\n", ""},
         {" two words \n", 0600, " two words ", ""},
-        {"secret1\n", 0640, nullptr, "readable by group or others (mode 640)"},
-        {"secret1\n", 0604, nullptr, "readable by group or others (mode 604)"},
+        {"secret1\n", 0700, "secret1", ""},
+        {"secret1\n", 0640, nullptr, "open to group or others (mode 640)"},
+        {"secret1\n", 0604, nullptr, "open to group or others (mode 604)"},
+        {"secret1\n", 0620, nullptr, "open to group or others (mode 620)"},
+        {"secret1\n", 0602, nullptr, "open to group or others (mode 602)"},
+        {"secret1\n", 0610, nullptr, "open to group or others (mode 610)"},
+        {"secret1\n", 0601, nullptr, "open to group or others (mode 601)"},
         {"\n", 0600, nullptr, "empty"},
         {std::string(5000, 'x'), 0600, nullptr, "larger than 4 KiB"},
     };
@@ -139,6 +205,64 @@ TEST_F(FollowFiles, PasswordFile)
     }
     EXPECT_NE(readPasswordFile(dir_).error.find("not a regular file"), std::string::npos);
     EXPECT_NE(readPasswordFile(dir_ + "/none").error.find("No such file"), std::string::npos);
+    mkfifo((dir_ + "/fifo").c_str(), 0600);
+    EXPECT_NE(readPasswordFile(dir_ + "/fifo").error.find("not a regular file"), std::string::npos);
+    // Another user's file, private as it may be; only root can make one.
+    const std::string theirs = file("theirs", "secret1\n", 0600);
+    if (geteuid() == 0 && chown(theirs.c_str(), 65534, 65534) == 0) {
+        EXPECT_NE(readPasswordFile(theirs).error.find("owned by user 65534, not by you"),
+                  std::string::npos);
+    }
+}
+
+// The folder of the lock and the history: made private, and refused when
+// anyone else could put a file in it or replace it.
+TEST_F(FollowFiles, StateFolder)
+{
+    const std::string dir = dir_ + "/state/qiv-forward/follow";
+    const struct {
+        const char* name;
+        std::function<void()> before;
+        const char* error; // "" for fit
+    } cases[] = {
+        {"made", [] {}, ""},
+        {"as left", [] {}, ""},
+        {"group may write", [&] { chmod(dir.c_str(), 0770); },
+         "open to group or others (mode 770)"},
+        {"others may enter", [&] { chmod(dir.c_str(), 0701); }, "(mode 701)"},
+        {"a file",
+         [&] {
+             std::filesystem::remove_all(dir);
+             std::ofstream(dir) << "x";
+         },
+         "not a folder"},
+        {"a link",
+         [&] {
+             std::filesystem::remove(dir);
+             std::filesystem::create_directory(dir_ + "/elsewhere");
+             std::filesystem::create_directory_symlink(dir_ + "/elsewhere", dir);
+         },
+         "not a folder"},
+        {"another user's",
+         [&] {
+             std::filesystem::remove(dir);
+             mkdir(dir.c_str(), 0700);
+             if (geteuid() == 0) {
+                 EXPECT_EQ(chown(dir.c_str(), 65534, 65534), 0);
+             }
+         },
+         geteuid() == 0 ? "owned by user 65534, not by you" : ""},
+    };
+    setenv("XDG_STATE_HOME", (dir_ + "/state").c_str(), 1);
+    for (const auto& c : cases) {
+        c.before();
+        EXPECT_NE(privateStateDirectory().find(c.error), std::string::npos) << c.name;
+        EXPECT_EQ(privateStateDirectory().empty(), !*c.error) << c.name;
+    }
+    EXPECT_EQ(lockFilePath("a b", "qiv.cn", "127.0.0.1:8090"),
+              dir + "/a%20b.qiv.cn@127.0.0.1%3A8090.lock");
+    EXPECT_EQ(historyFilePath("a/b", "qiv.cn"), dir + "/a%2Fb.qiv.cn.history.log");
+    unsetenv("XDG_STATE_HOME");
 }
 
 TEST_F(FollowFiles, HistoryRotates)
@@ -157,6 +281,9 @@ TEST_F(FollowFiles, HistoryRotates)
     EXPECT_NE(a.find(" ip: 203.0.113.4\\x1b[2J\n"), std::string::npos) << a;
     std::fseek(out, 0, SEEK_END);
     EXPECT_EQ(std::ftell(out), static_cast<long>(a.size() + b.size()));
+    // Without a path (a dry run) only the output gets the line.
+    EventLog(std::string(), out).write("dry-run", "x");
+    EXPECT_EQ(std::ftell(out), static_cast<long>(a.size() + b.size()) + 36);
     std::fclose(out);
 }
 
