@@ -400,8 +400,15 @@ int run(int argc, char** argv)
     static Control control;
     startSignalThread(signals, network, control);
 
-    if (const std::string error = openSession(*session, network, control); !error.empty())
+    if (const std::string error = openSession(*session, network, control); !error.empty()) {
+        // A lookup cut short by the signal is no password problem.
+        std::lock_guard lock(control.mutex);
+        if (control.stopping) {
+            std::fprintf(stderr, "qiv-follow: stopped by %s\n", signalName(control.signal));
+            return kExitOk;
+        }
         return fail(error);
+    }
     EventLog& log = *session->log;
 
     if (settings.once) {

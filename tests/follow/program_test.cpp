@@ -1,7 +1,9 @@
 // qiv-follow as a program against qiv-devserver: an account registered
 // through reg.php, the public IP changed under it through the devserver's
 // control request, and what one round does with each kind of target and
-// reply; exit statuses, the password sources, the lock and SIGTERM.
+// reply; exit statuses, the password sources, the lock and the signals, the
+// back-off after refusals, reloads, the prompt's terminal and the files of
+// several accounts.
 #include "devserver_child.h"
 #include "net/timed_request.h"
 #include "text/account_forms.h"
@@ -9,9 +11,13 @@
 #include "text/page_cuts.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -66,11 +72,12 @@ protected:
         return timedRequest(network_, "http://" + host + page, "POST", {}, {}, body, 10);
     }
 
-    void registerAccount(const std::string& target, bool hide = false)
+    void registerAccount(const std::string& target, bool hide = false,
+                         const std::string& user = "home")
     {
         const std::string title = gbk("我的主页"), name = gbk("张三"), address = gbk("北京市");
         post(server_->serviceHost(), "/reg.php",
-             formBody({{"username", "home"},
+             formBody({{"username", user},
                        {"domainname", "qiv.cn"},
                        {"Password", "secret1"},
                        {"rePassword", "secret1"},
@@ -116,8 +123,11 @@ protected:
         if (child.pid == 0) {
             for (const char* dir : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"})
                 setenv(dir, (dir_ + "/" + dir).c_str(), 1);
-            setenv("XDG_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
+            // Nothing of the follower's lives in the runtime directory.
+            unsetenv("XDG_RUNTIME_DIR");
             setenv("QIV_FOLLOW", QIV_FOLLOW_PATH, 1);
+            for (const auto& [name, value] : env_)
+                setenv(name.c_str(), value.c_str(), 1);
             unsetenv("CREDENTIALS_DIRECTORY");
             // No session bus but the one a test starts: nothing autolaunched.
             unsetenv("DISPLAY");
@@ -162,7 +172,34 @@ protected:
         return finish(start(args));
     }
 
+    // Waits up to `bound` for `text` in the file at `path`.
+    bool waitFor(const std::string& path, const std::string& text,
+                 std::chrono::milliseconds bound = 10s)
+    {
+        for (auto end = std::chrono::steady_clock::now() + bound;
+             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms))
+            if (readAll(path).find(text) != std::string::npos)
+                return true;
+        return false;
+    }
+
+    // Ends `child` with `signal`; the time it took goes into *took.
+    Ended stopWith(const Child& child, int signal, std::chrono::nanoseconds* took)
+    {
+        const auto signalled = std::chrono::steady_clock::now();
+        kill(child.pid, signal);
+        Ended run = finish(child, 5s);
+        *took = std::chrono::steady_clock::now() - signalled;
+        return run;
+    }
+
+    std::string history(const std::string& account = "home.qiv.cn")
+    {
+        return readAll(dir_ + "/XDG_STATE_HOME/qiv-forward/follow/" + account + ".history.log");
+    }
+
     std::string dir_, password_;
+    std::vector<std::pair<std::string, std::string>> env_;
     int runs_ = 0;
     std::unique_ptr<test::DevServerChild> server_;
     Network network_{};
@@ -311,8 +348,11 @@ TEST_F(FollowProgram, OneRound)
         const bool posted = c.after != c.target || c.event == std::string("modify-failed");
         EXPECT_EQ(server_->err().find("POST /modify_in.php") != std::string::npos, posted)
             << server_->err();
-        // Every event line is in the history too.
-        EXPECT_EQ(readAll(dir_ + "/XDG_STATE_HOME/qiv-forward/history.log"), run.out);
+        // Every event line is in the history too; a dry run writes nothing.
+        if (c.event == std::string("dry-run"))
+            EXPECT_FALSE(std::filesystem::exists(dir_ + "/XDG_STATE_HOME")) << c.name;
+        else
+            EXPECT_EQ(history(c.args.empty() ? "home.qiv.cn" : "nobody.qiv.cn"), run.out);
         std::filesystem::remove_all(dir_ + "/XDG_STATE_HOME");
         if (!readable)
             continue;
@@ -336,7 +376,8 @@ TEST_F(FollowProgram, RefusedBeforeAnyRequest)
         std::vector<std::string> args;
         const char* message;
     } cases[] = {
-        {{"--password-file", "PW", "--once"}, "readable by group or others"},
+        {{"--password-file", "PW", "--once"}, "open to group or others"},
+        {{"--config", "NONE", "--once"}, "none.conf: cannot be read (No such file"},
         {{"--once"}, "Secret Service"},
         {{"--password-file", "PW", "--interval", "30"}, "at least 60"},
         {{"--password-file", "PW", "--suffix", "\xC4\xE3"}, "GBK"},
@@ -345,38 +386,214 @@ TEST_F(FollowProgram, RefusedBeforeAnyRequest)
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
         std::replace(args.begin(), args.end(), std::string("PW"), password_);
+        std::replace(args.begin(), args.end(), std::string("NONE"), dir_ + "/none.conf");
         const Ended run = follow(args);
         EXPECT_EQ(run.status, 2) << run.err;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     }
+    // A state folder others may enter holds no lock.
+    chmod(password_.c_str(), 0600);
+    const std::string state = dir_ + "/XDG_STATE_HOME/qiv-forward/follow";
+    std::filesystem::create_directories(state);
+    chmod(state.c_str(), 0755);
+    const Ended open = follow({"--password-file", password_, "--once"});
+    EXPECT_EQ(open.status, 2);
+    EXPECT_NE(open.err.find("(mode 755); refused. chmod 700"), std::string::npos) << open.err;
     EXPECT_EQ(server_->err().find(" GET "), std::string::npos) << server_->err();
     EXPECT_EQ(server_->err().find(" POST "), std::string::npos) << server_->err();
     EXPECT_EQ(finish(start({"--help"})).status, 0);
     EXPECT_EQ(finish(start({"--version"})).out, "qiv-follow " QIV_VERSION "\n");
 }
 
-// The loop: one instance per account, and SIGTERM ends it at once, also
+// The loop: one instance per account, in a folder no other user can enter;
+// another account's follower runs beside it. SIGTERM ends it at once, also
 // while a request waits.
 TEST_F(FollowProgram, LockAndSigterm)
 {
-    startServer({"--fault", "login=delay:20000"});
+    startServer({"--fault", "login=delay:4000"});
     registerAccount("http://203.0.113.7/");
     setIp("198.51.100.23");
     const Child first = start(
         {"--name", "home", "--suffix", "qiv.cn", "--password-file", password_, "--interval", "60"});
     // Its login now waits in the server's delay.
-    for (int i = 0; i < 500 && readAll(first.out).find(" ip: ") == std::string::npos; ++i)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_NE(readAll(first.out).find(" ip: 198.51.100.23"), std::string::npos);
+    ASSERT_TRUE(waitFor(first.out, " ip: 198.51.100.23")) << readAll(first.out);
     Ended second = follow({"--once", "--password-file", password_});
     EXPECT_EQ(second.status, 2);
     EXPECT_NE(second.err.find("another qiv-follow runs"), std::string::npos) << second.err;
-    const auto signalled = std::chrono::steady_clock::now();
-    kill(first.pid, SIGTERM);
-    const Ended run = finish(first, 5s);
-    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
+    // Its login waits as well, beside the first.
+    const Child other =
+        start({"--name", "work", "--suffix", "qiv.cn", "--password-file", password_, "--once"});
+
+    const std::string state = dir_ + "/XDG_STATE_HOME/qiv-forward/follow";
+    std::string lock;
+    for (const auto& entry : std::filesystem::directory_iterator(state))
+        if (entry.path().string().find("home.qiv.cn@") != std::string::npos)
+            lock = entry.path();
+    ASSERT_NE(lock, "");
+    struct stat st {};
+    ASSERT_EQ(stat(state.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // Another user, with every folder above open to them, can neither
+    // open the lock nor make a file beside it.
+    if (geteuid() == 0) {
+        for (const std::string& open : {dir_, dir_ + "/XDG_STATE_HOME", state + "/.."})
+            chmod(open.c_str(), 0755);
+        const pid_t stranger = fork();
+        if (stranger == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(3);
+            const bool held = open(lock.c_str(), O_RDONLY) >= 0 ||
+                              open((state + "/x.lock").c_str(), O_RDWR | O_CREAT, 0600) >= 0;
+            _exit(held ? 1 : errno == EACCES ? 0 : 2);
+        }
+        int status = -1;
+        waitpid(stranger, &status, 0);
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+
+    std::chrono::nanoseconds took{};
+    const Ended run = stopWith(first, SIGTERM, &took);
+    EXPECT_LT(took, 1s);
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find(" stopped: SIGTERM"), std::string::npos) << run.out;
+    const Ended otherRun = finish(other);
+    EXPECT_EQ(otherRun.status, 1) << otherRun.out << otherRun.err; // work is not registered
+    EXPECT_NE(otherRun.out.find(" refused: "), std::string::npos) << otherRun.out;
+    EXPECT_EQ(history("work.qiv.cn"), otherRun.out);
+}
+
+// SIGTERM and SIGINT end a Secret Service lookup that never gets an answer:
+// the session bus accepts the connection and says nothing.
+TEST_F(FollowProgram, StopDuringKeyringLookup)
+{
+    const int bus = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = dir_ + "/no-bus";
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::copy(path.begin(), path.end(), address.sun_path);
+    ASSERT_EQ(bind(bus, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(bus, 8), 0);
+    for (int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        const Child child = start({"--name", "home", "--suffix", "qiv.cn", "--once",
+                                   "--service-host=127.0.0.1:9", "--ip-host=127.0.0.1:9"});
+        std::this_thread::sleep_for(700ms);
+        int status = 0;
+        ASSERT_EQ(waitpid(child.pid, &status, WNOHANG), 0) << readAll(child.err);
+        std::chrono::nanoseconds took{};
+        const Ended run = stopWith(child, signal, &took);
+        EXPECT_LT(took, 1s);
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
+    close(bus);
+}
+
+// Ctrl-C at the password prompt: the terminal has its echo back.
+TEST_F(FollowProgram, InterruptedPromptRestoresTerminal)
+{
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("HOME", dir_.c_str(), 1);
+        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir_ + "/no-bus").c_str(), 1);
+        execl(QIV_FOLLOW_PATH, QIV_FOLLOW_PATH, "--store-password", "--name", "home", "--suffix",
+              "qiv.cn", nullptr);
+        _exit(127);
+    }
+    // Held open here, the terminal keeps its settings after the program.
+    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    std::string shown;
+    for (int i = 0; i < 500 && shown.find("Password: ") == std::string::npos; ++i) {
+        char buffer[256];
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n > 0)
+            shown.append(buffer, static_cast<size_t>(n));
+    }
+    ASSERT_NE(shown.find("Password: "), std::string::npos) << shown;
+    termios settings{};
+    ASSERT_EQ(tcgetattr(terminal, &settings), 0);
+    EXPECT_EQ(settings.c_lflag & ECHO, 0u);
+    ASSERT_EQ(write(master, "\x03", 1), 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    ASSERT_EQ(tcgetattr(terminal, &settings), 0);
+    EXPECT_NE(settings.c_lflag & ECHO, 0u);
+    close(terminal);
+    close(master);
+}
+
+// A refused login: the next try after the first pause, then twice as long
+// each time, each try logged.
+TEST_F(FollowProgram, RefusalBacksOff)
+{
+    startServer();
+    registerAccount("http://203.0.113.7/");
+    setIp("198.51.100.23");
+    env_ = {{"QIV_FOLLOW_REFUSAL_PAUSE_MS", "300"}};
+    const Child child = start({"--name", "nobody", "--suffix", "qiv.cn", "--password-file",
+                               password_, "--interval", "60"});
+    ASSERT_TRUE(waitFor(child.out, "3 refused logins in a row")) << readAll(child.out);
+    std::chrono::nanoseconds took{};
+    const Ended run = stopWith(child, SIGINT, &took);
+    for (const char* line : {"1 refused login in a row; next try in 300 ms",
+                             "2 refused logins in a row; next try in 600 ms",
+                             "3 refused logins in a row; next try in 1200 ms", "stopped: SIGINT"})
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+    const std::string requests = server_->err();
+    size_t logins = 0;
+    for (size_t at = requests.find("POST /login.php"); at != std::string::npos;
+         at = requests.find("POST /login.php", at + 1))
+        ++logins;
+    EXPECT_EQ(logins, 3u) << requests;
+    EXPECT_LT(took, 1s);
+}
+
+// An account of its own config file, its password beside it: a refusal
+// waits the hour, a new password file ends the wait at once, SIGHUP reads
+// the config again, SIGTERM ends it.
+TEST_F(FollowProgram, ConfigFileReloads)
+{
+    startServer();
+    registerAccount("http://203.0.113.7/");
+    setIp("198.51.100.23");
+    const std::string folder = dir_ + "/accounts";
+    mkdir(folder.c_str(), 0700);
+    std::ofstream(folder + "/home.conf") << "name = home\nsuffix = qiv.cn\ninterval = 60\n";
+    const std::string password = folder + "/home.password";
+    std::ofstream(password) << "wrong\n";
+    chmod(password.c_str(), 0600);
+    const Child child = start({"--config", folder + "/home.conf"});
+    ASSERT_TRUE(waitFor(child.out, "1 refused login in a row; next try in 3600 s"))
+        << readAll(child.out);
+
+    std::ofstream(password) << "secret1\n";
+    EXPECT_TRUE(waitFor(child.out, " verified: ", 8s)) << readAll(child.out);
+    EXPECT_NE(readAll(child.out).find("reloading: the password file changed"), std::string::npos);
+    EXPECT_EQ(account().values.SendUrl, "http://198.51.100.23/");
+
+    std::ofstream(folder + "/home.conf") << "name = home\nsuffix = qiv.cn\ninterval = 120\n";
+    setIp("198.51.100.24");
+    kill(child.pid, SIGHUP);
+    EXPECT_TRUE(waitFor(child.out, "reloaded: following home.qiv.cn every 120 s"))
+        << readAll(child.out);
+    EXPECT_TRUE(waitFor(child.out, "verified: the account page shows the target "
+                                   "http://198.51.100.24/"))
+        << readAll(child.out);
+    // A config gone bad keeps the follower as it was.
+    std::ofstream(folder + "/home.conf") << "name home\n";
+    kill(child.pid, SIGHUP);
+    EXPECT_TRUE(waitFor(child.out, "reload-failed: ")) << readAll(child.out);
+
+    std::chrono::nanoseconds took{};
+    const Ended run = stopWith(child, SIGTERM, &took);
+    EXPECT_LT(took, 1s);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find(" stopped: SIGTERM"), std::string::npos) << run.out;
+    EXPECT_EQ(history(), run.out);
 }
 
 // The password from a real Secret Service: gnome-keyring on a private
@@ -388,6 +605,8 @@ TEST_F(FollowProgram, KeyringPassword)
     startServer();
     registerAccount("http://203.0.113.7/");
     setIp("198.51.100.23");
+    // gnome-keyring keeps its control socket there.
+    env_ = {{"XDG_RUNTIME_DIR", dir_ + "/run"}};
     const std::string hosts =
         " --service-host=" + server_->serviceHost() + " --ip-host=" + server_->ipHost();
     const std::string script =
