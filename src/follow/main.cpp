@@ -195,7 +195,9 @@ std::string readPassword(const Settings& settings, std::string* passwordGbk)
     const PasswordResult password = findPassword(
         settings.passwordFile, {settings.name, settings.suffix, settings.hosts.service});
     if (!password.password)
-        return password.error;
+        return settings.configFile && !settings.passwordFile
+                   ? password.error + ", or put it in " + passwordBesideConfig(*settings.configFile)
+                   : password.error;
     std::optional<std::string> gbk = qiv::utf8ToGbk(*password.password);
     if (!gbk)
         return "the password cannot be sent: it is not UTF-8 text that GBK can hold";
