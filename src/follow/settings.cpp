@@ -103,13 +103,17 @@ std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Set
             return true;
         };
         std::string text;
+        if (option == "--config") {
+            if (!value(&text))
+                return failed("option --config needs a value");
+            s.configFile = text;
+            continue;
+        }
         if (option == "--name" || option == "--suffix" || option == "--interval" ||
-            option == "--password-file" || option == "--config") {
+            option == "--password-file") {
             if (!value(&text))
                 return failed("option " + option + " needs a value");
-            if (option == "--config")
-                s.configFile = text;
-            else if (option == "--password-file")
+            if (option == "--password-file")
                 s.passwordFile = text;
             else
                 (option == "--name"     ? given.name
