@@ -208,7 +208,10 @@ int run(int argc, char** argv)
 
     EventLog log(historyFilePath());
     const std::string account = settings.name + "." + settings.suffix;
-    Follower follower(network, RoundSettings{.hosts = settings.hosts, .dryRun = settings.dryRun},
+    Follower follower(network,
+                      RoundSettings{.hosts = settings.hosts,
+                                    .dryRun = settings.dryRun,
+                                    .ipUrls = settings.ipUrls},
                       Account{account, settings.nameGbk, settings.suffixGbk, passwordGbk}, log,
                       [](std::chrono::milliseconds d) { return stop.wait(d); });
 

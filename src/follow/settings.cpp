@@ -72,7 +72,18 @@ std::string gbkError(const char* what, const std::string& utf8, std::string* gbk
 // The account and interval texts, as an option or a config line gave them.
 struct GivenTexts {
     std::optional<std::string> name, suffix, interval;
+    std::vector<std::string> ipUrls;
 };
+
+// `url` as an IP page after the built-in one, into `urls`; the message for
+// the user when it is no good.
+std::string addIpUrl(std::vector<std::string>& urls, const std::string& url)
+{
+    if (std::string error = ipUrlError(url); !error.empty())
+        return "the IP page '" + config::shownText(url) + "': " + error;
+    urls.push_back(url);
+    return {};
+}
 
 // The arguments into `s` and `given`; an ending (help, version, an error)
 // when one of them calls for it.
@@ -102,10 +113,13 @@ std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Set
         };
         std::string text;
         if (option == "--name" || option == "--suffix" || option == "--interval" ||
-            option == "--password-file") {
+            option == "--password-file" || option == "--ip-url") {
             if (!value(&text))
                 return failed("option " + option + " needs a value");
-            if (option == "--password-file")
+            if (option == "--ip-url") {
+                if (std::string error = addIpUrl(given.ipUrls, text); !error.empty())
+                    return failed(std::move(error));
+            } else if (option == "--password-file")
                 s.passwordFile = text;
             else
                 (option == "--name"     ? given.name
@@ -142,13 +156,18 @@ std::optional<CommandLine> readConfigLines(const ConfigFile& config, GivenTexts&
             return failed(where + "expected key = value");
         const std::string key = trimmed(line.substr(0, eq));
         std::string val = trimmed(line.substr(eq + 1));
+        if (key == "ip-url") { // one page a line, in order
+            if (std::string error = addIpUrl(fromFile.ipUrls, val); !error.empty())
+                return failed(where + error);
+            continue;
+        }
         std::optional<std::string>* slot = key == "name"       ? &fromFile.name
                                            : key == "suffix"   ? &fromFile.suffix
                                            : key == "interval" ? &fromFile.interval
                                                                : nullptr;
         if (!slot)
             return failed(where + "unknown key '" + config::shownText(key) +
-                          "' (name, suffix and interval are known)");
+                          "' (name, suffix, interval and ip-url are known)");
         *slot = val; // the last line of a key wins
     }
     return {};
@@ -195,6 +214,7 @@ CommandLine readCommandLine(const std::vector<std::string>& args, const config::
         given.suffix = fromFile.suffix;
     if (!given.interval)
         given.interval = fromFile.interval;
+    result.settings.ipUrls = given.ipUrls.empty() ? fromFile.ipUrls : given.ipUrls;
     return checked(std::move(result), given, config.path);
 }
 
@@ -226,6 +246,23 @@ ConfigFile loadConfigFile(std::string* error)
     else
         config.text = std::move(text);
     return config;
+}
+
+std::string ipUrlError(const std::string& url)
+{
+    static constexpr std::string_view scheme = "http://";
+    if (url.compare(0, scheme.size(), scheme) != 0)
+        return "not an http:// URL (no other scheme is spoken)";
+    const size_t pathStart = std::min(url.find('/', scheme.size()), url.size());
+    if (std::string error = config::hostValueError(
+            std::string_view(url).substr(scheme.size(), pathStart - scheme.size()));
+        !error.empty())
+        return error;
+    const std::string_view path = std::string_view(url).substr(pathStart);
+    if (std::any_of(path.begin(), path.end(),
+                    [](char c) { return c <= ' ' || c > '~' || c == '#'; }))
+        return "the path holds a space, a control byte, a '#' or a byte outside ASCII";
+    return {};
 }
 
 std::string usage()

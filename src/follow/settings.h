@@ -30,6 +30,8 @@ struct Settings {
     bool dryRun = false;
     bool storePassword = false;
     config::Hosts hosts;
+    // The IP pages asked after the built-in one, in order: each an http URL.
+    std::vector<std::string> ipUrls;
 };
 
 struct CommandLine {
@@ -58,6 +60,11 @@ std::string configFilePath();
 // Reads it: nothing when it does not exist; an error text when it cannot be
 // read or is too large.
 ConfigFile loadConfigFile(std::string* error);
+
+// What is wrong with an IP page's URL: it must be http://, a host the
+// host-value check takes, and a path of printable ASCII without spaces.
+// Empty when it is good.
+std::string ipUrlError(const std::string& url);
 
 std::string usage();
 std::string versionText();
