@@ -26,6 +26,7 @@ TEST(FollowCommandLine, Table)
         const char* error; // a part of it; "" for none
         const char* name;  // then these
         int interval;
+        std::vector<std::string> ipUrls = {};
     } cases[] = {
         {{"--name", "home", "--suffix=qiv.cn"}, {}, "", "home", 300},
         {{"--name=home", "--suffix", "qiv.cn", "--interval", "60", "--once"}, {}, "", "home", 60},
@@ -52,6 +53,36 @@ TEST(FollowCommandLine, Table)
         {{"--name", "home", "--suffix", "qiv.cn", "--password-file="}, {}, "file name", "", 0},
         {{}, "name = home\npassword = x\n", "follow.conf:2: unknown key", "", 0},
         {{}, "name home\n", "follow.conf:1: expected key = value", "", 0},
+        // The IP pages after the built-in one, in order; options win.
+        {{"--name", "home", "--suffix", "qiv.cn", "--ip-url", "http://a.example/ip?x=1",
+          "--ip-url=http://127.0.0.9:81"},
+         {},
+         "",
+         "home",
+         300,
+         {"http://a.example/ip?x=1", "http://127.0.0.9:81"}},
+        {{},
+         "name=home\nsuffix=qiv.cn\nip-url = http://b/ip\nip-url=http://c/\n",
+         "",
+         "home",
+         300,
+         {"http://b/ip", "http://c/"}},
+        {{"--ip-url", "http://a/"},
+         "name=home\nsuffix=qiv.cn\nip-url=http://b/\n",
+         "",
+         "home",
+         300,
+         {"http://a/"}},
+        {{"--ip-url", "https://a/"}, {}, "not an http:// URL", "", 0},
+        {{"--ip-url", "HTTP://a/"}, {}, "not an http:// URL", "", 0},
+        {{"--ip-url", "http:///ip"}, {}, "the IP page 'http:///ip': empty", "", 0},
+        {{"--ip-url", "http://[::1]/"}, {}, "IPv6", "", 0},
+        {{"--ip-url", "http://a:0/"}, {}, "the IP page", "", 0},
+        {{"--ip-url", "http://a_b/"}, {}, "the IP page", "", 0},
+        {{"--ip-url", "http://a/x y"}, {}, "the path holds", "", 0},
+        {{"--ip-url", "http://a/\x1b[2J"}, {}, "\\x1b", "", 0},
+        {{"--ip-url"}, {}, "needs a value", "", 0},
+        {{}, "name=home\nsuffix=qiv.cn\nip-url = ftp://x/\n", "follow.conf:3: the IP page", "", 0},
     };
     for (const auto& c : cases) {
         const std::string shown = ::testing::PrintToString(c.args);
@@ -66,6 +97,7 @@ TEST(FollowCommandLine, Table)
         EXPECT_EQ(line.settings.nameGbk, *utf8ToGbk(c.name)) << shown;
         EXPECT_EQ(line.settings.suffix, "qiv.cn") << shown;
         EXPECT_EQ(line.settings.interval, c.interval) << shown;
+        EXPECT_EQ(line.settings.ipUrls, c.ipUrls) << shown;
     }
     CommandLine hosts = readCommandLine({"--service-host", "s:1", "--ip-host=i", "--once",
                                          "--dry-run", "--name", "a", "--suffix", "b"},

@@ -101,6 +101,110 @@ TEST(AccountPageCut, ValuesAndMarkers)
         cutAccountPage(gbk(" 隐藏真实url后地址栏将一直显示您的域名<b><br>修改资料")).hasSection);
 }
 
+// The default page with one row's value replaced (the defaults are
+// distinct, so the replacement finds exactly its row).
+const char* const kRows[] = {"Title", "SendUrl", "EmailAdr", "RegName", "LinkTel", "Address"};
+const char* const kDefaults[] = {"T1", "http://x.cn/a?b=1", "a@b.c", "张三", "010-123456", "北京"};
+const std::string kStateOne = "<input name=\"State\" value=\"1\">";
+
+std::string pageWith(int row, const std::string& valueGbk, const std::string& state = kStateOne)
+{
+    std::string page = accountPage(state);
+    const std::string old = gbk(std::string("value=\"") + kDefaults[row] + "\"");
+    return page.replace(page.find(old), old.size(), "value=\"" + valueGbk + "\"");
+}
+
+// The follower's strict reading: every value in each of the six rows that
+// holds a double quote or a character reference is refused, naming the row;
+// the window's reading of the same pages is as before.
+TEST(AccountPageCut, StrictReading)
+{
+    const struct {
+        std::string value;
+        const char* problem; // a part of it; "" when read whole
+    } cases[] = {
+        {"plain text", ""},
+        {"", ""},
+        {"Tom & Jerry", ""},
+        {"a&b", ""},
+        {"&x", ""},
+        {"&#;", ""},
+        {"&#x;", ""},
+        {"a>b c=d", ""},
+        {"\"a", "holds a double quote"},
+        {"a\"b", "holds a double quote"},
+        {"a\"", "holds a double quote"},
+        {"a \" b", "holds a double quote"},
+        {" \" ", "holds a double quote"},
+        {"\"", "holds a double quote"},
+        {"say \"hi\" now", "holds a double quote"},
+        {"a \"=b", "holds a double quote"},
+        {"&quot;", "holds the character reference &quot;"},
+        {"x&amp;y", "holds the character reference &amp;"},
+        {"&#34;", "holds the character reference &#34;"},
+        {"a &#x22; b", "holds the character reference &#x22;"},
+        {"&#X4F60;", "holds the character reference &#X4F60;"},
+    };
+    for (int row = 0; row < 6; ++row)
+        for (const auto& c : cases) {
+            const std::string page = pageWith(row, gbk(c.value));
+            const std::string shown = std::string(kRows[row]) + " = " + c.value;
+            const AccountPage strict = cutAccountPage(page, AccountReading::Strict);
+            EXPECT_EQ(isAccountPageWhole(strict), !*c.problem) << shown;
+            EXPECT_NE(strict.problem.find(c.problem), std::string::npos) << shown << strict.problem;
+            if (*c.problem) {
+                EXPECT_NE(strict.problem.find(std::string("value of ") + kRows[row]),
+                          std::string::npos)
+                    << shown << strict.problem;
+            }
+            const AccountPage window = cutAccountPage(page);
+            EXPECT_EQ(window.problem, "") << shown;
+            EXPECT_EQ(window.values.Title, strict.values.Title) << shown;
+        }
+    // The hide row: both its markers.
+    const struct {
+        std::string state;
+        const char* problem;
+    } states[] = {
+        {kStateOne, ""},
+        {"<input name=\"State\" value=\"1\" checked=\"checked\">", ""},
+        {"<input name=\"Other\">", "the hide flag (State) row is missing"},
+        {"", "the hide flag (State) row is missing"},
+        {"<input name=\"State\" value=\"1\" checked>", "has no end marker \">是否隐藏真实URL？"},
+    };
+    for (const auto& c : states) {
+        const std::string page = pageWith(0, "T1", c.state);
+        const AccountPage strict = cutAccountPage(page, AccountReading::Strict);
+        EXPECT_EQ(strict.problem.empty(), !*c.problem) << c.state;
+        EXPECT_NE(strict.problem.find(c.problem), std::string::npos) << c.state << strict.problem;
+        EXPECT_EQ(strict.hasHideRow, !*c.problem) << c.state;
+        // The window takes it as before.
+        EXPECT_TRUE(isAccountPageWhole(cutAccountPage(page))) << c.state;
+    }
+    EXPECT_NE(cutAccountPage("", AccountReading::Strict).problem.find("section"),
+              std::string::npos);
+}
+
+// The verification: the first field a fresh page shows otherwise than sent.
+TEST(AccountForms, ChangeDifference)
+{
+    const AccountPage shown = cutAccountPage(accountPage(kStateOne), AccountReading::Strict);
+    ASSERT_TRUE(isAccountPageWhole(shown)) << shown.problem;
+    AccountChange sent{
+        .name = "n", .suffix = "s", .password = {}, .values = shown.values, .hide = false};
+    EXPECT_EQ(changeDifference(sent, shown), "");
+    Text AccountSnapshot::*const fields[] = {&AccountSnapshot::Title,    &AccountSnapshot::SendUrl,
+                                             &AccountSnapshot::EmailAdr, &AccountSnapshot::RegName,
+                                             &AccountSnapshot::LinkTel,  &AccountSnapshot::Address};
+    for (int row = 0; row < 6; ++row) {
+        AccountChange changed = sent;
+        changed.values.*fields[row] += "!";
+        EXPECT_EQ(changeDifference(changed, shown), kRows[row]);
+    }
+    sent.hide = true;
+    EXPECT_EQ(changeDifference(sent, shown), "State");
+}
+
 TEST(SuffixCut, Table)
 {
     std::vector<Text> suffixes;
@@ -175,6 +279,85 @@ TEST(PublicIpReply, OnlyAddressesCount)
         std::optional<IpAddress> ip = publicIpFromReply(c.reply);
         EXPECT_EQ(isPublicIpReply(c.reply), c.address != nullptr) << c.reply;
         EXPECT_EQ(ip ? ip->text : "-", c.address ? c.address : "-") << c.reply;
+    }
+}
+
+// The addresses the follower refuses to follow, at each range's edges, and
+// the documentation ones it takes.
+TEST(FollowedAddress, RefusedRanges)
+{
+    const struct {
+        const char* address;
+        const char* reason; // a part of it; nullptr: allowed
+    } cases[] = {
+        {"0.0.0.0", "this network"},
+        {"0.255.255.255", "this network"},
+        {"1.0.0.0", nullptr},
+        {"9.255.255.255", nullptr},
+        {"10.0.0.0", "private"},
+        {"10.255.255.255", "private"},
+        {"11.0.0.0", nullptr},
+        {"100.63.255.255", nullptr},
+        {"100.64.0.0", "carrier-grade NAT"},
+        {"100.64.3.4", "cannot reach this machine"},
+        {"100.127.255.255", "carrier-grade NAT"},
+        {"100.128.0.0", nullptr},
+        {"126.255.255.255", nullptr},
+        {"127.0.0.1", "loopback"},
+        {"127.255.255.255", "loopback"},
+        {"128.0.0.0", nullptr},
+        {"169.253.255.255", nullptr},
+        {"169.254.0.1", "link-local"},
+        {"169.255.0.0", nullptr},
+        {"172.15.255.255", nullptr},
+        {"172.16.0.0", "private"},
+        {"172.31.255.255", "private"},
+        {"172.32.0.0", nullptr},
+        {"192.0.0.0", "protocol"},
+        {"192.0.0.255", "protocol"},
+        {"192.0.1.0", nullptr},
+        {"192.0.2.1", nullptr},
+        {"192.167.255.255", nullptr},
+        {"192.168.1.20", "private"},
+        {"192.169.0.0", nullptr},
+        {"198.17.255.255", nullptr},
+        {"198.18.0.0", "benchmark"},
+        {"198.19.255.255", "benchmark"},
+        {"198.20.0.0", nullptr},
+        {"198.51.100.23", nullptr},
+        {"203.0.113.7", nullptr},
+        {"223.255.255.255", nullptr},
+        {"224.0.0.1", "multicast"},
+        {"239.255.255.255", "multicast"},
+        {"240.0.0.0", "reserved"},
+        {"255.255.255.255", "broadcast"},
+        {"::", "unspecified"},
+        {"::1", "loopback"},
+        {"::2", nullptr},
+        {"::ffff:198.51.100.23", "IPv4-mapped"},
+        {"::fffe:0:0", nullptr},
+        {"100::", "discarded"},
+        {"100::ffff:ffff:ffff:ffff", "discarded"},
+        {"100:0:0:1::", nullptr},
+        {"fbff:ffff::", nullptr},
+        {"fc00::1", "unique-local"},
+        {"fdff:ffff::1", "unique-local"},
+        {"fe00::", nullptr},
+        {"fe80::1", "link-local"},
+        {"febf:ffff::1", "link-local"},
+        {"fec0::", nullptr},
+        {"ff02::1", "multicast"},
+        {"2001:db8::1", nullptr},
+        {"2400:cb00::1", nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::optional<IpAddress> ip = parseIpAddress(c.address);
+        ASSERT_TRUE(ip) << c.address;
+        const std::string reason = refusedAddressReason(*ip);
+        if (!c.reason)
+            EXPECT_EQ(reason, "") << c.address;
+        else
+            EXPECT_NE(reason.find(c.reason), std::string::npos) << c.address << ": " << reason;
     }
 }
 
