@@ -66,9 +66,10 @@ protected:
         return timedRequest(network_, "http://" + host + page, "POST", {}, {}, body, 10);
     }
 
-    void registerAccount(const std::string& target, bool hide = false)
+    void registerAccount(const std::string& target, bool hide = false,
+                         const std::string& titleUtf8 = "我的主页")
     {
-        const std::string title = gbk("我的主页"), name = gbk("张三"), address = gbk("北京市");
+        const std::string title = gbk(titleUtf8), name = gbk("张三"), address = gbk("北京市");
         post(server_->serviceHost(), "/reg.php",
              formBody({{"username", "home"},
                        {"domainname", "qiv.cn"},
@@ -180,7 +181,13 @@ TEST_F(FollowProgram, OneRound)
         std::vector<std::string> args;   // beyond name, suffix and --once
         int status;
         const char* event;
-        std::string after; // the target after the round
+        std::string after;     // the target after the round
+        const char* says = ""; // a part of the event lines
+        std::string title = {};
+        // The replies of the IP pages given by --ip-url, each its own server,
+        // and how many of them the round asks.
+        std::vector<std::string> fallbacks = {};
+        std::size_t fallbacksAsked = 0;
     } cases[] = {
         {"moves",
          "http://203.0.113.7:8080/app?x=1",
@@ -281,6 +288,209 @@ TEST_F(FollowProgram, OneRound)
          1,
          "failed",
          "http://203.0.113.7/"},
+        {"the devserver's default IP",
+         "http://203.0.113.7/",
+         false,
+         "",
+         {},
+         {},
+         0,
+         "verified",
+         "http://198.51.100.1/"},
+        // Addresses no visitor reaches: no login, exit status 1.
+        {"shared (carrier-grade NAT)",
+         "http://203.0.113.7/",
+         false,
+         "100.64.3.4",
+         {},
+         {},
+         1,
+         "ip-refused",
+         "http://203.0.113.7/",
+         "carrier-grade NAT: forwarding to it cannot reach this machine"},
+        {"loopback",
+         "http://203.0.113.7/",
+         false,
+         "127.0.0.1",
+         {},
+         {},
+         1,
+         "ip-refused",
+         "http://203.0.113.7/",
+         "answered 127.0.0.1, a loopback address"},
+        {"private 192.168",
+         "http://203.0.113.7/",
+         false,
+         "192.168.1.20",
+         {},
+         {},
+         1,
+         "ip-refused",
+         "http://203.0.113.7/",
+         "a private address"},
+        {"private 10",
+         "http://203.0.113.7/",
+         false,
+         "10.0.0.8",
+         {},
+         {},
+         1,
+         "ip-refused",
+         "http://203.0.113.7/",
+         "a private address"},
+        {"IPv6 unique-local",
+         "http://[2001:db8::1]/",
+         false,
+         "fd12::1",
+         {},
+         {},
+         1,
+         "ip-refused",
+         "http://[2001:db8::1]/",
+         "unique-local"},
+        {"IPv6 link-local",
+         "http://[2001:db8::1]/",
+         false,
+         "fe80::1",
+         {},
+         {},
+         1,
+         "ip-refused",
+         "http://[2001:db8::1]/",
+         "link-local"},
+        {"IPv4-mapped IPv6",
+         "http://[2001:db8::1]/",
+         false,
+         "::ffff:198.51.100.23",
+         {},
+         {},
+         1,
+         "ip-refused",
+         "http://[2001:db8::1]/",
+         "IPv4-mapped"},
+        // The built-in page first, then each --ip-url in order.
+        {"fallback pages in order",
+         "http://203.0.113.7/",
+         false,
+         "100.64.3.4",
+         {},
+         {},
+         0,
+         "verified",
+         "http://198.51.100.77/",
+         "ip: 198.51.100.77 from http://127.0.0.",
+         {},
+         {"192.168.0.2", "198.51.100.77", "198.51.100.88"},
+         2},
+        {"fallback pages not needed",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {},
+         {},
+         0,
+         "verified",
+         "http://198.51.100.23/",
+         "ip: 198.51.100.23\n",
+         {},
+         {"198.51.100.77"},
+         0},
+        {"every page refused",
+         "http://203.0.113.7/",
+         false,
+         "10.0.0.1",
+         {},
+         {},
+         1,
+         "failed",
+         "http://203.0.113.7/",
+         "answered 100.64.0.1",
+         {},
+         {"100.64.0.1"},
+         1},
+        // Read whole, strictly: nothing is sent.
+        {"title with raw quotes",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {"--fault", "login=raw-quotes"},
+         {},
+         1,
+         "not-read",
+         "http://203.0.113.7/",
+         "the value of Title holds a double quote",
+         "say \"hi\" now"},
+        {"raw quotes, none in the values",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {"--fault", "login=raw-quotes"},
+         {},
+         0,
+         "verified",
+         "http://198.51.100.23/"},
+        {"title with &quot;",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {},
+         {},
+         1,
+         "not-read",
+         "http://203.0.113.7/",
+         "the value of Title holds the character reference &quot;",
+         "say \"hi\" now"},
+        {"title with a numeric reference",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {"--fault", "login=entity"},
+         {},
+         1,
+         "not-read",
+         "http://203.0.113.7/",
+         "not followed until the reference is removed from Title"},
+        {"no hide row",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {"--fault", "login=no-hide-row"},
+         {},
+         1,
+         "not-read",
+         "http://203.0.113.7/",
+         "the hide flag (State) row is missing"},
+        // Verified: the fresh login shows everything as sent.
+        {"nothing stored",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {"--fault", "modify_in=stale"},
+         {},
+         1,
+         "not-verified",
+         "http://203.0.113.7/",
+         "shows SendUrl as \"http://203.0.113.7/\", it was sent as \"http://198.51.100.23/\""},
+        {"title stored otherwise",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {"--fault", "modify_in=altered"},
+         {},
+         1,
+         "not-verified",
+         "http://198.51.100.23/",
+         " (altered)\", it was sent as"},
+        {"hide flag stored otherwise",
+         "http://203.0.113.7/",
+         false,
+         "198.51.100.23",
+         {"--fault", "modify_in=flip-hide"},
+         {},
+         1,
+         "not-verified",
+         "http://198.51.100.23/",
+         "the hide flag (State) ticked, it was sent unticked"},
         {"IP page silent",
          "http://203.0.113.7/",
          false,
@@ -294,7 +504,7 @@ TEST_F(FollowProgram, OneRound)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         startServer(c.faults);
-        registerAccount(c.target, c.hide);
+        registerAccount(c.target, c.hide, c.title.empty() ? "我的主页" : c.title);
         // A fault on the login page hides the account from the test too.
         const bool readable = c.faults.empty() || c.faults[1].rfind("login=", 0) != 0;
         const AccountPage before = account();
@@ -304,11 +514,43 @@ TEST_F(FollowProgram, OneRound)
         setIp(c.ip);
         std::vector<std::string> args{"--once", "--password-file", password_};
         args.insert(args.end(), c.args.begin(), c.args.end());
+        // Each fallback page on addresses of its own: hosts the cookie store
+        // was not told of.
+        std::vector<std::unique_ptr<test::DevServerChild>> fallbacks;
+        for (const std::string& reply : c.fallbacks) {
+            const auto at = [n = 4 + 3 * fallbacks.size()](std::size_t role) {
+                return "127.0.0." + std::to_string(n + role) + ":0";
+            };
+            fallbacks.push_back(std::make_unique<test::DevServerChild>(
+                test::DevServerAddresses{at(0), at(1), at(2)},
+                std::vector<std::string>{"--ip-reply", reply}));
+            ASSERT_TRUE(fallbacks.back()->running());
+            args.push_back("--ip-url=http://" + fallbacks.back()->ipHost() + "/getip/getip.asp");
+        }
+        const auto logins = [&] {
+            const std::string log = server_->err();
+            std::size_t n = 0;
+            for (size_t at = log.find("POST /login.php"); at != std::string::npos;
+                 at = log.find("POST /login.php", at + 1))
+                ++n;
+            return n;
+        };
+        const std::size_t loginsBefore = logins();
         const Ended run = follow(args);
         EXPECT_EQ(run.status, c.status) << run.out << run.err;
         EXPECT_NE(run.out.find(" " + std::string(c.event) + ": "), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
+        const bool asked = c.event != std::string("ip-refused") &&
+                           c.event != std::string("failed") &&
+                           c.event != std::string("unreachable");
+        EXPECT_EQ(logins() > loginsBefore, asked) << server_->err();
+        std::size_t fallbacksAsked = 0;
+        for (const auto& fallback : fallbacks)
+            fallbacksAsked += fallback->err().find("GET /getip/getip.asp") != std::string::npos;
+        EXPECT_EQ(fallbacksAsked, c.fallbacksAsked);
         // Only a target that moves is written; the server logs each request.
-        const bool posted = c.after != c.target || c.event == std::string("modify-failed");
+        const bool posted = c.after != c.target || c.event == std::string("modify-failed") ||
+                            c.event == std::string("not-verified");
         EXPECT_EQ(server_->err().find("POST /modify_in.php") != std::string::npos, posted)
             << server_->err();
         // Every event line is in the history too.
@@ -318,6 +560,8 @@ TEST_F(FollowProgram, OneRound)
             continue;
         const AccountPage after = account();
         EXPECT_EQ(after.values.SendUrl, c.after);
+        if (c.event == std::string("not-verified"))
+            continue;
         // Nothing but the target changes, the hide flag included.
         AccountSnapshot expected = before.values;
         expected.SendUrl = c.after;
