@@ -141,9 +141,7 @@ std::optional<Outcome> Follower::lookUpPublicIp(IpAddress* ip)
     std::string asked;
     for (const std::string& url : urls)
         asked += (asked.empty() ? "" : ", ") + url;
-    log_.write(anyReply ? "failed" : "unreachable", "no public IP to follow from " + asked + " (" +
-                                                        std::to_string(settings_.ipTries) +
-                                                        " tries each)");
+    log_.write(anyReply ? "failed" : "unreachable", "no public IP to follow from " + asked);
     return anyReply ? Outcome::BadIpReply : Outcome::Unreachable;
 }
 

@@ -3,6 +3,7 @@
 // control request, and what one round does with each kind of target and
 // reply; exit statuses, the password sources, the lock and SIGTERM.
 #include "devserver_child.h"
+#include "follow/round.h"
 #include "net/timed_request.h"
 #include "text/account_forms.h"
 #include "text/gbk.h"
@@ -571,6 +572,43 @@ TEST_F(FollowProgram, OneRound)
                       expected.Address);
         EXPECT_EQ(hideBoxTicked(after.state), c.hide);
     }
+}
+
+// The follower lives across rounds: a refused address is logged once until
+// the IP page's reply changes.
+TEST_F(FollowProgram, RefusedAddressLoggedOncePerReply)
+{
+    startServer();
+    registerAccount("http://203.0.113.7/");
+    const std::string history = dir_ + "/history.log";
+    std::FILE* out = std::tmpfile();
+    follow::EventLog log(history, out);
+    Network network{.cookies = CookieStore({server_->serviceHost(), server_->ipHost()})};
+    follow::RoundSettings settings;
+    settings.hosts = {server_->serviceHost(), server_->ipHost(), {}};
+    settings.ipTries = 1;
+    follow::Follower follower(network, settings,
+                              follow::Account{"home.qiv.cn", "home", "qiv.cn", "secret1"}, log,
+                              [](std::chrono::milliseconds) { return true; });
+    const struct {
+        const char* ip;
+        std::size_t refusedLines; // in the history after the round
+    } rounds[] = {
+        {"100.64.3.4", 1}, {"100.64.3.4", 1},        {"10.0.0.1", 2},   {"10.0.0.1", 2},
+        {"100.64.3.4", 3}, {"<html>busy</html>", 3}, {"100.64.3.4", 4},
+    };
+    for (const auto& r : rounds) {
+        setIp(r.ip);
+        EXPECT_EQ(follower.runRound(), follow::Outcome::BadIpReply) << r.ip;
+        const std::string text = readAll(history);
+        std::size_t lines = 0;
+        for (size_t at = text.find(" ip-refused: "); at != std::string::npos;
+             at = text.find(" ip-refused: ", at + 1))
+            ++lines;
+        EXPECT_EQ(lines, r.refusedLines) << r.ip << "\n" << text;
+    }
+    std::fclose(out);
+    EXPECT_EQ(server_->err().find("POST /login.php"), std::string::npos) << server_->err();
 }
 
 TEST_F(FollowProgram, RefusedBeforeAnyRequest)
