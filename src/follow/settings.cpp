@@ -269,7 +269,7 @@ std::string usage()
 {
     const config::Hosts hosts = config::builtInHosts();
     return "Usage: qiv-follow --name NAME --suffix SUFFIX [--password-file FILE]\n"
-           "                  [--interval SECONDS] [--once] [--dry-run]\n"
+           "                  [--interval SECONDS] [--once] [--dry-run] [--ip-url URL]...\n"
            "       qiv-follow --store-password --name NAME --suffix SUFFIX\n"
            "Keep the forwarding target of a Qiv free domain on this machine's public IP.\n"
            "\n"
@@ -288,20 +288,32 @@ std::string usage()
            "  --ip-host HOST[:PORT]       the public-IP lookup page (built in: " +
            hosts.ipLookup +
            ")\n"
+           "  --ip-url URL                an IP page asked after the built-in one, in the\n"
+           "                              order given (repeatable); http:// only\n"
            "  --ad-host HOST[:PORT]       accepted as by qiv-forward; not used\n"
            "  -h, --help                  show this help and exit\n"
            "      --version               show the version and exit\n"
            "\n"
            "Without --password-file the password comes from\n"
            "$CREDENTIALS_DIRECTORY/qiv-follow-password when that file exists, else from the\n"
-           "Secret Service. Name, suffix and interval may also stand in\n"
-           "~/.config/qiv-forward/follow.conf as key = value lines; options win.\n"
+           "Secret Service. Name, suffix, interval and ip-url (one page a line) may also\n"
+           "stand in ~/.config/qiv-forward/follow.conf as key = value lines; options win.\n"
+           "\n"
+           "Only an address a visitor can reach is followed: loopback, private, shared\n"
+           "(carrier-grade NAT 100.64.0.0/10), link-local, multicast and reserved IPv4 and\n"
+           "IPv6 ranges are refused and logged; the documentation ranges are allowed.\n"
+           "Before it writes, the account page is read strictly: nothing is sent when a\n"
+           "value holds a double quote or a character reference (&name; &#N; &#xN;), or\n"
+           "the hide row is missing. After a change a fresh login must show all six\n"
+           "values and the hide flag as sent, else the change is not verified.\n"
+           "\n"
            "Each event is one line on standard output and in\n"
            "~/.local/state/qiv-forward/history.log.\n"
            "\n"
            "Exit status with --once: 0 nothing to change or changed and verified, 1 login\n"
-           "refused, page not read whole or modification failed, 2 usage, config or\n"
-           "password problem, 3 no reply at all. Without --once it runs until SIGTERM.\n";
+           "refused, no address to follow, page not read whole, modification failed or\n"
+           "not verified, 2 usage, config or password problem, 3 no reply at all.\n"
+           "Without --once it runs until SIGTERM.\n";
 }
 
 std::string versionText()
