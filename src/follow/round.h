@@ -25,10 +25,10 @@ enum class Outcome {
     DryRun,       // would have changed it; printed instead
     Changed,      // changed, and the page shows the new target
     Refused,      // the login was refused
-    NotWhole,     // the account page was not read whole
+    NotWhole,     // the account page was not read whole, strictly
     ModifyFailed, // the service did not accept the modification
-    NotVerified,  // accepted, but the page does not show the new target
-    BadIpReply,   // the IP page answered, but never an address
+    NotVerified,  // accepted, but the page does not show everything as sent
+    BadIpReply,   // the IP pages answered, but never an address that may be followed
     Unreachable,  // every try got the empty reply
     Stopped,      // SIGTERM came during the round
 };
