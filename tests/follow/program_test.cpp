@@ -15,10 +15,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
+#include <tuple>
 
 namespace qiv {
 namespace {
@@ -173,8 +175,8 @@ protected:
 // One --once round for each kind of target and reply.
 TEST_F(FollowProgram, OneRound)
 {
-    const struct {
-        const char* name;
+    struct Case {
+        std::string name;
         std::string target;
         bool hide;
         std::string ip;
@@ -183,13 +185,14 @@ TEST_F(FollowProgram, OneRound)
         int status;
         const char* event;
         std::string after;     // the target after the round
-        const char* says = ""; // a part of the event lines
+        std::string says = {}; // a part of the event lines
         std::string title = {};
         // The replies of the IP pages given by --ip-url, each its own server,
         // and how many of them the round asks.
         std::vector<std::string> fallbacks = {};
         std::size_t fallbacksAsked = 0;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {"moves",
          "http://203.0.113.7:8080/app?x=1",
          false,
@@ -289,209 +292,6 @@ TEST_F(FollowProgram, OneRound)
          1,
          "failed",
          "http://203.0.113.7/"},
-        {"the devserver's default IP",
-         "http://203.0.113.7/",
-         false,
-         "",
-         {},
-         {},
-         0,
-         "verified",
-         "http://198.51.100.1/"},
-        // Addresses no visitor reaches: no login, exit status 1.
-        {"shared (carrier-grade NAT)",
-         "http://203.0.113.7/",
-         false,
-         "100.64.3.4",
-         {},
-         {},
-         1,
-         "ip-refused",
-         "http://203.0.113.7/",
-         "carrier-grade NAT: forwarding to it cannot reach this machine"},
-        {"loopback",
-         "http://203.0.113.7/",
-         false,
-         "127.0.0.1",
-         {},
-         {},
-         1,
-         "ip-refused",
-         "http://203.0.113.7/",
-         "answered 127.0.0.1, a loopback address"},
-        {"private 192.168",
-         "http://203.0.113.7/",
-         false,
-         "192.168.1.20",
-         {},
-         {},
-         1,
-         "ip-refused",
-         "http://203.0.113.7/",
-         "a private address"},
-        {"private 10",
-         "http://203.0.113.7/",
-         false,
-         "10.0.0.8",
-         {},
-         {},
-         1,
-         "ip-refused",
-         "http://203.0.113.7/",
-         "a private address"},
-        {"IPv6 unique-local",
-         "http://[2001:db8::1]/",
-         false,
-         "fd12::1",
-         {},
-         {},
-         1,
-         "ip-refused",
-         "http://[2001:db8::1]/",
-         "unique-local"},
-        {"IPv6 link-local",
-         "http://[2001:db8::1]/",
-         false,
-         "fe80::1",
-         {},
-         {},
-         1,
-         "ip-refused",
-         "http://[2001:db8::1]/",
-         "link-local"},
-        {"IPv4-mapped IPv6",
-         "http://[2001:db8::1]/",
-         false,
-         "::ffff:198.51.100.23",
-         {},
-         {},
-         1,
-         "ip-refused",
-         "http://[2001:db8::1]/",
-         "IPv4-mapped"},
-        // The built-in page first, then each --ip-url in order.
-        {"fallback pages in order",
-         "http://203.0.113.7/",
-         false,
-         "100.64.3.4",
-         {},
-         {},
-         0,
-         "verified",
-         "http://198.51.100.77/",
-         "ip: 198.51.100.77 from http://127.0.0.",
-         {},
-         {"192.168.0.2", "198.51.100.77", "198.51.100.88"},
-         2},
-        {"fallback pages not needed",
-         "http://203.0.113.7/",
-         false,
-         "198.51.100.23",
-         {},
-         {},
-         0,
-         "verified",
-         "http://198.51.100.23/",
-         "ip: 198.51.100.23\n",
-         {},
-         {"198.51.100.77"},
-         0},
-        {"every page refused",
-         "http://203.0.113.7/",
-         false,
-         "10.0.0.1",
-         {},
-         {},
-         1,
-         "failed",
-         "http://203.0.113.7/",
-         "answered 100.64.0.1",
-         {},
-         {"100.64.0.1"},
-         1},
-        // Read whole, strictly: nothing is sent.
-        {"title with raw quotes",
-         "http://203.0.113.7/",
-         false,
-         "198.51.100.23",
-         {"--fault", "login=raw-quotes"},
-         {},
-         1,
-         "not-read",
-         "http://203.0.113.7/",
-         "the value of Title holds a double quote",
-         "say \"hi\" now"},
-        {"raw quotes, none in the values",
-         "http://203.0.113.7/",
-         false,
-         "198.51.100.23",
-         {"--fault", "login=raw-quotes"},
-         {},
-         0,
-         "verified",
-         "http://198.51.100.23/"},
-        {"title with &quot;",
-         "http://203.0.113.7/",
-         false,
-         "198.51.100.23",
-         {},
-         {},
-         1,
-         "not-read",
-         "http://203.0.113.7/",
-         "the value of Title holds the character reference &quot;",
-         "say \"hi\" now"},
-        {"title with a numeric reference",
-         "http://203.0.113.7/",
-         false,
-         "198.51.100.23",
-         {"--fault", "login=entity"},
-         {},
-         1,
-         "not-read",
-         "http://203.0.113.7/",
-         "not followed until the reference is removed from Title"},
-        {"no hide row",
-         "http://203.0.113.7/",
-         false,
-         "198.51.100.23",
-         {"--fault", "login=no-hide-row"},
-         {},
-         1,
-         "not-read",
-         "http://203.0.113.7/",
-         "the hide flag (State) row is missing"},
-        // Verified: the fresh login shows everything as sent.
-        {"nothing stored",
-         "http://203.0.113.7/",
-         false,
-         "198.51.100.23",
-         {"--fault", "modify_in=stale"},
-         {},
-         1,
-         "not-verified",
-         "http://203.0.113.7/",
-         "shows SendUrl as \"http://203.0.113.7/\", it was sent as \"http://198.51.100.23/\""},
-        {"title stored otherwise",
-         "http://203.0.113.7/",
-         false,
-         "198.51.100.23",
-         {"--fault", "modify_in=altered"},
-         {},
-         1,
-         "not-verified",
-         "http://198.51.100.23/",
-         " (altered)\", it was sent as"},
-        {"hide flag stored otherwise",
-         "http://203.0.113.7/",
-         false,
-         "198.51.100.23",
-         {"--fault", "modify_in=flip-hide"},
-         {},
-         1,
-         "not-verified",
-         "http://198.51.100.23/",
-         "the hide flag (State) ticked, it was sent unticked"},
         {"IP page silent",
          "http://203.0.113.7/",
          false,
@@ -502,6 +302,72 @@ TEST_F(FollowProgram, OneRound)
          "unreachable",
          "http://203.0.113.7/"},
     };
+    const std::string v4 = "http://203.0.113.7/", v6 = "http://[2001:db8::1]/";
+    const std::string moved = "http://198.51.100.23/", fromDefault = "http://198.51.100.1/";
+    // Addresses no visitor reaches: no login, exit status 1.
+    for (const auto& [ip, target, says] : std::vector<std::array<std::string, 3>>{
+             {"100.64.3.4", v4, "carrier-grade NAT: forwarding to it cannot reach this machine"},
+             {"127.0.0.1", v4, "answered 127.0.0.1, a loopback address"},
+             {"192.168.1.20", v4, "a private address"},
+             {"10.0.0.8", v4, "a private address"},
+             {"fd12::1", v6, "unique-local"},
+             {"fe80::1", v6, "link-local"},
+             {"::ffff:198.51.100.23", v6, "IPv4-mapped"}})
+        cases.push_back(
+            {"refused " + ip, target, false, ip, {}, {}, 1, "ip-refused", target, says});
+    // The built-in IP page first, then each --ip-url in order; the devserver's
+    // default reply is followed.
+    using Pages = std::vector<std::string>;
+    for (const auto& [ip, pages, asked, event, after, says] :
+         std::vector<std::tuple<std::string, Pages, int, const char*, std::string, std::string>>{
+             {"100.64.3.4",
+              {"192.168.0.2", "198.51.100.77", "198.51.100.88"},
+              2,
+              "verified",
+              "http://198.51.100.77/",
+              "ip: 198.51.100.77 from http://127.0.0."},
+             {"198.51.100.23", {"198.51.100.77"}, 0, "verified", moved, "ip: 198.51.100.23\n"},
+             {"10.0.0.1", {"100.64.0.1"}, 1, "failed", v4, "answered 100.64.0.1"},
+             {"", {}, 0, "verified", fromDefault, "ip: 198.51.100.1\n"}})
+        cases.push_back({"IP pages from " + ip,
+                         v4,
+                         false,
+                         ip,
+                         {},
+                         {},
+                         after == v4,
+                         event,
+                         after,
+                         says,
+                         {},
+                         pages,
+                         static_cast<std::size_t>(asked)});
+    // Read whole, strictly, or nothing is sent; then verified: the fresh
+    // login shows everything as sent.
+    const std::string quoted = "say \"hi\" now";
+    for (const auto& [fault, title, status, event, after, says] : std::vector<
+             std::tuple<std::string, std::string, int, const char*, std::string, std::string>>{
+             {"login=raw-quotes", quoted, 1, "not-read", v4, "value of Title holds a double quote"},
+             {"login=raw-quotes", "", 0, "verified", moved, ""},
+             {"", quoted, 1, "not-read", v4, "Title holds the character reference &quot;"},
+             {"login=entity", "", 1, "not-read", v4, "until the reference is removed from Title"},
+             {"login=no-hide-row", "", 1, "not-read", v4, "the hide flag (State) row is missing"},
+             {"modify_in=stale", "", 1, "not-verified", v4,
+              "shows SendUrl as \"" + v4 + "\", it was sent as \"" + moved + "\""},
+             {"modify_in=altered", "", 1, "not-verified", moved, " (altered)\", it was sent as"},
+             {"modify_in=flip-hide", "", 1, "not-verified", moved,
+              "the hide flag (State) ticked, it was sent unticked"}})
+        cases.push_back({fault.empty() ? "&quot;" : fault,
+                         v4,
+                         false,
+                         "198.51.100.23",
+                         fault.empty() ? Pages{} : Pages{"--fault", fault},
+                         {},
+                         status,
+                         event,
+                         after,
+                         says,
+                         title});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         startServer(c.faults);
