@@ -15,12 +15,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
-#include <tuple>
 
 namespace qiv {
 namespace {
@@ -42,6 +40,14 @@ std::string readAll(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::size_t countOf(const std::string& text, const std::string& part)
+{
+    std::size_t n = 0;
+    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; ++at)
+        ++n;
+    return n;
 }
 
 class FollowProgram : public ::testing::Test {
@@ -302,72 +308,61 @@ TEST_F(FollowProgram, OneRound)
          "unreachable",
          "http://203.0.113.7/"},
     };
-    const std::string v4 = "http://203.0.113.7/", v6 = "http://[2001:db8::1]/";
-    const std::string moved = "http://198.51.100.23/", fromDefault = "http://198.51.100.1/";
-    // Addresses no visitor reaches: no login, exit status 1.
-    for (const auto& [ip, target, says] : std::vector<std::array<std::string, 3>>{
-             {"100.64.3.4", v4, "carrier-grade NAT: forwarding to it cannot reach this machine"},
-             {"127.0.0.1", v4, "answered 127.0.0.1, a loopback address"},
-             {"192.168.1.20", v4, "a private address"},
-             {"10.0.0.8", v4, "a private address"},
-             {"fd12::1", v6, "unique-local"},
-             {"fe80::1", v6, "link-local"},
-             {"::ffff:198.51.100.23", v6, "IPv4-mapped"}})
-        cases.push_back(
-            {"refused " + ip, target, false, ip, {}, {}, 1, "ip-refused", target, says});
-    // The built-in IP page first, then each --ip-url in order; the devserver's
-    // default reply is followed.
     using Pages = std::vector<std::string>;
-    for (const auto& [ip, pages, asked, event, after, says] :
-         std::vector<std::tuple<std::string, Pages, int, const char*, std::string, std::string>>{
-             {"100.64.3.4",
-              {"192.168.0.2", "198.51.100.77", "198.51.100.88"},
-              2,
-              "verified",
-              "http://198.51.100.77/",
-              "ip: 198.51.100.77 from http://127.0.0."},
-             {"198.51.100.23", {"198.51.100.77"}, 0, "verified", moved, "ip: 198.51.100.23\n"},
-             {"10.0.0.1", {"100.64.0.1"}, 1, "failed", v4, "answered 100.64.0.1"},
-             {"", {}, 0, "verified", fromDefault, "ip: 198.51.100.1\n"}})
-        cases.push_back({"IP pages from " + ip,
-                         v4,
+    const auto add = [&cases](const std::string& target, const std::string& ip, Pages faults,
+                              int status, const char* event, const std::string& after,
+                              std::string says, std::string title = {}, Pages pages = {},
+                              std::size_t asked = 0) {
+        cases.push_back({event + (" " + ip),
+                         target,
                          false,
                          ip,
-                         {},
-                         {},
-                         after == v4,
-                         event,
-                         after,
-                         says,
-                         {},
-                         pages,
-                         static_cast<std::size_t>(asked)});
-    // Read whole, strictly, or nothing is sent; then verified: the fresh
-    // login shows everything as sent.
-    const std::string quoted = "say \"hi\" now";
-    for (const auto& [fault, title, status, event, after, says] : std::vector<
-             std::tuple<std::string, std::string, int, const char*, std::string, std::string>>{
-             {"login=raw-quotes", quoted, 1, "not-read", v4, "value of Title holds a double quote"},
-             {"login=raw-quotes", "", 0, "verified", moved, ""},
-             {"", quoted, 1, "not-read", v4, "Title holds the character reference &quot;"},
-             {"login=entity", "", 1, "not-read", v4, "until the reference is removed from Title"},
-             {"login=no-hide-row", "", 1, "not-read", v4, "the hide flag (State) row is missing"},
-             {"modify_in=stale", "", 1, "not-verified", v4,
-              "shows SendUrl as \"" + v4 + "\", it was sent as \"" + moved + "\""},
-             {"modify_in=altered", "", 1, "not-verified", moved, " (altered)\", it was sent as"},
-             {"modify_in=flip-hide", "", 1, "not-verified", moved,
-              "the hide flag (State) ticked, it was sent unticked"}})
-        cases.push_back({fault.empty() ? "&quot;" : fault,
-                         v4,
-                         false,
-                         "198.51.100.23",
-                         fault.empty() ? Pages{} : Pages{"--fault", fault},
+                         std::move(faults),
                          {},
                          status,
                          event,
                          after,
-                         says,
-                         title});
+                         std::move(says),
+                         std::move(title),
+                         std::move(pages),
+                         asked});
+    };
+    const std::string v4 = "http://203.0.113.7/", v6 = "http://[2001:db8::1]/";
+    const std::string moved = "http://198.51.100.23/", ip = "198.51.100.23";
+    // Addresses no visitor reaches: no login, exit status 1.
+    add(v4, "100.64.3.4", {}, 1, "ip-refused", v4,
+        "carrier-grade NAT: forwarding to it cannot reach this machine");
+    add(v4, "127.0.0.1", {}, 1, "ip-refused", v4, "answered 127.0.0.1, a loopback address");
+    add(v4, "192.168.1.20", {}, 1, "ip-refused", v4, "a private address");
+    add(v4, "10.0.0.8", {}, 1, "ip-refused", v4, "a private address");
+    add(v6, "fd12::1", {}, 1, "ip-refused", v6, "unique-local");
+    add(v6, "fe80::1", {}, 1, "ip-refused", v6, "link-local");
+    add(v6, "::ffff:198.51.100.23", {}, 1, "ip-refused", v6, "IPv4-mapped");
+    // The built-in IP page first, then each --ip-url in order; the devserver's
+    // default reply is followed.
+    add(v4, "100.64.3.4", {}, 0, "verified", "http://198.51.100.77/",
+        "ip: 198.51.100.77 from http://127.0.0.", {},
+        {"192.168.0.2", "198.51.100.77", "198.51.100.88"}, 2);
+    add(v4, ip, {}, 0, "verified", moved, "ip: 198.51.100.23\n", {}, {"198.51.100.77"}, 0);
+    add(v4, "10.0.0.1", {}, 1, "failed", v4, "answered 100.64.0.1", {}, {"100.64.0.1"}, 1);
+    add(v4, "", {}, 0, "verified", "http://198.51.100.1/", "ip: 198.51.100.1\n");
+    // Read whole, strictly, or nothing is sent; then verified: the fresh
+    // login shows everything as sent.
+    const std::string quoted = "say \"hi\" now";
+    const Pages raw{"--fault", "login=raw-quotes"};
+    add(v4, ip, raw, 1, "not-read", v4, "value of Title holds a double quote", quoted);
+    add(v4, ip, raw, 0, "verified", moved, "");
+    add(v4, ip, {}, 1, "not-read", v4, "Title holds the character reference &quot;", quoted);
+    add(v4, ip, {"--fault", "login=entity"}, 1, "not-read", v4,
+        "until the reference is removed from Title");
+    add(v4, ip, {"--fault", "login=no-hide-row"}, 1, "not-read", v4,
+        "the hide flag (State) row is missing");
+    add(v4, ip, {"--fault", "modify_in=stale"}, 1, "not-verified", v4,
+        "shows SendUrl as \"" + v4 + "\", it was sent as \"" + moved + "\"");
+    add(v4, ip, {"--fault", "modify_in=altered"}, 1, "not-verified", moved,
+        " (altered)\", it was sent as");
+    add(v4, ip, {"--fault", "modify_in=flip-hide"}, 1, "not-verified", moved,
+        "the hide flag (State) ticked, it was sent unticked");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         startServer(c.faults);
@@ -394,15 +389,7 @@ TEST_F(FollowProgram, OneRound)
             ASSERT_TRUE(fallbacks.back()->running());
             args.push_back("--ip-url=http://" + fallbacks.back()->ipHost() + "/getip/getip.asp");
         }
-        const auto logins = [&] {
-            const std::string log = server_->err();
-            std::size_t n = 0;
-            for (size_t at = log.find("POST /login.php"); at != std::string::npos;
-                 at = log.find("POST /login.php", at + 1))
-                ++n;
-            return n;
-        };
-        const std::size_t loginsBefore = logins();
+        const std::size_t loginsBefore = countOf(server_->err(), "POST /login.php");
         const Ended run = follow(args);
         EXPECT_EQ(run.status, c.status) << run.out << run.err;
         EXPECT_NE(run.out.find(" " + std::string(c.event) + ": "), std::string::npos) << run.out;
@@ -410,7 +397,8 @@ TEST_F(FollowProgram, OneRound)
         const bool asked = c.event != std::string("ip-refused") &&
                            c.event != std::string("failed") &&
                            c.event != std::string("unreachable");
-        EXPECT_EQ(logins() > loginsBefore, asked) << server_->err();
+        EXPECT_EQ(countOf(server_->err(), "POST /login.php") > loginsBefore, asked)
+            << server_->err();
         std::size_t fallbacksAsked = 0;
         for (const auto& fallback : fallbacks)
             fallbacksAsked += fallback->err().find("GET /getip/getip.asp") != std::string::npos;
@@ -456,22 +444,15 @@ TEST_F(FollowProgram, RefusedAddressLoggedOncePerReply)
     follow::Follower follower(network, settings,
                               follow::Account{"home.qiv.cn", "home", "qiv.cn", "secret1"}, log,
                               [](std::chrono::milliseconds) { return true; });
-    const struct {
-        const char* ip;
-        std::size_t refusedLines; // in the history after the round
-    } rounds[] = {
+    // Each round's IP reply, and the ip-refused lines logged after it.
+    const std::pair<const char*, std::size_t> rounds[] = {
         {"100.64.3.4", 1}, {"100.64.3.4", 1},        {"10.0.0.1", 2},   {"10.0.0.1", 2},
         {"100.64.3.4", 3}, {"<html>busy</html>", 3}, {"100.64.3.4", 4},
     };
-    for (const auto& r : rounds) {
-        setIp(r.ip);
-        EXPECT_EQ(follower.runRound(), follow::Outcome::BadIpReply) << r.ip;
-        const std::string text = readAll(history);
-        std::size_t lines = 0;
-        for (size_t at = text.find(" ip-refused: "); at != std::string::npos;
-             at = text.find(" ip-refused: ", at + 1))
-            ++lines;
-        EXPECT_EQ(lines, r.refusedLines) << r.ip << "\n" << text;
+    for (const auto& [ip, lines] : rounds) {
+        setIp(ip);
+        EXPECT_EQ(follower.runRound(), follow::Outcome::BadIpReply) << ip;
+        EXPECT_EQ(countOf(readAll(history), " ip-refused: "), lines) << ip << readAll(history);
     }
     std::fclose(out);
     EXPECT_EQ(server_->err().find("POST /login.php"), std::string::npos) << server_->err();

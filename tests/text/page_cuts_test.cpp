@@ -165,26 +165,6 @@ TEST(AccountPageCut, StrictReading)
               std::string::npos);
 }
 
-// The verification: the first field a fresh page shows otherwise than sent.
-TEST(AccountForms, ChangeDifference)
-{
-    const AccountPage shown = cutAccountPage(accountPage(kStateOne), AccountReading::Strict);
-    ASSERT_TRUE(isAccountPageWhole(shown)) << shown.problem;
-    AccountChange sent{
-        .name = "n", .suffix = "s", .password = {}, .values = shown.values, .hide = false};
-    EXPECT_EQ(changeDifference(sent, shown), "");
-    Text AccountSnapshot::*const fields[] = {&AccountSnapshot::Title,    &AccountSnapshot::SendUrl,
-                                             &AccountSnapshot::EmailAdr, &AccountSnapshot::RegName,
-                                             &AccountSnapshot::LinkTel,  &AccountSnapshot::Address};
-    for (int row = 0; row < 6; ++row) {
-        AccountChange changed = sent;
-        changed.values.*fields[row] += "!";
-        EXPECT_EQ(changeDifference(changed, shown), kRows[row]);
-    }
-    sent.hide = true;
-    EXPECT_EQ(changeDifference(sent, shown), "State");
-}
-
 TEST(SuffixCut, Table)
 {
     std::vector<Text> suffixes;
