@@ -163,7 +163,9 @@ std::string strictRowProblem(std::string_view section, const NamedRow& named,
         return what + " holds a double quote the page does not escape, so where it ends "
                       "cannot be told";
     if (const std::string_view reference = characterReference(value); !reference.empty())
-        return what + " holds the character reference " + std::string(reference) +
+        // A name of any length is a reference; the message shows its start.
+        return what + " holds the character reference " + std::string(reference.substr(0, 32)) +
+               (reference.size() > 32 ? "..." : "") +
                ", which the service may or may not decode, so sending it back could change "
                "it; the account is not followed until the reference is removed from " +
                named.name;
