@@ -295,7 +295,9 @@ std::string openSession(Session& s, qiv::Network& network, Control& control,
     s.log = std::make_unique<EventLog>(
         s.settings.dryRun ? std::string() : historyFilePath(s.settings.name, s.settings.suffix));
     s.follower = std::make_unique<Follower>(
-        network, RoundSettings{.hosts = s.settings.hosts, .dryRun = s.settings.dryRun},
+        network,
+        RoundSettings{
+            .hosts = s.settings.hosts, .dryRun = s.settings.dryRun, .ipUrls = s.settings.ipUrls},
         Account{s.account(), s.settings.nameGbk, s.settings.suffixGbk, s.passwordGbk}, *s.log,
         [&control](std::chrono::milliseconds d) { return control.wait(d); });
     return {};

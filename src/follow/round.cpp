@@ -15,6 +15,17 @@ std::string shown(std::string_view gbkText)
     return gbkToUtf8(gbkPrefix(gbkText, 512));
 }
 
+// The value of the field changeDifference names.
+const std::string& shownValue(const AccountSnapshot& values, const std::string& field)
+{
+    return field == "Title"      ? values.Title
+           : field == "SendUrl"  ? values.SendUrl
+           : field == "EmailAdr" ? values.EmailAdr
+           : field == "RegName"  ? values.RegName
+           : field == "LinkTel"  ? values.LinkTel
+                                 : values.Address;
+}
+
 const char* familyName(const IpAddress& address)
 {
     return address.family == IpAddress::Family::V4 ? "IPv4" : "IPv6";
@@ -66,36 +77,72 @@ std::string Follower::post(const std::string& page, const std::string& body)
                         body, settings_.requestSeconds);
 }
 
-std::optional<Outcome> Follower::lookUpPublicIp(IpAddress* ip)
+void Follower::noteRefused(const std::string& url, const IpAddress& address,
+                           const std::string& reason)
 {
-    std::optional<IpAddress> found;
-    bool anyReply = false;
+    auto [noted, added] = notedRefused_.try_emplace(url, address.text);
+    if (!added && noted->second == address.text)
+        return;
+    noted->second = address.text;
+    log_.write("ip-refused",
+               url + " answered " + address.text + ", " + reason + "; it is not followed");
+}
+
+std::optional<Outcome> Follower::askIpPage(const std::string& url, std::optional<IpAddress>* found,
+                                           bool* anyReply)
+{
     std::chrono::milliseconds pause = settings_.firstPause;
-    const std::string ipUrl = "http://" + settings_.hosts.ipLookup + "/getip/getip.asp";
-    for (int attempt = 1; attempt <= settings_.ipTries && !found; ++attempt) {
+    for (int attempt = 1; attempt <= settings_.ipTries; ++attempt) {
         if (attempt > 1) {
             if (!pause_(pause))
                 return Outcome::Stopped;
             pause *= 2;
         }
         const std::string reply =
-            timedRequest(network_, ipUrl, {}, {}, {}, {}, settings_.requestSeconds);
+            timedRequest(network_, url, {}, {}, {}, {}, settings_.requestSeconds);
         if (stopped())
             return Outcome::Stopped;
-        anyReply = anyReply || !reply.empty();
-        found = publicIpFromReply(reply);
-        if (!found && !reply.empty())
-            log_.write("ip-reply", "not an address: \"" + shown(gbkPrefix(reply, 64)) + "\"");
+        *anyReply = *anyReply || !reply.empty();
+        std::optional<IpAddress> address = publicIpFromReply(reply);
+        if (!address) {
+            notedRefused_.erase(url);
+            if (!reply.empty())
+                log_.write("ip-reply",
+                           url + " answered no address: \"" + shown(gbkPrefix(reply, 64)) + "\"");
+            continue;
+        }
+        if (const std::string reason = refusedAddressReason(*address); !reason.empty()) {
+            // The page answers what it sees; asking again gives the same.
+            noteRefused(url, *address, reason);
+            return {};
+        }
+        notedRefused_.erase(url);
+        *found = std::move(address);
+        return {};
     }
-    if (!found) {
-        log_.write(anyReply ? "failed" : "unreachable",
-                   "no public IP from " + settings_.hosts.ipLookup + " after " +
-                       std::to_string(settings_.ipTries) + " tries");
-        return anyReply ? Outcome::BadIpReply : Outcome::Unreachable;
-    }
-    log_.write("ip", found->text);
-    *ip = std::move(*found);
     return {};
+}
+
+std::optional<Outcome> Follower::lookUpPublicIp(IpAddress* ip)
+{
+    std::vector<std::string> urls{"http://" + settings_.hosts.ipLookup + "/getip/getip.asp"};
+    urls.insert(urls.end(), settings_.ipUrls.begin(), settings_.ipUrls.end());
+    std::optional<IpAddress> found;
+    bool anyReply = false;
+    for (const std::string& url : urls) {
+        if (const std::optional<Outcome> end = askIpPage(url, &found, &anyReply))
+            return end;
+        if (found) {
+            log_.write("ip", found->text + (url == urls.front() ? "" : " from " + url));
+            *ip = std::move(*found);
+            return {};
+        }
+    }
+    std::string asked;
+    for (const std::string& url : urls)
+        asked += (asked.empty() ? "" : ", ") + url;
+    log_.write(anyReply ? "failed" : "unreachable", "no public IP to follow from " + asked);
+    return anyReply ? Outcome::BadIpReply : Outcome::Unreachable;
 }
 
 std::optional<Outcome> Follower::logIn(const std::string& loginBody, AccountPage* page)
@@ -112,10 +159,11 @@ std::optional<Outcome> Follower::logIn(const std::string& loginBody, AccountPage
                                   " (wrong password, or the domain is not registered)");
         return Outcome::Refused;
     }
-    *page = cutAccountPage(reply);
+    *page = cutAccountPage(reply, AccountReading::Strict);
     if (!isAccountPageWhole(*page)) {
         log_.write("not-read", "the account page of " + account_.shownName +
-                                   " was not read whole; nothing is changed");
+                                   " was not read whole (" + page->problem +
+                                   "); nothing is changed");
         return Outcome::NotWhole;
     }
     return {};
@@ -161,21 +209,33 @@ std::optional<Outcome> Follower::modify(const std::string& body, const std::stri
     return {};
 }
 
-Outcome Follower::verify(const std::string& loginBody, const std::string& newTarget)
+Outcome Follower::verify(const std::string& loginBody, const AccountChange& change)
 {
     network_.cookies.clear();
     const std::string reply = post("login.php", loginBody);
     if (stopped())
         return Outcome::Stopped;
-    const AccountPage after = cutAccountPage(reply);
-    if (!isAccountPageWhole(after) || after.values.SendUrl != newTarget) {
+    const AccountPage after = cutAccountPage(reply, AccountReading::Strict);
+    if (!isAccountPageWhole(after)) {
         log_.write("not-verified",
-                   isAccountPageWhole(after)
-                       ? "the account page shows the target " + shown(after.values.SendUrl)
-                       : "the account page was not read whole after the change");
+                   "the account page was not read whole after the change (" +
+                       (after.problem.empty() ? std::string("no account page") : after.problem) +
+                       ")");
         return Outcome::NotVerified;
     }
-    log_.write("verified", "the account page shows the target " + shown(newTarget));
+    if (const std::string field = changeDifference(change, after); !field.empty()) {
+        log_.write("not-verified",
+                   field == "State"
+                       ? std::string("the account page shows the hide flag (State) ") +
+                             (hideBoxTicked(after.state) ? "ticked" : "unticked") +
+                             ", it was sent " + (change.hide ? "ticked" : "unticked")
+                       : "the account page shows " + field + " as \"" +
+                             shown(shownValue(after.values, field)) + "\", it was sent as \"" +
+                             shown(shownValue(change.values, field)) + "\"");
+        return Outcome::NotVerified;
+    }
+    log_.write("verified", "the account page shows the target " + shown(change.values.SendUrl) +
+                               " and the rest as sent");
     return Outcome::Changed;
 }
 
@@ -217,7 +277,7 @@ Outcome Follower::runRound()
     // 4. The modification, then a fresh login to see it.
     if (const std::optional<Outcome> end = modify(body, target, newTarget))
         return *end;
-    return verify(loginBody, newTarget);
+    return verify(loginBody, change);
 }
 
 } // namespace qiv::follow

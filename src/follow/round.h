@@ -3,13 +3,16 @@
 #include "config/hosts.h"
 #include "follow/event_log.h"
 #include "net/timed_request.h"
+#include "text/account_forms.h"
 #include "text/ip_target.h"
 #include "text/page_cuts.h"
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 // One round of qiv-follow: the public IP, the login, the decision, the
 // modification and its check.
@@ -22,10 +25,10 @@ enum class Outcome {
     DryRun,       // would have changed it; printed instead
     Changed,      // changed, and the page shows the new target
     Refused,      // the login was refused
-    NotWhole,     // the account page was not read whole
+    NotWhole,     // the account page was not read whole, strictly
     ModifyFailed, // the service did not accept the modification
-    NotVerified,  // accepted, but the page does not show the new target
-    BadIpReply,   // the IP page answered, but never an address
+    NotVerified,  // accepted, but the page does not show everything as sent
+    BadIpReply,   // the IP pages answered, but never an address that may be followed
     Unreachable,  // every try got the empty reply
     Stopped,      // SIGTERM came during the round
 };
@@ -43,6 +46,9 @@ struct Account {
 struct RoundSettings {
     config::Hosts hosts;
     bool dryRun = false;
+    // The IP pages asked after the built-in one, in order, each with its own
+    // tries, until one answers an address that may be followed.
+    std::vector<std::string> ipUrls;
     // The IP lookup: this many tries, the pause doubling from the first.
     int ipTries = 3;
     std::chrono::milliseconds firstPause{1500};
@@ -64,6 +70,12 @@ private:
     // The steps of a round. Each that returns an outcome ends the round with
     // it; nothing means the round goes on.
     std::optional<Outcome> lookUpPublicIp(IpAddress* ip);
+    // One IP page with its tries: an allowed address, or nothing with
+    // `anyReply` set when some try got a reply; Stopped ends the round.
+    std::optional<Outcome> askIpPage(const std::string& url, std::optional<IpAddress>* found,
+                                     bool* anyReply);
+    // Logs a refused address once until the page's reply changes.
+    void noteRefused(const std::string& url, const IpAddress& address, const std::string& reason);
     std::optional<Outcome> logIn(const std::string& loginBody, AccountPage* page);
     // The target is left as it is: a host name, the other family, or
     // already the public IP.
@@ -71,7 +83,7 @@ private:
     std::optional<Outcome> modify(const std::string& body, const std::string& target,
                                   const std::string& newTarget);
     // A fresh login, to see the new target on the account page.
-    Outcome verify(const std::string& loginBody, const std::string& newTarget);
+    Outcome verify(const std::string& loginBody, const AccountChange& change);
 
     std::string post(const std::string& page, const std::string& body);
     bool stopped() const;
@@ -83,6 +95,8 @@ private:
     Pause pause_;
     // The host-name notice is given once for each target text.
     std::string notedNameTarget_;
+    // The refused address last logged for each IP page.
+    std::map<std::string, std::string> notedRefused_;
 };
 
 } // namespace qiv::follow

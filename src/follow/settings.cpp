@@ -74,7 +74,18 @@ std::string gbkError(const char* what, const std::string& utf8, std::string* gbk
 // The account and interval texts, as an option or a config line gave them.
 struct GivenTexts {
     std::optional<std::string> name, suffix, interval;
+    std::vector<std::string> ipUrls;
 };
+
+// `url` as an IP page after the built-in one, into `urls`; the message for
+// the user when it is no good.
+std::string addIpUrl(std::vector<std::string>& urls, const std::string& url)
+{
+    if (std::string error = ipUrlError(url); !error.empty())
+        return "the IP page '" + config::shownText(url) + "': " + error;
+    urls.push_back(url);
+    return {};
+}
 
 // The arguments into `s` and `given`; an ending (help, version, an error)
 // when one of them calls for it.
@@ -110,10 +121,13 @@ std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Set
             continue;
         }
         if (option == "--name" || option == "--suffix" || option == "--interval" ||
-            option == "--password-file") {
+            option == "--password-file" || option == "--ip-url") {
             if (!value(&text))
                 return failed("option " + option + " needs a value");
-            if (option == "--password-file")
+            if (option == "--ip-url") {
+                if (std::string error = addIpUrl(given.ipUrls, text); !error.empty())
+                    return failed(std::move(error));
+            } else if (option == "--password-file")
                 s.passwordFile = text;
             else
                 (option == "--name"     ? given.name
@@ -150,13 +164,18 @@ std::optional<CommandLine> readConfigLines(const ConfigFile& config, GivenTexts&
             return failed(where + "expected key = value");
         const std::string key = trimmed(line.substr(0, eq));
         std::string val = trimmed(line.substr(eq + 1));
+        if (key == "ip-url") { // one page a line, in order
+            if (std::string error = addIpUrl(fromFile.ipUrls, val); !error.empty())
+                return failed(where + error);
+            continue;
+        }
         std::optional<std::string>* slot = key == "name"       ? &fromFile.name
                                            : key == "suffix"   ? &fromFile.suffix
                                            : key == "interval" ? &fromFile.interval
                                                                : nullptr;
         if (!slot)
             return failed(where + "unknown key '" + config::shownText(key) +
-                          "' (name, suffix and interval are known)");
+                          "' (name, suffix, interval and ip-url are known)");
         *slot = val; // the last line of a key wins
     }
     return {};
@@ -205,6 +224,7 @@ CommandLine readCommandLine(const std::vector<std::string>& args, const config::
         given.suffix = fromFile.suffix;
     if (!given.interval)
         given.interval = fromFile.interval;
+    result.settings.ipUrls = given.ipUrls.empty() ? fromFile.ipUrls : given.ipUrls;
     return checked(std::move(result), given, config.path);
 }
 
@@ -265,7 +285,8 @@ std::optional<std::string> configOption(const std::vector<std::string>& args, st
         } else if (args[i].rfind("--config=", 0) == 0) {
             found = args[i].substr(9);
         } else if (args[i] == "--name" || args[i] == "--suffix" || args[i] == "--interval" ||
-                   args[i] == "--password-file" || config::hostOptionNamed(args[i])) {
+                   args[i] == "--password-file" || args[i] == "--ip-url" ||
+                   config::hostOptionNamed(args[i])) {
             ++i; // a value, whatever it reads
         }
     }
@@ -290,11 +311,29 @@ std::chrono::milliseconds nextRefusalWait(std::chrono::milliseconds first, int r
     return std::min(wait, 24 * first);
 }
 
+std::string ipUrlError(const std::string& url)
+{
+    static constexpr std::string_view scheme = "http://";
+    if (url.compare(0, scheme.size(), scheme) != 0)
+        return "not an http:// URL (no other scheme is spoken)";
+    const size_t pathStart = std::min(url.find('/', scheme.size()), url.size());
+    if (std::string error = config::hostValueError(
+            std::string_view(url).substr(scheme.size(), pathStart - scheme.size()));
+        !error.empty())
+        return error;
+    const std::string_view path = std::string_view(url).substr(pathStart);
+    if (std::any_of(path.begin(), path.end(),
+                    [](char c) { return c <= ' ' || c > '~' || c == '#'; }))
+        return "the path holds a space, a control byte, a '#' or a byte outside ASCII";
+    return {};
+}
+
 std::string usage()
 {
     const config::Hosts hosts = config::builtInHosts();
     return "Usage: qiv-follow [--config FILE] [--name NAME --suffix SUFFIX]\n"
            "                  [--password-file FILE] [--interval SECONDS] [--once] [--dry-run]\n"
+           "                  [--ip-url URL]...\n"
            "       qiv-follow --store-password --name NAME --suffix SUFFIX\n"
            "Keep the forwarding target of a Qiv free domain on this machine's public IP.\n"
            "\n"
@@ -317,6 +356,8 @@ std::string usage()
            "  --ip-host HOST[:PORT]       the public-IP lookup page (built in: " +
            hosts.ipLookup +
            ")\n"
+           "  --ip-url URL                an IP page asked after the built-in one, in the\n"
+           "                              order given (repeatable); http:// only\n"
            "  --ad-host HOST[:PORT]       accepted as by qiv-forward; not used\n"
            "  -h, --help                  show this help and exit\n"
            "      --version               show the version and exit\n"
@@ -324,8 +365,16 @@ std::string usage()
            "The password comes from --password-file; else, with --config X.conf, from\n"
            "X.password beside it when that file exists; else from\n"
            "$CREDENTIALS_DIRECTORY/qiv-follow-password when that exists; else from the\n"
-           "Secret Service. Name, suffix and interval may also stand in the config file\n"
-           "as key = value lines; options win.\n"
+           "Secret Service. Name, suffix, interval and ip-url (one page a line) may also\n"
+           "stand in the config file as key = value lines; options win.\n"
+           "\n"
+           "Only an address a visitor can reach is followed: loopback, private, shared\n"
+           "(carrier-grade NAT 100.64.0.0/10), link-local, multicast and reserved IPv4 and\n"
+           "IPv6 ranges are refused and logged; the documentation ranges are allowed.\n"
+           "Before it writes, the account page is read strictly: nothing is sent when a\n"
+           "value holds a double quote or a character reference (&name; &#N; &#xN;), or\n"
+           "the hide row is missing. After a change a fresh login must show all six\n"
+           "values and the hide flag as sent, else the change is not verified.\n"
            "\n"
            "Each event is one line on standard output and in the account's own history,\n"
            "~/.local/state/qiv-forward/follow/NAME.SUFFIX.history.log; the lock that keeps\n"
@@ -338,8 +387,9 @@ std::string usage()
            "SIGTERM or SIGINT ends it within a second, whatever it is doing.\n"
            "\n"
            "Exit status with --once: 0 nothing to change or changed and verified, 1 login\n"
-           "refused, page not read whole or modification failed, 2 usage, config or\n"
-           "password problem, 3 no reply at all. Without --once it runs until SIGTERM.\n";
+           "refused, no address to follow, page not read whole, modification failed or\n"
+           "not verified, 2 usage, config or password problem, 3 no reply at all.\n"
+           "Without --once it runs until SIGTERM.\n";
 }
 
 std::string versionText()

@@ -35,6 +35,8 @@ struct Settings {
     // The first pause after a refused login; it doubles with each refusal
     // in a row, up to 24 times this.
     std::chrono::milliseconds refusalPause{std::chrono::hours(1)};
+    // The IP pages asked after the built-in one, in order: each an http URL.
+    std::vector<std::string> ipUrls;
 };
 
 struct CommandLine {
@@ -63,6 +65,11 @@ std::string configFilePath();
 // Reads it: nothing when it does not exist; an error text when it cannot be
 // read or is too large.
 ConfigFile loadConfigFile(std::string* error);
+
+// What is wrong with an IP page's URL: it must be http://, a host the
+// host-value check takes, and a path of printable ASCII without spaces.
+// Empty when it is good.
+std::string ipUrlError(const std::string& url);
 
 std::string usage();
 std::string versionText();

@@ -46,7 +46,23 @@ bool isAccountPage(const AccountPage& page)
 
 bool isAccountPageWhole(const AccountPage& page)
 {
-    return page.hasSection && page.allValues;
+    return page.hasSection && page.allValues && page.problem.empty();
+}
+
+std::string changeDifference(const AccountChange& change, const AccountPage& page)
+{
+    const struct {
+        Text AccountSnapshot::*field;
+        const char* name;
+    } fields[] = {
+        {&AccountSnapshot::Title, "Title"},       {&AccountSnapshot::SendUrl, "SendUrl"},
+        {&AccountSnapshot::EmailAdr, "EmailAdr"}, {&AccountSnapshot::RegName, "RegName"},
+        {&AccountSnapshot::LinkTel, "LinkTel"},   {&AccountSnapshot::Address, "Address"},
+    };
+    for (const auto& f : fields)
+        if (change.values.*f.field != page.values.*f.field)
+            return f.name;
+    return hideBoxTicked(page.state) == change.hide ? std::string() : "State";
 }
 
 bool isModifyAccepted(std::string_view reply)

@@ -3,6 +3,7 @@
 #include "text/page_cuts.h"
 #include "text/text.h"
 
+#include <string>
 #include <string_view>
 
 // The forms the account operations send and the verdicts on the service's
@@ -42,8 +43,13 @@ bool isAccountPage(const AccountPage& page);
 
 // The stricter rule before qiv-follow writes: the whole section and each of
 // the six values in it, so that nothing it sends back is a value it could
-// not read.
+// not read; with a strict reading, also no problem it found.
 bool isAccountPageWhole(const AccountPage& page);
+
+// The first field the account page shows otherwise than `change` sent it:
+// "Title", "SendUrl", "EmailAdr", "RegName", "LinkTel", "Address", or
+// "State" for the hide flag; empty when the page shows everything as sent.
+std::string changeDifference(const AccountChange& change, const AccountPage& page);
 
 // A modification reply that accepts the change ("您的资料修改成功").
 bool isModifyAccepted(std::string_view reply);

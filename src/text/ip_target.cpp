@@ -8,6 +8,75 @@
 
 namespace qiv {
 
+namespace {
+
+// A range the follower refuses: its first bytes, the prefix length in bits,
+// and why.
+struct RefusedRange {
+    IpAddress::Family family;
+    std::array<unsigned char, 16> start;
+    int bits;
+    const char* reason;
+};
+
+constexpr IpAddress::Family V4 = IpAddress::Family::V4;
+constexpr IpAddress::Family V6 = IpAddress::Family::V6;
+
+const char kPrivate[] = "a private address, seen only inside a local network";
+const char kLoopback[] = "a loopback address: this machine talking to itself";
+const char kLinkLocal[] = "a link-local address, valid only on one network link";
+const char kMulticast[] = "a multicast address, not one machine";
+
+constexpr RefusedRange kRefused[] = {
+    {V4, {0}, 8, "in 0.0.0.0/8, which means \"this network\" and names no machine"},
+    {V4, {10}, 8, kPrivate},
+    {V4,
+     {100, 64},
+     10,
+     "a shared address (100.64.0.0/10) of the provider's carrier-grade NAT: forwarding to it "
+     "cannot reach this machine"},
+    {V4, {127}, 8, kLoopback},
+    {V4, {169, 254}, 16, kLinkLocal},
+    {V4, {172, 16}, 12, kPrivate},
+    {V4, {192, 0, 0}, 24, "in 192.0.0.0/24, reserved for protocol assignments"},
+    {V4, {192, 168}, 16, kPrivate},
+    {V4, {198, 18}, 15, "in 198.18.0.0/15, reserved for network benchmarks"},
+    {V4, {224}, 4, kMulticast},
+    {V4, {240}, 4, "in 240.0.0.0/4, reserved (it holds the broadcast 255.255.255.255)"},
+    {V6, {}, 128, "the unspecified address ::, which names no machine"},
+    {V6, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 128, kLoopback},
+    {V6,
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff},
+     96,
+     "an IPv4-mapped IPv6 address (::ffff:0:0/96), which no IPv6 visitor can reach"},
+    {V6, {0x01}, 64, "in 100::/64, reserved for traffic to be discarded"},
+    {V6, {0xfc}, 7, "a unique-local address (fc00::/7), seen only inside a local network"},
+    {V6, {0xfe, 0x80}, 10, kLinkLocal},
+    {V6, {0xff}, 8, kMulticast},
+};
+
+bool inRange(const IpAddress& address, const RefusedRange& range)
+{
+    if (address.family != range.family)
+        return false;
+    for (int bit = 0; bit < range.bits; ++bit) {
+        const int mask = 0x80 >> (bit % 8);
+        if ((address.bytes[bit / 8] & mask) != (range.start[bit / 8] & mask))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string refusedAddressReason(const IpAddress& address)
+{
+    for (const RefusedRange& range : kRefused)
+        if (inRange(address, range))
+            return range.reason;
+    return {};
+}
+
 bool IpAddress::sameAs(const IpAddress& other) const
 {
     return family == other.family && bytes == other.bytes;

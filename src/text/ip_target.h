@@ -22,6 +22,14 @@ struct IpAddress {
     bool sameAs(const IpAddress& other) const;
 };
 
+// Why the follower does not make `address` a forwarding target: the
+// unspecified, loopback, private, shared (carrier-grade NAT), link-local,
+// benchmarking, IETF protocol, multicast and reserved IPv4 ranges, and the
+// unspecified, loopback, IPv4-mapped, discard, unique-local, link-local and
+// multicast IPv6 ones. No visitor reaches this machine through one of them.
+// The documentation ranges are allowed. Empty when the address is allowed.
+std::string refusedAddressReason(const IpAddress& address);
+
 // `text` exactly as one IPv4 or IPv6 address (no white space, no brackets,
 // no zone); nothing otherwise.
 std::optional<IpAddress> parseIpAddress(std::string_view text);

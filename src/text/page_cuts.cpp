@@ -1,11 +1,16 @@
 #include "text/page_cuts.h"
 
+#include "text/gbk.h"
+
 #include <arpa/inet.h>
+
+#include <cctype>
 
 namespace qiv {
 namespace {
 
 const char kValueStart[] = "value=\"";
+const char kStateStart[] = "name=\"State\" value=\"";
 
 // A row of the account form: its label and the text that ends the row.
 struct Row {
@@ -47,6 +52,126 @@ bool cellFound(std::string_view section, const Row& row)
            cellText.find('"', value + sizeof kValueStart - 1) != std::string_view::npos;
 }
 
+// The rows as the strict reading names them in its messages.
+struct NamedRow {
+    const Row* row;
+    Text AccountSnapshot::*field;
+    const char* name;
+};
+
+bool isNameByte(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == ':' || c == '.';
+}
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
+
+// Whether `rest`, the text behind a value's closing quote, goes on as the
+// tag's markup: attributes (bare, or name= and a quoted or plain value),
+// up to the tag's ">" or "/>". A quote inside the value leaves its tail
+// here, and that tail is no attribute.
+bool closesTag(std::string_view rest)
+{
+    size_t at = 0;
+    if (at < rest.size() && !isSpace(rest[at]) && rest[at] != '>' && rest[at] != '/')
+        return false;
+    for (;;) {
+        while (at < rest.size() && isSpace(rest[at]))
+            ++at;
+        if (at >= rest.size())
+            return false;
+        if (rest[at] == '>' || rest.substr(at, 2) == "/>")
+            return true;
+        const size_t name = at;
+        while (at < rest.size() && isNameByte(rest[at]))
+            ++at;
+        if (at == name)
+            return false;
+        if (at >= rest.size() || rest[at] != '=') {
+            if (at < rest.size() && !isSpace(rest[at]) && rest[at] != '>' && rest[at] != '/')
+                return false;
+            continue;
+        }
+        ++at;
+        if (at < rest.size() && (rest[at] == '"' || rest[at] == '\'')) {
+            const size_t close = rest.find(rest[at], at + 1);
+            if (close == std::string_view::npos)
+                return false;
+            at = close + 1;
+            if (at < rest.size() && !isSpace(rest[at]) && rest[at] != '>' && rest[at] != '/')
+                return false;
+        } else {
+            const size_t plain = at;
+            while (at < rest.size() && !isSpace(rest[at]) && rest[at] != '>' && rest[at] != '"' &&
+                   rest[at] != '\'' && rest[at] != '<' && rest[at] != '=' && rest[at] != '`')
+                ++at;
+            if (at == plain)
+                return false;
+        }
+    }
+}
+
+// The first character reference in `value` (&name; &#N; &#xN;); empty when
+// there is none. '&' is never part of a GBK character, nor are the ASCII
+// bytes straight behind it.
+std::string_view characterReference(std::string_view value)
+{
+    for (size_t at = value.find('&'); at != std::string_view::npos; at = value.find('&', at + 1)) {
+        size_t end = at + 1;
+        auto run = [&](auto accept) {
+            const size_t from = end;
+            while (end < value.size() && accept(value[end]))
+                ++end;
+            return end > from;
+        };
+        bool body = false;
+        if (end < value.size() && value[end] == '#') {
+            ++end;
+            if (end < value.size() && (value[end] == 'x' || value[end] == 'X')) {
+                ++end;
+                body = run([](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+            } else {
+                body = run([](char c) { return c >= '0' && c <= '9'; });
+            }
+        } else {
+            body = run([](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+        }
+        if (body && end < value.size() && value[end] == ';')
+            return value.substr(at, end + 1 - at);
+    }
+    return {};
+}
+
+// What keeps one row of the section from being read strictly; empty when
+// nothing does.
+std::string strictRowProblem(std::string_view section, const NamedRow& named,
+                             const AccountSnapshot& values)
+{
+    const std::string what = std::string("the value of ") + named.name;
+    if (!cellFound(section, *named.row))
+        return what + " was not found between its row's markers";
+    const size_t label = section.find(named.row->start);
+    const size_t start =
+        section.find(kValueStart, label + named.row->start.size()) + sizeof kValueStart - 1;
+    const size_t quote = section.find('"', start);
+    const std::string_view value = section.substr(start, quote - start);
+    if (value != values.*named.field || !closesTag(section.substr(quote + 1)))
+        return what + " holds a double quote the page does not escape, so where it ends "
+                      "cannot be told";
+    if (const std::string_view reference = characterReference(value); !reference.empty())
+        // A name of any length is a reference; the message shows its start.
+        return what + " holds the character reference " + std::string(reference.substr(0, 32)) +
+               (reference.size() > 32 ? "..." : "") +
+               ", which the service may or may not decode, so sending it back could change "
+               "it; the account is not followed until the reference is removed from " +
+               named.name;
+    return {};
+}
+
 // Visits the pieces textSplit gives, in order, until `visit` returns false,
 // without building the list: a reply of nothing but delimiters would make
 // millions of pieces.
@@ -61,6 +186,29 @@ void forEachPiece(std::string_view text, std::string_view delimiter, Visit visit
             return;
         from = at + delimiter.size();
     }
+}
+
+// Why the section is not read whole by the strict rule; empty when it is.
+std::string strictProblem(std::string_view section, const AccountPage& cut, const AccountMarkers& m)
+{
+    if (!cut.hasSection)
+        return "the account section or its end marker is missing";
+    const NamedRow rows[] = {
+        {&m.title, &AccountSnapshot::Title, "Title"},
+        {&m.sendUrl, &AccountSnapshot::SendUrl, "SendUrl"},
+        {&m.email, &AccountSnapshot::EmailAdr, "EmailAdr"},
+        {&m.regName, &AccountSnapshot::RegName, "RegName"},
+        {&m.linkTel, &AccountSnapshot::LinkTel, "LinkTel"},
+        {&m.address, &AccountSnapshot::Address, "Address"},
+    };
+    for (const NamedRow& row : rows)
+        if (std::string problem = strictRowProblem(section, row, cut.values); !problem.empty())
+            return problem;
+    if (!cut.hasHideRow)
+        return section.find(kStateStart) == std::string_view::npos
+                   ? "the hide flag (State) row is missing"
+                   : "the hide flag (State) has no end marker " + gbkToUtf8(m.stateEnd);
+    return {};
 }
 
 } // namespace
@@ -80,7 +228,7 @@ Text gbkPrefix(std::string_view text, std::size_t maxBytes)
     return Text(text.substr(0, end));
 }
 
-AccountPage cutAccountPage(std::string_view page)
+AccountPage cutAccountPage(std::string_view page, AccountReading reading)
 {
     // Never destroyed: the background thread may still cut while the process
     // exits.
@@ -93,7 +241,7 @@ AccountPage cutAccountPage(std::string_view page)
     AccountSnapshot& v = result.values;
     v.Title = cell(section, m.title);
     v.SendUrl = cell(section, m.sendUrl);
-    result.state = textBetween(section, "name=\"State\" value=\"", m.stateEnd);
+    result.state = textBetween(section, kStateStart, m.stateEnd);
     v.EmailAdr = cell(section, m.email);
     v.RegName = cell(section, m.regName);
     v.LinkTel = cell(section, m.linkTel);
@@ -102,6 +250,11 @@ AccountPage cutAccountPage(std::string_view page)
                        cellFound(section, m.sendUrl) && cellFound(section, m.email) &&
                        cellFound(section, m.regName) && cellFound(section, m.linkTel) &&
                        cellFound(section, m.address);
+    const size_t stateStart = section.find(kStateStart);
+    result.hasHideRow = stateStart != std::string_view::npos &&
+                        section.find(m.stateEnd, stateStart) != std::string_view::npos;
+    if (reading == AccountReading::Strict)
+        result.problem = strictProblem(section, result, m);
     return result;
 }
 

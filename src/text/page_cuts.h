@@ -47,9 +47,24 @@ struct AccountPage {
     // its end text and a whole value="..." between them (the value may be
     // empty).
     bool allValues = false;
+    // Whether the hide flag's start marker name="State" value=" and its end
+    // marker ">是否隐藏真实URL？ both stand in the section, in that order.
+    bool hasHideRow = false;
+    // With AccountReading::Strict: why the page is not read whole, naming the
+    // value; empty when it is.
+    std::string problem;
 };
 
-AccountPage cutAccountPage(std::string_view page);
+// The window reads an account page as the service has always been read. The
+// follower writes back what it read, so it reads strictly: beyond the
+// section and the six rows, each value must end at the quote the markup
+// closes it with (a value holding a double quote is refused wherever the
+// quote stands), no value may hold a character reference (&name; &#N;
+// &#xN;), since the service may or may not decode it, and the hide row must
+// be there with both its markers.
+enum class AccountReading { Window, Strict };
+
+AccountPage cutAccountPage(std::string_view page, AccountReading reading = AccountReading::Window);
 
 // Suffixes from the modify.html page: the value='...'> of every option
 // between the first domainname"> and the next </select>, empty values

@@ -62,7 +62,9 @@ TEST(FaultSetting, PageAndKindNamesRoundTrip)
     for (FaultKind kind :
          {FaultKind::None, FaultKind::Empty, FaultKind::Drop, FaultKind::NoMarker,
           FaultKind::LongHeaders, FaultKind::ZeroByte, FaultKind::Huge, FaultKind::Truncated,
-          FaultKind::BadGbk, FaultKind::Endless, FaultKind::Flood, FaultKind::Markup})
+          FaultKind::BadGbk, FaultKind::Endless, FaultKind::Flood, FaultKind::Markup,
+          FaultKind::RawQuotes, FaultKind::Entity, FaultKind::NoHideRow, FaultKind::Stale,
+          FaultKind::Altered, FaultKind::FlipHide})
         EXPECT_EQ(faultKindFromName(faultKindName(kind)), kind);
 }
 
@@ -129,9 +131,10 @@ TEST(DamageReply, LongHeadersAddMoreThanFourKiB)
 
 TEST(DamageReply, OtherKindsLeaveTheReply)
 {
-    for (FaultKind kind :
-         {FaultKind::None, FaultKind::Empty, FaultKind::Drop, FaultKind::NoMarker, FaultKind::Huge,
-          FaultKind::Endless, FaultKind::Flood, FaultKind::Markup}) {
+    for (FaultKind kind : {FaultKind::None, FaultKind::Empty, FaultKind::Drop, FaultKind::NoMarker,
+                           FaultKind::Huge, FaultKind::Endless, FaultKind::Flood, FaultKind::Markup,
+                           FaultKind::RawQuotes, FaultKind::Entity, FaultKind::NoHideRow,
+                           FaultKind::Stale, FaultKind::Altered, FaultKind::FlipHide}) {
         Reply r = sample();
         damageReply(r, kind);
         EXPECT_EQ(r.body, sample().body);

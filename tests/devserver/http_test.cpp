@@ -511,18 +511,20 @@ TEST_F(DevServerHttp, SuffixListAndUserCount)
     EXPECT_EQ(client_.get(url("/countUser.php")).body, "document.write('2');");
 }
 
-TEST_F(DevServerHttp, IpPageAnswersTheCallersAddressOnly)
+// By default a documentation address, which a follower takes: the caller's
+// own address is a loopback one.
+TEST_F(DevServerHttp, IpPageAnswersTheDefaultAddressOnly)
 {
     const std::string ipUrl = server_->ipUrl() + "/getip/getip.asp";
     HttpResult r = client_.get(ipUrl);
     EXPECT_EQ(r.status, 200);
-    EXPECT_EQ(r.body, "127.0.0.1");
+    EXPECT_EQ(r.body, "198.51.100.1");
     server_->setIpReply("203.0.113.7\r\n");
     EXPECT_EQ(client_.get(ipUrl).body, "203.0.113.7\r\n");
     server_->setIpReply("<html>502 Bad Gateway</html>");
     EXPECT_EQ(client_.get(ipUrl).body, "<html>502 Bad Gateway</html>");
     server_->setIpReply(std::nullopt);
-    EXPECT_EQ(client_.get(ipUrl).body, "127.0.0.1");
+    EXPECT_EQ(client_.get(ipUrl).body, "198.51.100.1");
     // Only on its own address.
     EXPECT_EQ(client_.get(url("/getip/getip.asp")).status, 404);
     EXPECT_EQ(client_.get(server_->ipUrl() + "/login.php").status, 404);
@@ -640,7 +642,7 @@ TEST_F(DevServerFaults, NoMarkerIsAPlausiblePage)
 
     server_->setFault(Page::GetIp, Fault{FaultKind::NoMarker, 0});
     const HttpResult ip = client_.get(server_->ipUrl() + "/getip/getip.asp");
-    EXPECT_FALSE(contains(ip.body, "127.0.0.1"));
+    EXPECT_FALSE(contains(ip.body, "198.51.100.1"));
     EXPECT_TRUE(contains(ip.body, "<html>"));
 
     server_->setFault(Page::Reg, Fault{FaultKind::NoMarker, 0});
@@ -696,7 +698,7 @@ TEST_F(DevServerFaults, BadGbkAroundTheMarkers)
     EXPECT_TRUE(contains(r.body, "\xFF" + kSectionEnd + "\x81\xFF"));
     server_->setFault(Page::GetIp, Fault{FaultKind::BadGbk, 0});
     EXPECT_EQ(client_.get(server_->ipUrl() + "/getip/getip.asp").body, "\xFF"
-                                                                       "127.0.0.1\x81\xFF");
+                                                                       "198.51.100.1\x81\xFF");
 }
 
 TEST_F(DevServerFaults, HugeBodyIsFiftyMebibytesEndingWithThePage)

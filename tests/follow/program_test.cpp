@@ -5,6 +5,7 @@
 // back-off after refusals, reloads, the prompt's terminal and the files of
 // several accounts.
 #include "devserver_child.h"
+#include "follow/round.h"
 #include "net/timed_request.h"
 #include "text/account_forms.h"
 #include "text/gbk.h"
@@ -47,6 +48,14 @@ std::string readAll(const std::string& path)
     return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
+std::size_t countOf(const std::string& text, const std::string& part)
+{
+    std::size_t n = 0;
+    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; ++at)
+        ++n;
+    return n;
+}
+
 class FollowProgram : public ::testing::Test {
 protected:
     void SetUp() override
@@ -73,9 +82,10 @@ protected:
     }
 
     void registerAccount(const std::string& target, bool hide = false,
+                         const std::string& titleUtf8 = "我的主页",
                          const std::string& user = "home")
     {
-        const std::string title = gbk("我的主页"), name = gbk("张三"), address = gbk("北京市");
+        const std::string title = gbk(titleUtf8), name = gbk("张三"), address = gbk("北京市");
         post(server_->serviceHost(), "/reg.php",
              formBody({{"username", user},
                        {"domainname", "qiv.cn"},
@@ -208,8 +218,8 @@ protected:
 // One --once round for each kind of target and reply.
 TEST_F(FollowProgram, OneRound)
 {
-    const struct {
-        const char* name;
+    struct Case {
+        std::string name;
         std::string target;
         bool hide;
         std::string ip;
@@ -217,8 +227,15 @@ TEST_F(FollowProgram, OneRound)
         std::vector<std::string> args;   // beyond name, suffix and --once
         int status;
         const char* event;
-        std::string after; // the target after the round
-    } cases[] = {
+        std::string after;     // the target after the round
+        std::string says = {}; // a part of the event lines
+        std::string title = {};
+        // The replies of the IP pages given by --ip-url, each its own server,
+        // and how many of them the round asks.
+        std::vector<std::string> fallbacks = {};
+        std::size_t fallbacksAsked = 0;
+    };
+    std::vector<Case> cases = {
         {"moves",
          "http://203.0.113.7:8080/app?x=1",
          false,
@@ -328,10 +345,65 @@ TEST_F(FollowProgram, OneRound)
          "unreachable",
          "http://203.0.113.7/"},
     };
+    using Pages = std::vector<std::string>;
+    const auto add = [&cases](const std::string& target, const std::string& ip, Pages faults,
+                              int status, const char* event, const std::string& after,
+                              std::string says, std::string title = {}, Pages pages = {},
+                              std::size_t asked = 0) {
+        cases.push_back({event + (" " + ip),
+                         target,
+                         false,
+                         ip,
+                         std::move(faults),
+                         {},
+                         status,
+                         event,
+                         after,
+                         std::move(says),
+                         std::move(title),
+                         std::move(pages),
+                         asked});
+    };
+    const std::string v4 = "http://203.0.113.7/", v6 = "http://[2001:db8::1]/";
+    const std::string moved = "http://198.51.100.23/", ip = "198.51.100.23";
+    // Addresses no visitor reaches: no login, exit status 1.
+    add(v4, "100.64.3.4", {}, 1, "ip-refused", v4,
+        "carrier-grade NAT: forwarding to it cannot reach this machine");
+    add(v4, "127.0.0.1", {}, 1, "ip-refused", v4, "answered 127.0.0.1, a loopback address");
+    add(v4, "192.168.1.20", {}, 1, "ip-refused", v4, "a private address");
+    add(v4, "10.0.0.8", {}, 1, "ip-refused", v4, "a private address");
+    add(v6, "fd12::1", {}, 1, "ip-refused", v6, "unique-local");
+    add(v6, "fe80::1", {}, 1, "ip-refused", v6, "link-local");
+    add(v6, "::ffff:198.51.100.23", {}, 1, "ip-refused", v6, "IPv4-mapped");
+    // The built-in IP page first, then each --ip-url in order; the devserver's
+    // default reply is followed.
+    add(v4, "100.64.3.4", {}, 0, "verified", "http://198.51.100.77/",
+        "ip: 198.51.100.77 from http://127.0.0.", {},
+        {"192.168.0.2", "198.51.100.77", "198.51.100.88"}, 2);
+    add(v4, ip, {}, 0, "verified", moved, "ip: 198.51.100.23\n", {}, {"198.51.100.77"}, 0);
+    add(v4, "10.0.0.1", {}, 1, "failed", v4, "answered 100.64.0.1", {}, {"100.64.0.1"}, 1);
+    add(v4, "", {}, 0, "verified", "http://198.51.100.1/", "ip: 198.51.100.1\n");
+    // Read whole, strictly, or nothing is sent; then verified: the fresh
+    // login shows everything as sent.
+    const std::string quoted = "say \"hi\" now";
+    const Pages raw{"--fault", "login=raw-quotes"};
+    add(v4, ip, raw, 1, "not-read", v4, "value of Title holds a double quote", quoted);
+    add(v4, ip, raw, 0, "verified", moved, "");
+    add(v4, ip, {}, 1, "not-read", v4, "Title holds the character reference &quot;", quoted);
+    add(v4, ip, {"--fault", "login=entity"}, 1, "not-read", v4,
+        "until the reference is removed from Title");
+    add(v4, ip, {"--fault", "login=no-hide-row"}, 1, "not-read", v4,
+        "the hide flag (State) row is missing");
+    add(v4, ip, {"--fault", "modify_in=stale"}, 1, "not-verified", v4,
+        "shows SendUrl as \"" + v4 + "\", it was sent as \"" + moved + "\"");
+    add(v4, ip, {"--fault", "modify_in=altered"}, 1, "not-verified", moved,
+        " (altered)\", it was sent as");
+    add(v4, ip, {"--fault", "modify_in=flip-hide"}, 1, "not-verified", moved,
+        "the hide flag (State) ticked, it was sent unticked");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         startServer(c.faults);
-        registerAccount(c.target, c.hide);
+        registerAccount(c.target, c.hide, c.title.empty() ? "我的主页" : c.title);
         // A fault on the login page hides the account from the test too.
         const bool readable = c.faults.empty() || c.faults[1].rfind("login=", 0) != 0;
         const AccountPage before = account();
@@ -341,11 +413,36 @@ TEST_F(FollowProgram, OneRound)
         setIp(c.ip);
         std::vector<std::string> args{"--once", "--password-file", password_};
         args.insert(args.end(), c.args.begin(), c.args.end());
+        // Each fallback page on addresses of its own: hosts the cookie store
+        // was not told of.
+        std::vector<std::unique_ptr<test::DevServerChild>> fallbacks;
+        for (const std::string& reply : c.fallbacks) {
+            const auto at = [n = 4 + 3 * fallbacks.size()](std::size_t role) {
+                return "127.0.0." + std::to_string(n + role) + ":0";
+            };
+            fallbacks.push_back(std::make_unique<test::DevServerChild>(
+                test::DevServerAddresses{at(0), at(1), at(2)},
+                std::vector<std::string>{"--ip-reply", reply}));
+            ASSERT_TRUE(fallbacks.back()->running());
+            args.push_back("--ip-url=http://" + fallbacks.back()->ipHost() + "/getip/getip.asp");
+        }
+        const std::size_t loginsBefore = countOf(server_->err(), "POST /login.php");
         const Ended run = follow(args);
         EXPECT_EQ(run.status, c.status) << run.out << run.err;
         EXPECT_NE(run.out.find(" " + std::string(c.event) + ": "), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
+        const bool asked = c.event != std::string("ip-refused") &&
+                           c.event != std::string("failed") &&
+                           c.event != std::string("unreachable");
+        EXPECT_EQ(countOf(server_->err(), "POST /login.php") > loginsBefore, asked)
+            << server_->err();
+        std::size_t fallbacksAsked = 0;
+        for (const auto& fallback : fallbacks)
+            fallbacksAsked += fallback->err().find("GET /getip/getip.asp") != std::string::npos;
+        EXPECT_EQ(fallbacksAsked, c.fallbacksAsked);
         // Only a target that moves is written; the server logs each request.
-        const bool posted = c.after != c.target || c.event == std::string("modify-failed");
+        const bool posted = c.after != c.target || c.event == std::string("modify-failed") ||
+                            c.event == std::string("not-verified");
         EXPECT_EQ(server_->err().find("POST /modify_in.php") != std::string::npos, posted)
             << server_->err();
         // Every event line is in the history too; a dry run writes nothing.
@@ -358,6 +455,8 @@ TEST_F(FollowProgram, OneRound)
             continue;
         const AccountPage after = account();
         EXPECT_EQ(after.values.SendUrl, c.after);
+        if (c.event == std::string("not-verified"))
+            continue;
         // Nothing but the target changes, the hide flag included.
         AccountSnapshot expected = before.values;
         expected.SendUrl = c.after;
@@ -367,6 +466,36 @@ TEST_F(FollowProgram, OneRound)
                       expected.Address);
         EXPECT_EQ(hideBoxTicked(after.state), c.hide);
     }
+}
+
+// The follower lives across rounds: a refused address is logged once until
+// the IP page's reply changes.
+TEST_F(FollowProgram, RefusedAddressLoggedOncePerReply)
+{
+    startServer();
+    registerAccount("http://203.0.113.7/");
+    const std::string history = dir_ + "/history.log";
+    std::FILE* out = std::tmpfile();
+    follow::EventLog log(history, out);
+    Network network{.cookies = CookieStore({server_->serviceHost(), server_->ipHost()})};
+    follow::RoundSettings settings;
+    settings.hosts = {server_->serviceHost(), server_->ipHost(), {}};
+    settings.ipTries = 1;
+    follow::Follower follower(network, settings,
+                              follow::Account{"home.qiv.cn", "home", "qiv.cn", "secret1"}, log,
+                              [](std::chrono::milliseconds) { return true; });
+    // Each round's IP reply, and the ip-refused lines logged after it.
+    const std::pair<const char*, std::size_t> rounds[] = {
+        {"100.64.3.4", 1}, {"100.64.3.4", 1},        {"10.0.0.1", 2},   {"10.0.0.1", 2},
+        {"100.64.3.4", 3}, {"<html>busy</html>", 3}, {"100.64.3.4", 4},
+    };
+    for (const auto& [ip, lines] : rounds) {
+        setIp(ip);
+        EXPECT_EQ(follower.runRound(), follow::Outcome::BadIpReply) << ip;
+        EXPECT_EQ(countOf(readAll(history), " ip-refused: "), lines) << ip << readAll(history);
+    }
+    std::fclose(out);
+    EXPECT_EQ(server_->err().find("POST /login.php"), std::string::npos) << server_->err();
 }
 
 TEST_F(FollowProgram, RefusedBeforeAnyRequest)

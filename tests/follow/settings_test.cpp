@@ -29,6 +29,7 @@ TEST(FollowCommandLine, Table)
         const char* error; // a part of it; "" for none
         const char* name;  // then these
         int interval;
+        std::vector<std::string> ipUrls = {};
     } cases[] = {
         {{"--name", "home", "--suffix=qiv.cn"}, {}, "", "home", 300},
         {{"--name=home", "--suffix", "qiv.cn", "--interval", "60", "--once"}, {}, "", "home", 60},
@@ -57,6 +58,30 @@ TEST(FollowCommandLine, Table)
         {{}, "name home\n", "follow.conf:1: expected key = value", "", 0},
         {{"--config", "a.conf", "--name", "home", "--suffix", "qiv.cn"}, {}, "", "home", 300},
         {{"--name", "home", "--suffix", "qiv.cn", "--config="}, {}, "file name", "", 0},
+        // The IP pages after the built-in one, in order; options win.
+        {{"--ip-url", "http://a/ip?x=1", "--ip-url=http://127.0.0.9:81"},
+         "name=h\nsuffix=qiv.cn\n",
+         "",
+         "h",
+         300,
+         {"http://a/ip?x=1", "http://127.0.0.9:81"}},
+        {{},
+         "name=h\nsuffix=qiv.cn\nip-url = http://b/\nip-url=http://c\n",
+         "",
+         "h",
+         300,
+         {"http://b/", "http://c"}},
+        {{"--ip-url", "http://a/"},
+         "name=h\nsuffix=qiv.cn\nip-url=http://b/\n",
+         "",
+         "h",
+         300,
+         {"http://a/"}},
+        {{"--ip-url", "https://a/"}, {}, "not an http:// URL", "", 0},
+        {{"--ip-url", "http:///ip"}, {}, "the IP page 'http:///ip': empty", "", 0},
+        {{"--ip-url", "http://[::1]/"}, {}, "IPv6", "", 0},
+        {{"--ip-url", "http://a/x y"}, {}, "the path holds", "", 0},
+        {{}, "name=home\nsuffix=qiv.cn\nip-url = ftp://x/\n", "follow.conf:3: the IP page", "", 0},
     };
     for (const auto& c : cases) {
         const std::string shown = ::testing::PrintToString(c.args);
@@ -71,6 +96,7 @@ TEST(FollowCommandLine, Table)
         EXPECT_EQ(line.settings.nameGbk, *utf8ToGbk(c.name)) << shown;
         EXPECT_EQ(line.settings.suffix, "qiv.cn") << shown;
         EXPECT_EQ(line.settings.interval, c.interval) << shown;
+        EXPECT_EQ(line.settings.ipUrls, c.ipUrls) << shown;
     }
     CommandLine hosts = readCommandLine({"--service-host", "s:1", "--ip-host=i", "--once",
                                          "--dry-run", "--name", "a", "--suffix", "b"},

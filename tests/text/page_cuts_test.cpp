@@ -101,6 +101,70 @@ TEST(AccountPageCut, ValuesAndMarkers)
         cutAccountPage(gbk(" 隐藏真实url后地址栏将一直显示您的域名<b><br>修改资料")).hasSection);
 }
 
+// The default page with one row's value replaced (the defaults are
+// distinct, so the replacement finds exactly its row).
+const char* const kRows[] = {"Title", "SendUrl", "EmailAdr", "RegName", "LinkTel", "Address"};
+const char* const kDefaults[] = {"T1", "http://x.cn/a?b=1", "a@b.c", "张三", "010-123456", "北京"};
+const std::string kStateOne = "<input name=\"State\" value=\"1\">";
+
+std::string pageWith(int row, const std::string& valueGbk, const std::string& state = kStateOne)
+{
+    std::string page = accountPage(state);
+    const std::string old = gbk(std::string("value=\"") + kDefaults[row] + "\"");
+    return page.replace(page.find(old), old.size(), "value=\"" + valueGbk + "\"");
+}
+
+// The follower's strict reading: every value in each of the six rows that
+// holds a double quote or a character reference is refused, naming the row;
+// the window's reading of the same pages is as before.
+TEST(AccountPageCut, StrictReading)
+{
+    const std::pair<const char*, std::vector<std::string>> groups[] = {
+        {"", {"plain text", "", "Tom & Jerry", "a&b", "&x", "&#;", "&#x;", "a>b c=d"}},
+        {"holds a double quote",
+         {"\"a", "a\"b", "a\"", "a \" b", " \" ", "\"", "say \"hi\" now", "a \"=b"}},
+        {"holds the character reference &",
+         {"&quot;", "x&amp;y", "&#34;", "a &#x22; b", "&#X4F6;"}},
+    };
+    for (int row = 0; row < 6; ++row)
+        for (const auto& [problem, values] : groups)
+            for (const std::string& value : values) {
+                const std::string page = pageWith(row, gbk(value));
+                const std::string shown = std::string(kRows[row]) + " = " + value;
+                const AccountPage strict = cutAccountPage(page, AccountReading::Strict);
+                EXPECT_EQ(isAccountPageWhole(strict), !*problem) << shown;
+                EXPECT_NE(strict.problem.find(*problem ? std::string("value of ") + kRows[row] +
+                                                             " " + problem
+                                                       : ""),
+                          std::string::npos)
+                    << shown << strict.problem;
+                // The window reads it as before.
+                EXPECT_EQ(cutAccountPage(page).problem, "") << shown;
+            }
+    // The hide row: both its markers.
+    const struct {
+        std::string state;
+        const char* problem;
+    } states[] = {
+        {kStateOne, ""},
+        {"<input name=\"State\" value=\"1\" checked=\"checked\">", ""},
+        {"<input name=\"Other\">", "the hide flag (State) row is missing"},
+        {"", "the hide flag (State) row is missing"},
+        {"<input name=\"State\" value=\"1\" checked>", "has no end marker \">是否隐藏真实URL？"},
+    };
+    for (const auto& c : states) {
+        const std::string page = pageWith(0, "T1", c.state);
+        const AccountPage strict = cutAccountPage(page, AccountReading::Strict);
+        EXPECT_EQ(strict.problem.empty(), !*c.problem) << c.state;
+        EXPECT_NE(strict.problem.find(c.problem), std::string::npos) << c.state << strict.problem;
+        EXPECT_EQ(strict.hasHideRow, !*c.problem) << c.state;
+        // The window takes it as before.
+        EXPECT_TRUE(isAccountPageWhole(cutAccountPage(page))) << c.state;
+    }
+    EXPECT_NE(cutAccountPage("", AccountReading::Strict).problem.find("section"),
+              std::string::npos);
+}
+
 TEST(SuffixCut, Table)
 {
     std::vector<Text> suffixes;
@@ -176,6 +240,50 @@ TEST(PublicIpReply, OnlyAddressesCount)
         EXPECT_EQ(isPublicIpReply(c.reply), c.address != nullptr) << c.reply;
         EXPECT_EQ(ip ? ip->text : "-", c.address ? c.address : "-") << c.reply;
     }
+}
+
+// The addresses the follower refuses to follow, at each range's edges, and
+// the documentation ones it takes.
+TEST(FollowedAddress, RefusedRanges)
+{
+    const struct {
+        const char *first, *last;  // refused
+        const char *below, *above; // allowed neighbours; nullptr: none
+        const char* reason;        // a part of it
+    } ranges[] = {
+        {"0.0.0.0", "0.255.255.255", nullptr, "1.0.0.0", "this network"},
+        {"10.0.0.0", "10.255.255.255", "9.255.255.255", "11.0.0.0", "private"},
+        {"100.64.0.0", "100.127.255.255", "100.63.255.255", "100.128.0.0", "carrier-grade NAT"},
+        {"127.0.0.0", "127.255.255.255", "126.255.255.255", "128.0.0.0", "loopback"},
+        {"169.254.0.0", "169.254.255.255", "169.253.255.255", "169.255.0.0", "link-local"},
+        {"172.16.0.0", "172.31.255.255", "172.15.255.255", "172.32.0.0", "private"},
+        {"192.0.0.0", "192.0.0.255", "191.255.255.255", "192.0.1.0", "protocol"},
+        {"192.168.0.0", "192.168.255.255", "192.167.255.255", "192.169.0.0", "private"},
+        {"198.18.0.0", "198.19.255.255", "198.17.255.255", "198.20.0.0", "benchmark"},
+        {"224.0.0.0", "239.255.255.255", "223.255.255.255", nullptr, "multicast"},
+        {"240.0.0.0", "255.255.255.255", nullptr, nullptr, "broadcast"},
+        {"::", "::", nullptr, nullptr, "unspecified"},
+        {"::1", "::1", nullptr, "::2", "loopback"},
+        {"::ffff:0.0.0.0", "::ffff:255.255.255.255", "::fffe:ffff:ffff", "::1:0:0:0", "mapped"},
+        {"100::", "100::ffff:ffff:ffff:ffff", "ff:ffff::", "100:0:0:1::", "discarded"},
+        {"fc00::", "fdff:ffff::ffff", "fbff:ffff::", "fe00::", "unique-local"},
+        {"fe80::", "febf:ffff::ffff", "fe7f:ffff::", "fec0::", "link-local"},
+        {"ff00::", "ffff::ffff", "feff:ffff::", nullptr, "multicast"},
+    };
+    const auto reason = [](const char* text) {
+        const std::optional<IpAddress> ip = parseIpAddress(text);
+        return ip ? refusedAddressReason(*ip) : "not an address";
+    };
+    for (const auto& r : ranges) {
+        for (const char* refused : {r.first, r.last})
+            EXPECT_NE(reason(refused).find(r.reason), std::string::npos) << refused;
+        for (const char* allowed : {r.below, r.above})
+            EXPECT_EQ(allowed ? reason(allowed) : "", "") << (allowed ? allowed : "-");
+    }
+    // The documentation ranges, and a real public address.
+    for (const char* allowed :
+         {"192.0.2.1", "198.51.100.23", "203.0.113.7", "2001:db8::1", "2400:cb00::1"})
+        EXPECT_EQ(reason(allowed), "") << allowed;
 }
 
 // The target's host, compared as an address with the current IP, and the

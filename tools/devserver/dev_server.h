@@ -77,8 +77,8 @@ public:
     void clearFaults();
     Fault fault(Page page) const;
 
-    // Forces the IP page's reply (bytes as given); nothing: the caller's
-    // address.
+    // Forces the IP page's reply (bytes as given); nothing: the default,
+    // 198.51.100.1.
     void setIpReply(std::optional<std::string> reply);
 
     std::optional<Account> findAccount(std::string_view name, std::string_view suffix) const;

@@ -27,7 +27,7 @@ struct KindEntry {
     FaultKind kind;
     std::string_view name;
 };
-constexpr std::array<KindEntry, 12> kKindNames{{
+constexpr std::array<KindEntry, 18> kKindNames{{
     {FaultKind::None, "none"},
     {FaultKind::Empty, "empty"},
     {FaultKind::Drop, "drop"},
@@ -40,6 +40,12 @@ constexpr std::array<KindEntry, 12> kKindNames{{
     {FaultKind::Endless, "endless"},
     {FaultKind::Flood, "flood"},
     {FaultKind::Markup, "markup"},
+    {FaultKind::RawQuotes, "raw-quotes"},
+    {FaultKind::Entity, "entity"},
+    {FaultKind::NoHideRow, "no-hide-row"},
+    {FaultKind::Stale, "stale"},
+    {FaultKind::Altered, "altered"},
+    {FaultKind::FlipHide, "flip-hide"},
 }};
 
 // 0xFF is never part of a GBK character; 0x81 is a lead byte that 0xFF
@@ -229,6 +235,12 @@ void damageReply(Reply& reply, FaultKind kind)
     case FaultKind::Endless:
     case FaultKind::Flood:
     case FaultKind::Markup:
+    case FaultKind::RawQuotes:
+    case FaultKind::Entity:
+    case FaultKind::NoHideRow:
+    case FaultKind::Stale:
+    case FaultKind::Altered:
+    case FaultKind::FlipHide:
         return;
     }
 }
@@ -285,6 +297,8 @@ Account shownAccount(FaultKind kind, Account account)
     for (std::string* value : {&account.title, &account.sendUrl, &account.email, &account.regName,
                                &account.linkTel, &account.address})
         *value = shownText(kind, std::move(*value), kMarkupValue);
+    if (kind == FaultKind::Entity)
+        account.title.insert(0, kEntityPrefix);
     return account;
 }
 

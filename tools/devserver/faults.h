@@ -45,6 +45,15 @@ enum class FaultKind {
     Endless,     // 200 with a body that never ends; changes nothing
     Flood,       // the normal reply with a huge number (or size) of shown items
     Markup,      // the normal reply with HTML markup in every text a client shows
+    // The account page (login) as a service might write it otherwise:
+    RawQuotes, // the values as stored, a double quote not written as &quot;
+    Entity,    // the title behind a character reference (kEntityPrefix)
+    NoHideRow, // no hide flag (State) row
+    // The modification (modify_in) accepted, but a later login shows
+    // another account than was sent:
+    Stale,    // nothing is stored
+    Altered,  // the title is stored with kAlteredTail behind it
+    FlipHide, // the hide flag is stored the other way round
 };
 std::string_view faultKindName(FaultKind kind);
 std::optional<FaultKind> faultKindFromName(std::string_view name);
@@ -88,6 +97,8 @@ inline constexpr std::string_view kMarkupSuffix = "<b>cn</b>"; // listed first, 
 inline constexpr std::string_view kMarkupReason = "R <b>1</b> <img src=\"file:///etc/hostname\"> R";
 inline constexpr std::string_view kMarkupAlert = "<b>A</b><img src=\"file:///etc/hostname\">";
 inline constexpr std::string_view kMarkupValue = "<b>T</b><img src=x>";
+inline constexpr std::string_view kEntityPrefix = "&#x4F60;";
+inline constexpr std::string_view kAlteredTail = " (altered)";
 inline constexpr std::string_view kMarkupIp = "<b>127.0.0.1</b><img src=\"file:///etc/hostname\">";
 
 // The texts a page shows under a fault kind: the normal ones, or for Flood

@@ -227,7 +227,8 @@ Reply PageHandlers::login(const httplib::Request& req, FaultKind kind)
     if (!token)
         return busyPage();
     sessions_.open(*token, account->name, account->suffix);
-    Reply reply = accountPage(shownAccount(kind, *account));
+    Reply reply = accountPage(shownAccount(kind, *account), kind == FaultKind::RawQuotes,
+                              kind != FaultKind::NoHideRow);
     reply.headers.emplace_back("Set-Cookie", sessionCookieHeader(*token));
     return reply;
 }
@@ -253,7 +254,13 @@ Reply PageHandlers::modify(const httplib::Request& req, FaultKind kind)
     }
     if (const std::optional<Rule> failed = checkModification(form))
         return alert(kind, ruleReason(*failed));
+    if (kind == FaultKind::Stale)
+        return modifiedPage();
     applyModification(*account, form);
+    if (kind == FaultKind::Altered)
+        account->title += kAlteredTail;
+    if (kind == FaultKind::FlipHide)
+        account->hide = !account->hide;
     if (!store_.update(*account))
         return alert(kind, gbk("系统繁忙，请稍后再试"));
     return modifiedPage();
@@ -269,10 +276,10 @@ Reply PageHandlers::userCount(FaultKind kind) const
     return countTextPage(shownText(kind, std::to_string(store_.count()), kMarkupCount));
 }
 
-Reply PageHandlers::ip(const httplib::Request& req, FaultKind kind) const
+Reply PageHandlers::ip(const httplib::Request&, FaultKind kind) const
 {
     std::lock_guard lock(ipMutex_);
-    return ipPage(shownText(kind, ipReply_.value_or(req.remote_addr), kMarkupIp));
+    return ipPage(shownText(kind, ipReply_.value_or(std::string(kDefaultIpReply)), kMarkupIp));
 }
 
 std::optional<int> PageHandlers::control(Role role, const httplib::Request& req,

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace httplib {
@@ -21,6 +22,11 @@ struct Response;
 // page's answer from the accounts and sessions, and the reply as it goes
 // out under a fault.
 namespace qiv::devserver {
+
+// What the IP page answers unless told otherwise: a documentation address,
+// which a follower may take for a public IP. The caller's own address is a
+// loopback one, which no visitor could reach.
+inline constexpr std::string_view kDefaultIpReply = "198.51.100.1";
 
 // The three hosts, each on its own address, in the order they are bound.
 enum class Role { Service, Ip, Ads };
@@ -43,11 +49,11 @@ public:
     Reply answer(Page page, const httplib::Request& req, FaultKind kind);
 
     // POST /control/ip on the IP host: the body becomes the IP page's reply
-    // (an empty body: the caller's address again). Loopback callers only.
+    // (an empty body: kDefaultIpReply again). Loopback callers only.
     // Answers res and returns its status; nothing for any other request.
     std::optional<int> control(Role role, const httplib::Request& req, httplib::Response& res);
 
-    // Forces the IP page's reply; nothing: the caller's address.
+    // Forces the IP page's reply; nothing: kDefaultIpReply.
     void setIpReply(std::optional<std::string> reply);
 
 private:

@@ -170,8 +170,11 @@ Reply wrongPasswordPage()
     return page(std::move(body), {gbk("您输入的密码错误")});
 }
 
-Reply accountPage(const Account& a)
+Reply accountPage(const Account& a, bool rawQuotes, bool hideRow)
 {
+    auto attributeValue = [rawQuotes](std::string_view bytes) {
+        return rawQuotes ? std::string(bytes) : devserver::attributeValue(bytes);
+    };
     // Clients read this form without parsing HTML, by cuts of the section
     // between "<b><br>修改资料" and " 隐藏真实url后地址栏将一直显示您的域名":
     // each row from its label (">主页名称:</td>" ...) to the row's end text
@@ -210,11 +213,16 @@ Reply accountPage(const Account& a)
             attributeValue(a.address) + "\" name=\"Address\"></td></tr>\r\n";
     // A hidden account's box carries `checked="checked"` after its value, so
     // the text before `">是否隐藏真实URL？` is then not just "1".
-    body += gbk("<tr><td align=\"right\">转发方式:</td><td><input type=\"checkbox\" "
-                "name=\"State\" value=\"1\"");
-    if (a.hide)
-        body += " checked=\"checked\"";
-    body += gbk(">是否隐藏真实URL？ 隐藏真实url后地址栏将一直显示您的域名</td></tr>\r\n");
+    if (hideRow) {
+        body += gbk("<tr><td align=\"right\">转发方式:</td><td><input type=\"checkbox\" "
+                    "name=\"State\" value=\"1\"");
+        if (a.hide)
+            body += " checked=\"checked\"";
+        body += gbk(">是否隐藏真实URL？");
+    } else {
+        body += gbk("<tr><td align=\"right\">转发方式:</td><td>");
+    }
+    body += gbk(" 隐藏真实url后地址栏将一直显示您的域名</td></tr>\r\n");
     body += gbk("<tr><td colspan=\"2\" align=\"center\"><input type=\"submit\" name=\"Submit\" "
                 "value=\"修改\"> <input type=\"submit\" name=\"delinfo\" value=\"删除\">"
                 "</td></tr>\r\n</table>\r\n</form>\r\n");

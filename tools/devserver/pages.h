@@ -52,8 +52,10 @@ Reply unavailablePage(std::string_view name, std::string_view suffix, std::strin
 Reply registeredPage(const Account& account);
 Reply registrationErrorPage(const std::vector<std::string>& reasonsGbk);
 Reply wrongPasswordPage();
-// The account form a successful login answers with.
-Reply accountPage(const Account& account);
+// The account form a successful login answers with; rawQuotes writes the
+// values as stored, without &quot;, and hideRow false leaves out the hide
+// flag's row.
+Reply accountPage(const Account& account, bool rawQuotes = false, bool hideRow = true);
 Reply modifiedPage();
 // A page whose script alerts reasonGbk.
 Reply alertPage(std::string_view reasonGbk);
