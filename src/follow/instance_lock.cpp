@@ -76,11 +76,9 @@ std::string accountFileName(const std::string& name, const std::string& suffix)
     return bounded(escaped(name) + "." + escaped(suffix));
 }
 
-std::string lockFilePath(const std::string& name, const std::string& suffix,
-                         const std::string& host)
+std::string lockFilePath(const std::string& name, const std::string& suffix)
 {
-    return stateDirectory() + "/" +
-           bounded(escaped(name) + "." + escaped(suffix) + "@" + escaped(host)) + ".lock";
+    return stateDirectory() + "/" + accountFileName(name, suffix) + ".lock";
 }
 
 int takeInstanceLock(const std::string& path, std::string* error)

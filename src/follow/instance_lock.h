@@ -18,9 +18,10 @@ std::string privateStateDirectory();
 // "name.suffix", bytes outside [A-Za-z0-9._-] written as %XX.
 std::string accountFileName(const std::string& name, const std::string& suffix);
 
-// The state folder + "/" + the account + "@" + the host + ".lock".
-std::string lockFilePath(const std::string& name, const std::string& suffix,
-                         const std::string& host);
+// The state folder + "/" + the account + ".lock": the same account name as
+// the history's, so the one follower that holds it is the one that writes
+// the history, whatever service host each was given.
+std::string lockFilePath(const std::string& name, const std::string& suffix);
 
 // Takes the lock: the descriptor that holds it, or -1 with the reason in
 // *error when another process holds it or the file cannot be made.

@@ -282,7 +282,7 @@ std::string openSession(Session& s, qiv::Network& network, Control& control,
     if (!s.settings.dryRun) {
         if (std::string error = privateStateDirectory(); !error.empty())
             return error;
-        s.lockPath = lockFilePath(s.settings.name, s.settings.suffix, s.settings.hosts.service);
+        s.lockPath = lockFilePath(s.settings.name, s.settings.suffix);
         if (held && held->lockPath == s.lockPath) {
             s.lockFd = held->lockFd;
         } else {

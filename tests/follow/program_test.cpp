@@ -117,10 +117,10 @@ protected:
     // home, config, state and runtime directories.
     Child start(std::vector<std::string> args, const char* program = QIV_FOLLOW_PATH)
     {
-        if (server_ && program == std::string(QIV_FOLLOW_PATH)) {
-            args.push_back("--service-host=" + server_->serviceHost());
-            args.push_back("--ip-host=" + server_->ipHost());
-        }
+        // Before the test's own arguments, which win.
+        if (server_ && program == std::string(QIV_FOLLOW_PATH))
+            args.insert(args.begin(), {"--service-host=" + server_->serviceHost(),
+                                       "--ip-host=" + server_->ipHost()});
         std::vector<std::string> all{program};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -546,9 +546,16 @@ TEST_F(FollowProgram, LockAndSigterm)
         {"--name", "home", "--suffix", "qiv.cn", "--password-file", password_, "--interval", "60"});
     // Its login now waits in the server's delay.
     ASSERT_TRUE(waitFor(first.out, " ip: 198.51.100.23")) << readAll(first.out);
-    Ended second = follow({"--once", "--password-file", password_});
-    EXPECT_EQ(second.status, 2);
-    EXPECT_NE(second.err.find("another qiv-follow runs"), std::string::npos) << second.err;
+    // The same account is one follower, whatever service host it is given:
+    // both would write its history.
+    for (const char* host : {"", "--service-host=127.0.0.1:9"}) {
+        std::vector<std::string> args{"--once", "--password-file", password_};
+        if (*host)
+            args.push_back(host);
+        Ended second = follow(args);
+        EXPECT_EQ(second.status, 2) << host;
+        EXPECT_NE(second.err.find("another qiv-follow runs"), std::string::npos) << second.err;
+    }
     // Its login waits as well, beside the first.
     const Child other =
         start({"--name", "work", "--suffix", "qiv.cn", "--password-file", password_, "--once"});
@@ -556,7 +563,7 @@ TEST_F(FollowProgram, LockAndSigterm)
     const std::string state = dir_ + "/XDG_STATE_HOME/qiv-forward/follow";
     std::string lock;
     for (const auto& entry : std::filesystem::directory_iterator(state))
-        if (entry.path().string().find("home.qiv.cn@") != std::string::npos)
+        if (entry.path().filename() == "home.qiv.cn.lock")
             lock = entry.path();
     ASSERT_NE(lock, "");
     struct stat st {};
@@ -704,13 +711,22 @@ TEST_F(FollowProgram, ConfigFileReloads)
     EXPECT_NE(readAll(child.out).find("reloading: the password file changed"), std::string::npos);
     EXPECT_EQ(account().values.SendUrl, "http://198.51.100.23/");
 
-    std::ofstream(folder + "/home.conf") << "name = home\nsuffix = qiv.cn\ninterval = 120\n";
-    setIp("198.51.100.24");
+    // The reload reads the ip-url lines too: the built-in page's address is
+    // refused, the new fallback page's is followed.
+    test::DevServerChild fallback({"127.0.0.4:0", "127.0.0.5:0", "127.0.0.6:0"},
+                                  {"--ip-reply", "198.51.100.24"});
+    ASSERT_TRUE(fallback.running());
+    const std::string fallbackUrl = "http://" + fallback.ipHost() + "/getip/getip.asp";
+    std::ofstream(folder + "/home.conf")
+        << "name = home\nsuffix = qiv.cn\ninterval = 120\nip-url = " << fallbackUrl << "\n";
+    setIp("10.0.0.1");
     kill(child.pid, SIGHUP);
     EXPECT_TRUE(waitFor(child.out, "reloaded: following home.qiv.cn every 120 s"))
         << readAll(child.out);
     EXPECT_TRUE(waitFor(child.out, "verified: the account page shows the target "
                                    "http://198.51.100.24/"))
+        << readAll(child.out);
+    EXPECT_NE(readAll(child.out).find("ip: 198.51.100.24 from " + fallbackUrl), std::string::npos)
         << readAll(child.out);
     // A config gone bad keeps the follower as it was.
     std::ofstream(folder + "/home.conf") << "name home\n";
