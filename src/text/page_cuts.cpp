@@ -1,10 +1,13 @@
 #include "text/page_cuts.h"
 
 #include "text/gbk.h"
+#include "text/text.h"
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cctype>
+#include <vector>
 
 namespace qiv {
 namespace {
@@ -70,12 +73,72 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
 }
 
+// Whether `name` (lower case) is an attribute an input element of a real
+// page carries: the element's own, the global ones, event handlers and
+// data-/aria- attributes.
+bool isInputAttribute(std::string_view name)
+{
+    static constexpr std::string_view known[] = {
+        "accept",
+        "accesskey",
+        "alt",
+        "autocapitalize",
+        "autocomplete",
+        "autofocus",
+        "checked",
+        "class",
+        "dir",
+        "dirname",
+        "disabled",
+        "enterkeyhint",
+        "form",
+        "formaction",
+        "formenctype",
+        "formmethod",
+        "formnovalidate",
+        "formtarget",
+        "height",
+        "hidden",
+        "id",
+        "inputmode",
+        "lang",
+        "list",
+        "max",
+        "maxlength",
+        "min",
+        "minlength",
+        "multiple",
+        "name",
+        "pattern",
+        "placeholder",
+        "readonly",
+        "required",
+        "role",
+        "size",
+        "spellcheck",
+        "src",
+        "step",
+        "style",
+        "tabindex",
+        "title",
+        "translate",
+        "type",
+        "width",
+    };
+    if (name.starts_with("on") || name.starts_with("data-") || name.starts_with("aria-"))
+        return name.size() > 5 || (name.starts_with("on") && name.size() > 2);
+    return std::find(std::begin(known), std::end(known), name) != std::end(known);
+}
+
 // Whether `rest`, the text behind a value's closing quote, goes on as the
 // tag's markup: attributes (bare, or name= and a quoted or plain value),
-// up to the tag's ">" or "/>". A quote inside the value leaves its tail
-// here, and that tail is no attribute.
+// each a real input attribute given once and none a second value, up to
+// the tag's ">" or "/>". A quote inside the value leaves its tail here, and
+// that tail is no such markup. A tail that is (`a" size="9`) cannot be told
+// from a page's own attribute.
 bool closesTag(std::string_view rest)
 {
+    std::vector<std::string> seen{"value"};
     size_t at = 0;
     if (at < rest.size() && !isSpace(rest[at]) && rest[at] != '>' && rest[at] != '/')
         return false;
@@ -91,6 +154,11 @@ bool closesTag(std::string_view rest)
             ++at;
         if (at == name)
             return false;
+        const std::string attribute = asciiLower(rest.substr(name, at - name));
+        if (!isInputAttribute(attribute) ||
+            std::find(seen.begin(), seen.end(), attribute) != seen.end())
+            return false;
+        seen.push_back(attribute);
         if (at >= rest.size() || rest[at] != '=') {
             if (at < rest.size() && !isSpace(rest[at]) && rest[at] != '>' && rest[at] != '/')
                 return false;

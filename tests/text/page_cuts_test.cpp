@@ -122,7 +122,8 @@ TEST(AccountPageCut, StrictReading)
     const std::pair<const char*, std::vector<std::string>> groups[] = {
         {"", {"plain text", "", "Tom & Jerry", "a&b", "&x", "&#;", "&#x;", "a>b c=d"}},
         {"holds a double quote",
-         {"\"a", "a\"b", "a\"", "a \" b", " \" ", "\"", "say \"hi\" now", "a \"=b"}},
+         {"\"a", "a\"b", "a\"", "a \" b", " \" ", "\"", "say \"hi\" now", "a \"=b", "a\" b=\"c",
+          "\" x=\"y", "a\" value=\"b"}},
         {"holds the character reference &",
          {"&quot;", "x&amp;y", "&#34;", "a &#x22; b", "&#X4F6;"}},
     };
