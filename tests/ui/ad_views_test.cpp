@@ -431,6 +431,16 @@ TEST(AdViewsTest, ViewsComeBackAfterTheRendererIsKilled)
     waitFor([&] { return lw.banner()->title() == QLatin1String("dropped"); }, 2000);
     EXPECT_NE(lw.banner()->title(), QStringLiteral("dropped"));
     EXPECT_FALSE(surface->acceptDrops());
+
+    // Ended for its cost, the renderer is not replaced at once.
+    QSignalSpy ended(lw.banner()->page(), &QWebEnginePage::renderProcessTerminated);
+    views->endRendererForCost();
+    ASSERT_TRUE(waitFor([&] { return ended.count() > 0; }, 10000));
+    EXPECT_EQ(ended.first().at(0).value<QWebEnginePage::RenderProcessTerminationStatus>(),
+              QWebEnginePage::KilledTerminationStatus);
+    waitFor([] { return false; }, 3000);
+    EXPECT_EQ(views->recoveries(), 1);
+    EXPECT_EQ(lw.w.focusWidget(), field);
 }
 
 // A page that counts on a timer into its title, while the window is out of
