@@ -490,66 +490,41 @@ TEST(AdViewsTest, PagesStandStillWhileTheWindowIsOutOfSight)
 
 TEST(AdViewsTest, RendererDeathsAreAnsweredWithGrowingPauses)
 {
-    using Cause = qiv::RendererDeaths::Cause;
-    constexpr auto kCrash = Cause::Crash, kCost = Cause::Cost;
-    struct Death {
-        int second;
-        Cause cause;
-        int pause; // seconds before the reload; -1: not answered
-    };
-    struct Case {
+    // Each death "second:pause", the pause before the reload in seconds or
+    // "-" when not answered; "c" after the second: a death for cost.
+    const struct {
         const char* name;
-        std::vector<Death> deaths;
-    };
-    const Case cases[] = {
-        {"four in quick succession",
-         {{0, kCrash, 1}, {0, kCrash, 1}, {1, kCrash, 1}, {1, kCrash, 600}}},
-        {"spread over more than a minute",
-         {{0, kCrash, 1}, {30, kCrash, 1}, {59, kCrash, 1}, {91, kCrash, 1}, {120, kCrash, 1}}},
-        {"the window slides",
-         {{0, kCrash, 1}, {30, kCrash, 1}, {59, kCrash, 1}, {61, kCrash, 1}, {62, kCrash, 600}}},
+        const char* deaths;
+    } cases[] = {
+        {"four in quick succession", "0:1 0:1 1:1 1:600"},
+        {"spread over more than a minute", "0:1 30:1 59:1 91:1 120:1"},
+        {"the window slides", "0:1 30:1 59:1 61:1 62:600"},
         {"after ten minutes a burst again, then an hour, then the last",
-         {{0, kCrash, 1},
-          {1, kCrash, 1},
-          {2, kCrash, 1},
-          {3, kCrash, 600},
-          {604, kCrash, 1},
-          {605, kCrash, 1},
-          {606, kCrash, 1},
-          {607, kCrash, 3600},
-          {4208, kCrash, 1},
-          {4209, kCrash, 1},
-          {4210, kCrash, -1}}},
+         "0:1 1:1 2:1 3:600 604:1 605:1 606:1 607:3600 4208:1 4209:1 4210:-"},
         {"ten in a run at most, then never again",
-         {{0, kCrash, 1},
-          {100, kCrash, 1},
-          {200, kCrash, 1},
-          {300, kCrash, 1},
-          {400, kCrash, 1},
-          {500, kCrash, 1},
-          {600, kCrash, 1},
-          {700, kCrash, 1},
-          {800, kCrash, 1},
-          {900, kCrash, 1},
-          {1000, kCrash, -1},
-          {90000, kCrash, -1}}},
-        {"a death for cost waits", {{0, kCost, 120}, {200, kCrash, 1}, {300, kCost, 120}}},
-        {"a death for cost ending a burst waits the longer pause",
-         {{0, kCrash, 1}, {1, kCrash, 1}, {2, kCrash, 1}, {3, kCost, 600}}},
+         "0:1 100:1 200:1 300:1 400:1 500:1 600:1 700:1 800:1 900:1 1000:- 90000:-"},
+        {"a death for cost waits", "0c:120 200:1 300c:120"},
+        {"a death for cost ending a burst waits the longer pause", "0:1 1:1 2:1 3c:600"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         qiv::RendererDeaths deaths;
-        std::vector<int> pauses, expected;
-        for (const Death& d : c.deaths) {
-            const auto pause = deaths.admit(std::chrono::seconds(d.second), d.cause);
-            pauses.push_back(
-                pause ? static_cast<int>(
-                            std::chrono::duration_cast<std::chrono::seconds>(*pause).count())
-                      : -1);
-            expected.push_back(d.pause);
+        QStringList pauses;
+        const QStringList expected = QString::fromLatin1(c.deaths).split(' ');
+        for (const QString& death : expected) {
+            const QString at = death.section(':', 0, 0);
+            const bool cost = at.endsWith('c');
+            const auto pause = deaths.admit(
+                std::chrono::seconds((cost ? at.chopped(1) : at).toInt()),
+                cost ? qiv::RendererDeaths::Cause::Cost : qiv::RendererDeaths::Cause::Crash);
+            pauses
+                << at + ':' +
+                       (pause
+                            ? QString::number(
+                                  std::chrono::duration_cast<std::chrono::seconds>(*pause).count())
+                            : QStringLiteral("-"));
         }
-        EXPECT_EQ(pauses, expected);
+        EXPECT_EQ(pauses.join(' ').toStdString(), expected.join(' ').toStdString());
     }
 }
 
