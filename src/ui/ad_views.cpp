@@ -411,12 +411,10 @@ void AdViews::thaw()
     frozen_ = false;
     for (const View& v : views_) {
         QWebEnginePage* page = v.view->page();
-        // The engine may have discarded a frozen page to free its memory.
-        const bool discarded = page->lifecycleState() == QWebEnginePage::LifecycleState::Discarded;
+        // A page the engine discarded meanwhile to free its memory loads
+        // again on the way.
         page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
         page->setVisible(v.view->isVisible());
-        if (discarded && !reloadWhenShown_ && !refused_)
-            v.view->load(v.start);
     }
     if (reloadWhenShown_)
         recover();
