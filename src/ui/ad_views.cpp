@@ -217,6 +217,8 @@ QWebEngineProfile* makeProfile(QObject* parent)
     return profile;
 }
 
+bool focusGoingBack = false;
+
 // The one steady clock of the deaths' bound.
 std::chrono::milliseconds sinceStart()
 {
@@ -267,10 +269,12 @@ AdViews::AdViews(std::string host, QObject* parent)
             return;
         }
         QWidget* back = old != nullptr && !holds(old) ? old : outside_.data();
+        focusGoingBack = true;
         if (back != nullptr)
             back->setFocus(Qt::OtherFocusReason);
         else
             now->clearFocus();
+        focusGoingBack = false;
     });
 }
 
@@ -280,6 +284,11 @@ bool AdViews::holds(const QWidget* widget) const
         if (widget == v.view || v.view->isAncestorOf(widget))
             return true;
     return false;
+}
+
+bool AdViews::givingFocusBack()
+{
+    return focusGoingBack;
 }
 
 void AdViews::prepareWindow(QWidget* window)

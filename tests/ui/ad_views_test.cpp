@@ -1,3 +1,5 @@
+#include "../common/kept_state.h"
+#include "app/app.h"
 #include "ui/ad_views.h"
 #include "ui/main_window.h"
 
@@ -372,6 +374,14 @@ TEST(AdViewsTest, ViewsComeBackAfterTheRendererIsKilled)
     };
     EXPECT_TRUE(muted()) << "first load";
 
+    // With the program's events: the login box selects its text when it
+    // gets the focus, so a focus that left and came back would make the
+    // next keys replace it.
+    qiv::wireEvents(
+        lw.w,
+        qiv::testing::keptState(new qiv::ProgramState{
+            .hosts = {.service = "127.0.0.1:1", .ipLookup = "127.0.0.1:1", .ad = server.host()}}),
+        [] {});
     // The user puts the focus; the page's focus() calls do not move it.
     lw.w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&lw.w, 5000));
