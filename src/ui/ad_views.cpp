@@ -219,6 +219,11 @@ QWebEngineProfile* makeProfile(QObject* parent)
 
 bool focusGoingBack = false;
 
+// Marks the views of AdViews: the focus may change while a window and its
+// views are destroyed, so a widget is known as inside a view from its own
+// ancestors, which are alive while it is.
+constexpr char kViewMark[] = "qivAdView";
+
 // The one steady clock of the deaths' bound.
 std::chrono::milliseconds sinceStart()
 {
@@ -278,10 +283,10 @@ AdViews::AdViews(std::string host, QObject* parent)
     });
 }
 
-bool AdViews::holds(const QWidget* widget) const
+bool AdViews::holds(const QWidget* widget)
 {
-    for (const View& v : views_)
-        if (widget == v.view || v.view->isAncestorOf(widget))
+    for (; widget != nullptr; widget = widget->parentWidget())
+        if (widget->property(kViewMark).toBool())
             return true;
     return false;
 }
@@ -317,6 +322,7 @@ void AdViews::start(QWidget* box, const QString& path)
         window_->installEventFilter(this);
     }
     auto* view = new QWebEngineView(box);
+    view->setProperty(kViewMark, true);
     view->setGeometry(box->rect());
     view->setContextMenuPolicy(Qt::NoContextMenu);
     view->installEventFilter(new Confinement(view));

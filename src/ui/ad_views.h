@@ -104,7 +104,7 @@ signals:
 
 private:
     // Whether `widget` is a view or inside one.
-    bool holds(const QWidget* widget) const;
+    static bool holds(const QWidget* widget);
     void rendererEnded();
     void recover();
     void followWindow();
