@@ -1,5 +1,7 @@
 #include "ui/ad_views.h"
 
+#include "ui/renderer_budget.h"
+
 #include <QAuthenticator>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -19,6 +21,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QWidget>
+
+#include <signal.h>
 
 namespace qiv {
 
@@ -258,6 +262,10 @@ void AdViews::start(QWidget* box, const QString& path)
             });
     view->setPage(page);
     view->show();
+    if (watch_ == nullptr)
+        watch_ =
+            new RendererWatch([this] { return views_.front().view->page()->renderProcessPid(); },
+                              [this] { endRendererForCost(); }, this);
     const QUrl url = startAddress(host_, path);
     views_.push_back({view, url});
     view->load(url);
@@ -275,6 +283,13 @@ void AdViews::rendererEnded()
         return;
     if (deaths_.admit(sinceStart()))
         recovery_.start();
+}
+
+void AdViews::endRendererForCost()
+{
+    const qint64 pid = views_.empty() ? 0 : views_.front().view->page()->renderProcessPid();
+    if (pid > 0)
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
 }
 
 void AdViews::recover()

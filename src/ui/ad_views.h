@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+namespace qiv {
+class RendererWatch;
+}
 class QWebEngineProfile;
 class QWebEngineView;
 class QWidget;
@@ -69,6 +72,10 @@ public:
     // Reloads done after renderer deaths so far.
     int recoveries() const { return recoveries_; }
 
+    // Ends the renderer because of what it costs: a death of its own,
+    // never answered with a reload at once.
+    void endRendererForCost();
+
 signals:
     // Every view has been sent to its start address again.
     void recovered();
@@ -89,6 +96,8 @@ private:
     // views that shared the renderer join it.
     QTimer recovery_;
     int recoveries_ = 0;
+    // The renderer's budget, from the first view on.
+    RendererWatch* watch_ = nullptr;
 };
 
 } // namespace qiv
