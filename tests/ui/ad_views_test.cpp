@@ -1,5 +1,6 @@
 #include "ui/ad_views.h"
 #include "ui/main_window.h"
+#include "ui/renderer_budget.h"
 
 #include "recording_server.h"
 
@@ -22,8 +23,10 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <iostream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -395,6 +398,89 @@ TEST(AdViewsTest, RendererDeathsAreAnsweredAtMostThreeTimesAMinute)
             answered.push_back(deaths.admit(std::chrono::seconds(s)));
         EXPECT_EQ(answered, c.answered);
     }
+}
+
+// Samples of one renderer, one a second unless given: the verdict of each.
+TEST(AdViewsTest, TheRendererBudgetEndsASustainedCoreOrTooMuchMemory)
+{
+    using Verdict = qiv::RendererBudget::Verdict;
+    constexpr std::uint64_t kSmall = 120 * 1024;
+    struct Sample {
+        int wallMs, cpuMs;
+        std::uint64_t residentKiB = kSmall;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Sample> samples;
+        std::vector<Verdict> verdicts;
+    };
+    const Verdict in = Verdict::Within, cpu = Verdict::OverCpu, mem = Verdict::OverMemory;
+    const Case cases[] = {
+        {"an animated ad", {{1000, 80}, {1000, 120}, {1000, 90}, {1000, 100}}, {in, in, in, in}},
+        {"a core from the start: ended once 3 s are seen",
+         {{1000, 1000}, {1000, 990}, {1000, 1000}, {1000, 1000}},
+         {in, in, cpu, cpu}},
+        {"half a core exactly is allowed", {{1000, 500}, {1000, 500}, {1000, 500}}, {in, in, in}},
+        {"a burst between rests is not sustained",
+         {{1000, 1000}, {1000, 100}, {1000, 100}, {1000, 1000}, {1000, 100}},
+         {in, in, in, in, in}},
+        {"resting one second in three does not escape",
+         {{1000, 1000}, {1000, 1000}, {1000, 0}, {1000, 1000}, {1000, 1000}},
+         {in, in, cpu, cpu, cpu}},
+        {"the window is wall time, not samples",
+         {{500, 500}, {500, 500}, {2000, 1200}},
+         {in, in, cpu}},
+        {"a late timer's long interval counts alone", {{3000, 1600}}, {cpu}},
+        {"an interval of no length is ignored", {{0, 900}, {1000, 100}}, {in, in}},
+        {"memory over the bound at once",
+         {{1000, 10, kSmall}, {1000, 10, qiv::RendererBudget::kResidentKiB + 1}},
+         {in, mem}},
+        {"memory at the bound is allowed", {{1000, 10, qiv::RendererBudget::kResidentKiB}}, {in}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qiv::RendererBudget budget;
+        std::vector<Verdict> verdicts;
+        for (const Sample& s : c.samples)
+            verdicts.push_back(budget.add({std::chrono::milliseconds(s.wallMs),
+                                           std::chrono::milliseconds(s.cpuMs), s.residentKiB}));
+        EXPECT_EQ(verdicts, c.verdicts);
+    }
+    // After a reset the old renderer's seconds are gone.
+    qiv::RendererBudget budget;
+    budget.add({2000ms, 2000ms, kSmall});
+    budget.reset();
+    EXPECT_EQ(budget.add({1000ms, 1000ms, kSmall}), in);
+}
+
+TEST(AdViewsTest, TheWatchReadsAProcessAndEndsARendererThatNeverYields)
+{
+    // This process: its time grows with work, its resident size is there.
+    const auto before = qiv::RendererWatch::read(::getpid());
+    ASSERT_TRUE(before.has_value());
+    QElapsedTimer busy;
+    busy.start();
+    while (busy.elapsed() < 300) {
+    }
+    const auto after = qiv::RendererWatch::read(::getpid());
+    ASSERT_TRUE(after.has_value());
+    EXPECT_GE((after->cpu - before->cpu).count(), 200);
+    EXPECT_GT(after->residentKiB, 1024u);
+    EXPECT_FALSE(qiv::RendererWatch::read(0).has_value());
+    EXPECT_FALSE(qiv::RendererWatch::read(std::numeric_limits<int>::max()).has_value());
+
+    HostileServer server("<script>setTimeout(function(){ for(;;){} }, 200);</script>");
+    LoadedWindow lw(server.host());
+    ASSERT_TRUE(lw.waitLoaded(1, 60000));
+    const qint64 renderer = MainWindow::browserView(lw.boxes()[0])->page()->renderProcessPid();
+    ASSERT_GT(renderer, 0);
+    QElapsedTimer spinning;
+    spinning.start();
+    // Gone, or a zombie not yet reaped: no resident size either way.
+    EXPECT_TRUE(waitFor([&] { return !qiv::RendererWatch::read(renderer); }, 15000));
+    std::cout << "[ figure ] a renderer that never yields ended after " << spinning.elapsed()
+              << " ms\n";
+    EXPECT_EQ(lw.typeIntoLogin(QStringLiteral("up")), QStringLiteral("up"));
 }
 
 } // namespace

@@ -169,7 +169,7 @@ Reply PageHandlers::answer(Page page, const httplib::Request& req, FaultKind kin
         if (!isGet(req))
             return methodNotAllowedPage();
         if (adBody_)
-            return Reply{.body = *adBody_};
+            return Reply{.status = 200, .body = *adBody_, .markers = {}, .headers = {}};
         return req.path == kAnimatedAdPath ? animatedAdPage() : adPage(*adBox(req.path));
     }
     return notFoundPage();
