@@ -83,7 +83,7 @@ bool memoryPeak(const char* label, const std::vector<std::string>& serverArgs, d
                     label);
         return false;
     }
-    const pid_t pid = spawnProgram({QIV_FORWARD_PATH}, nullptr);
+    const pid_t pid = spawnProgram(forwardWithViews(QIV_FORWARD_PATH), nullptr);
     if (pid < 0) {
         std::printf("%s: cannot start %s\n", label, QIV_FORWARD_PATH);
         return false;

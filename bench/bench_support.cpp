@@ -137,6 +137,13 @@ std::string commandName(pid_t pid)
     return name;
 }
 
+std::vector<std::string> forwardWithViews(const std::string& path)
+{
+    if (::geteuid() == 0)
+        return {path, "--ads-without-sandbox"};
+    return {path};
+}
+
 pid_t spawnProgram(std::vector<std::string> argv, int* out, bool keepStderr)
 {
     int pipeFds[2] = {-1, -1};

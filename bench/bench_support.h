@@ -40,6 +40,11 @@ using test::DevServerChild;
 // or -1.
 pid_t spawnProgram(std::vector<std::string> argv, int* out, bool keepStderr = false);
 
+// The command line of qiv-forward at `path` for a bench that measures it with
+// its advertisement views: as root, where Chromium has no sandbox, it shows
+// them only with --ads-without-sandbox; the pages are qiv-devserver's own.
+std::vector<std::string> forwardWithViews(const std::string& path);
+
 // Runs this program again with `args` (after argv[0]) and returns what it
 // wrote on standard output; the child's standard error passes through.
 std::string runSelf(const char* self, const std::vector<std::string>& args);

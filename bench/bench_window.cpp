@@ -80,7 +80,9 @@ void runProgramStart(char* argv0, const StartOptions& options,
                                              .ipLookup = options.ipHost,
                                              .ad = options.adHost}};
 
-    // As runApplication does.
+    // As runApplication does. The views are this bench's choice, not the
+    // start-up's: as root they run without the sandbox, as qiv-forward with
+    // --ads-without-sandbox would, on qiv-devserver's pages.
     prepareBrowserEngine();
     static int qtArgc = 1;
     static char* qtArgv[] = {argv0, nullptr};

@@ -33,6 +33,7 @@ struct Program {
     const char* label;
     const char* path;
     const char* title; // a part of the window's title
+    bool views;        // qiv-forward, with its advertisement views
     std::vector<double> firstMs{};
     std::vector<double> staysMs{};
     int replacements = 0;
@@ -106,7 +107,9 @@ Launch launchToMapped(const Program& program)
         return launch;
     if (readLine(waiterOut, 10000) == std::string("ready")) {
         const double start = epochSeconds();
-        const pid_t pid = spawnProgram({program.path}, nullptr);
+        const pid_t pid = spawnProgram(program.views ? forwardWithViews(program.path)
+                                                     : std::vector<std::string>{program.path},
+                                       nullptr);
         if (pid > 0) {
             if (std::optional<std::string> mapped = readLine(waiterOut, 65000)) {
                 double first = 0, stays = 0;
@@ -141,8 +144,8 @@ int main(int argc, char** argv)
                              "addresses (in use by another server?)\n");
         return 1;
     }
-    Program bare{"bench_bare_window", QIV_BARE_WINDOW_PATH, "bench_bare_window"};
-    Program forward{"qiv-forward", argc > 2 ? argv[2] : QIV_FORWARD_PATH, "Qiv"};
+    Program bare{"bench_bare_window", QIV_BARE_WINDOW_PATH, "bench_bare_window", false};
+    Program forward{"qiv-forward", argc > 2 ? argv[2] : QIV_FORWARD_PATH, "Qiv", true};
     std::printf("milliseconds from the launch until the window is mapped: the first window, "
                 "the window that stays, and the windows made anew\n");
     int failures = 0;

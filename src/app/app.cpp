@@ -185,6 +185,17 @@ bool sandboxDisabled(const QByteArray& userFlags, bool userDisabledSandbox, bool
     return runningAsRoot || userDisabledSandbox || hasSwitch(userFlags, "--no-sandbox");
 }
 
+bool sandboxDisabledHere()
+{
+    return sandboxDisabled(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"),
+                           qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"),
+                           ::geteuid() == 0);
+}
+
+const char* const kNoSandboxNotice =
+    "qiv-forward: the advertisement boxes stay empty: running as root, the browser engine "
+    "would show them without its sandbox (--ads-without-sandbox shows them all the same)\n";
+
 bool drawsInSoftware()
 {
     if (qEnvironmentVariable("QT_QUICK_BACKEND") == QLatin1String("software") ||
@@ -267,6 +278,12 @@ int runApplication(int argc, char** argv)
     // "退 出" call quitProgram, as does the return from exec() below; Qt's
     // exit() when the display goes away ends there too.
     endProcessOnExit();
+    // A page of the advertisement host runs only inside Chromium's sandbox,
+    // unless the user says otherwise. A sandbox with its seccomp filter but
+    // without namespaces (in a chroot) is a sandbox all the same.
+    const bool adViews = !sandboxDisabledHere() || commandLine.adsWithoutSandbox;
+    if (!adViews && ::geteuid() == 0)
+        std::fputs(kNoSandboxNotice, stderr);
     prepareBrowserEngine();
     // The options are the program's own: Qt sees the program name only.
     int qtArgc = argc > 0 ? 1 : 0;
@@ -275,7 +292,7 @@ int runApplication(int argc, char** argv)
     // Never destroyed: the background thread and abandoned request workers
     // may still use it while the process ends.
     auto* state = new ProgramState{.hosts = commandLine.hosts};
-    MainWindow window(MainWindow::Options{.adHost = state->hosts.ad});
+    MainWindow window(MainWindow::Options{.browserViews = adViews, .adHost = state->hosts.ad});
     wireEvents(window, *state, quitProgram);
     window.show();
     QTimer::singleShot(0, &window, [&window, state] { onWindowCreated(window, *state); });

@@ -41,6 +41,13 @@ void endProcessOnExit();
 // QTWEBENGINE_DISABLE_SANDBOX or by --no-sandbox in their own flags.
 bool sandboxDisabled(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot);
 
+// sandboxDisabled for this process: its own environment and user.
+bool sandboxDisabledHere();
+
+// The message on standard error, as root, of why the advertisement boxes
+// stay empty.
+extern const char* const kNoSandboxNotice;
+
 // Whether the window and the views draw in software: where there is no GPU
 // (no render node in /dev/dri), or where the user asked for it
 // (QT_QUICK_BACKEND=software, LIBGL_ALWAYS_SOFTWARE).

@@ -34,6 +34,10 @@ CommandLine readCommandLine(const std::vector<std::string>& args, config::Hosts 
             return ending(CommandLine::Action::Help);
         if (arg == "--version")
             return ending(CommandLine::Action::Version);
+        if (arg == "--ads-without-sandbox") {
+            result.adsWithoutSandbox = true;
+            continue;
+        }
         const size_t eq = arg.find('=');
         const std::string name = arg.substr(0, eq);
         const config::HostOption* option = config::hostOptionNamed(name);
@@ -69,6 +73,10 @@ std::string usage()
            ")\n"
            "                              HOST is a name or an IPv4 address; PORT is\n"
            "                              1 to 65535, 80 when not given.\n"
+           "      --ads-without-sandbox   show the advertisement pages even where the\n"
+           "                              browser engine has no sandbox (as root, or\n"
+           "                              when it is turned off); without it their\n"
+           "                              boxes stay empty there\n"
            "  -h, --help                  show this help and exit\n"
            "      --version               show the version and exit\n"
            "\n"

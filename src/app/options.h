@@ -18,13 +18,16 @@ struct CommandLine {
     };
     Action action = Action::Run;
     config::Hosts hosts;
+    // --ads-without-sandbox: the advertisement pages are shown even where
+    // the browser engine runs without its sandbox.
+    bool adsWithoutSandbox = false;
     std::string error;
 };
 
 // Reads the arguments after the program name over the hosts built in:
 // --service-host, --ip-host and --ad-host, each "--name VALUE" or
 // "--name=VALUE" and checked by config::hostValueError; the last of a
-// kind wins. -h/--help and --version end the reading.
+// kind wins; and --ads-without-sandbox. -h/--help and --version end the reading.
 CommandLine readCommandLine(const std::vector<std::string>& args, config::Hosts builtIn);
 
 std::string usage();

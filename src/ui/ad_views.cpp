@@ -2,6 +2,7 @@
 
 #include "ui/renderer_budget.h"
 
+#include <QApplication>
 #include <QAuthenticator>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -23,6 +24,9 @@
 #include <QWidget>
 
 #include <signal.h>
+
+#include <algorithm>
+#include <utility>
 
 namespace qiv {
 
@@ -100,17 +104,21 @@ protected:
     }
 };
 
-// Keeps the widgets of a web view out of the focus, and keeps any window
-// the engine opens over a view (the colour chooser, a message box) off the
-// screen and closes it unanswered. The engine makes its render widget, the
-// view's focus proxy, only once a page is on its way.
+// Keeps the widgets of a web view out of the focus and closed to drops, and
+// keeps any window the engine opens over a view (the colour chooser, a
+// message box) off the screen and closes it unanswered. The engine makes its
+// render widget, the view's focus proxy, only once a page is on its way, and
+// anew after its renderer ended: every widget that appears inside the view
+// is watched too.
 class Confinement : public QObject {
 public:
     using QObject::QObject;
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished) {
+        switch (event->type()) {
+        case QEvent::ChildAdded:
+        case QEvent::ChildPolished: {
             QObject* child = static_cast<QChildEvent*>(event)->child();
             if (event->type() == QEvent::ChildAdded && child->isWidgetType()) {
                 // A window is known as one from its construction on, before
@@ -120,20 +128,35 @@ public:
                     widget->setAttribute(Qt::WA_DontShowOnScreen);
                 child->installEventFilter(this);
             }
-            if (watched == parent())
-                keepOut(static_cast<QWidget*>(watched));
-        } else if (event->type() == QEvent::Show && watched != parent()) {
-            auto* widget = static_cast<QWidget*>(watched);
-            if (isOwnWindow(widget))
-                QMetaObject::invokeMethod(
-                    widget,
-                    [widget] {
-                        if (auto* dialog = qobject_cast<QDialog*>(widget))
-                            dialog->reject();
-                        else
-                            widget->close();
-                    },
-                    Qt::QueuedConnection);
+            keepOut(static_cast<QWidget*>(parent()));
+            break;
+        }
+        case QEvent::Show:
+            if (watched != parent()) {
+                auto* widget = static_cast<QWidget*>(watched);
+                if (isOwnWindow(widget))
+                    QMetaObject::invokeMethod(
+                        widget,
+                        [widget] {
+                            if (auto* dialog = qobject_cast<QDialog*>(widget))
+                                dialog->reject();
+                            else
+                                widget->close();
+                        },
+                        Qt::QueuedConnection);
+                else
+                    keepOut(static_cast<QWidget*>(parent()));
+            }
+            break;
+        // Whatever brought it, a drag ends here, before the page.
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::DragLeave:
+        case QEvent::Drop:
+            event->ignore();
+            return true;
+        default:
+            break;
         }
         return false;
     }
@@ -148,11 +171,15 @@ public:
 
     static void keepOut(QWidget* view)
     {
-        view->setFocusPolicy(Qt::NoFocus);
+        const auto close = [](QWidget* widget) {
+            widget->setFocusPolicy(Qt::NoFocus);
+            widget->setAcceptDrops(false);
+        };
+        close(view);
         for (QWidget* child : view->findChildren<QWidget*>())
-            child->setFocusPolicy(Qt::NoFocus);
+            close(child);
         if (view->focusProxy() != nullptr)
-            view->focusProxy()->setFocusPolicy(Qt::NoFocus);
+            close(view->focusProxy());
     }
 };
 
@@ -205,27 +232,56 @@ std::chrono::milliseconds sinceStart()
 
 } // namespace
 
-bool RendererDeaths::admit(std::chrono::milliseconds now)
+std::optional<std::chrono::milliseconds> RendererDeaths::admit(std::chrono::milliseconds now,
+                                                               Cause cause)
 {
-    if (refused_)
-        return false;
-    while (!answered_.empty() && now - answered_.front() >= kWindow)
-        answered_.pop_front();
-    if (answered_.size() >= static_cast<size_t>(kLimit)) {
+    if (refused_ || answered_ >= kMost) {
         // A page that kills its renderer this often would do it again.
         refused_ = true;
-        return false;
+        return std::nullopt;
     }
-    answered_.push_back(now);
-    return true;
+    while (!burst_.empty() && now - burst_.front() >= kWindow)
+        burst_.pop_front();
+    std::chrono::milliseconds pause = cause == Cause::Cost ? kCostPause : kRecoveryPause;
+    if (burst_.size() >= static_cast<size_t>(kBurst)) {
+        pause = std::max(pause, longPauses_ == 0 ? kFirstLongPause : kLongPause);
+        ++longPauses_;
+        // After the pause a page gets a burst again.
+        burst_.clear();
+    }
+    burst_.push_back(now);
+    ++answered_;
+    return pause;
 }
 
 AdViews::AdViews(std::string host, QObject* parent)
     : QObject(parent), host_(std::move(host)), profile_(makeProfile(this))
 {
     recovery_.setSingleShot(true);
-    recovery_.setInterval(kRecoveryPause);
     connect(&recovery_, &QTimer::timeout, this, &AdViews::recover);
+    // The engine gives its render widget the focus when a page asks for it
+    // and when a new renderer starts: the focus goes back where it was.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        if (now == nullptr)
+            return;
+        if (!holds(now)) {
+            outside_ = now;
+            return;
+        }
+        QWidget* back = old != nullptr && !holds(old) ? old : outside_.data();
+        if (back != nullptr)
+            back->setFocus(Qt::OtherFocusReason);
+        else
+            now->clearFocus();
+    });
+}
+
+bool AdViews::holds(const QWidget* widget) const
+{
+    for (const View& v : views_)
+        if (widget == v.view || v.view->isAncestorOf(widget))
+            return true;
+    return false;
 }
 
 void AdViews::prepareWindow(QWidget* window)
@@ -249,12 +305,20 @@ QUrl AdViews::startAddress(const std::string& host, const QString& path)
 
 void AdViews::start(QWidget* box, const QString& path)
 {
+    if (window_ == nullptr) {
+        window_ = box->window();
+        window_->installEventFilter(this);
+    }
     auto* view = new QWebEngineView(box);
     view->setGeometry(box->rect());
     view->setContextMenuPolicy(Qt::NoContextMenu);
     view->installEventFilter(new Confinement(view));
     Confinement::keepOut(view);
     auto* page = new ConfinedPage(profile_, view);
+    // Muted again whenever a document starts, in case a new renderer
+    // forgot it.
+    page->setAudioMuted(true);
+    connect(page, &QWebEnginePage::loadStarted, page, [page] { page->setAudioMuted(true); });
     connect(page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int) {
                 if (status != QWebEnginePage::NormalTerminationStatus)
@@ -276,28 +340,92 @@ QWebEngineView* AdViews::viewIn(const QWidget* box)
     return box->findChild<QWebEngineView*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
-void AdViews::rendererEnded()
-{
-    // The other views of the same renderer report the same death.
-    if (recovery_.isActive())
-        return;
-    if (deaths_.admit(sinceStart()))
-        recovery_.start();
-}
-
 void AdViews::endRendererForCost()
 {
-    const qint64 pid = views_.empty() ? 0 : views_.front().view->page()->renderProcessPid();
-    if (pid > 0)
-        ::kill(static_cast<pid_t>(pid), SIGKILL);
+    if (views_.empty())
+        return;
+    const qint64 pid = views_.front().view->page()->renderProcessPid();
+    if (pid <= 0)
+        return;
+    costDeath_ = true;
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+void AdViews::rendererEnded()
+{
+    const RendererDeaths::Cause cause = std::exchange(costDeath_, false)
+                                            ? RendererDeaths::Cause::Cost
+                                            : RendererDeaths::Cause::Crash;
+    // The other views of the same renderer report the same death.
+    if (recovery_.isActive() || refused_)
+        return;
+    const std::optional<std::chrono::milliseconds> pause = deaths_.admit(sinceStart(), cause);
+    if (!pause) {
+        // Until the next start the boxes show their own background.
+        refused_ = true;
+        for (const View& v : views_)
+            v.view->hide();
+        return;
+    }
+    recovery_.start(*pause);
 }
 
 void AdViews::recover()
 {
+    if (frozen_) {
+        reloadWhenShown_ = true;
+        return;
+    }
+    reloadWhenShown_ = false;
     for (const View& v : views_)
         v.view->load(v.start);
     ++recoveries_;
     emit recovered();
+}
+
+bool AdViews::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window_ && (event->type() == QEvent::WindowStateChange ||
+                               event->type() == QEvent::Hide || event->type() == QEvent::Show))
+        // Once the window has handled it: it hides and shows the views.
+        QMetaObject::invokeMethod(this, &AdViews::followWindow, Qt::QueuedConnection);
+    return false;
+}
+
+void AdViews::followWindow()
+{
+    const bool unseen = window_->isMinimized() || !window_->isVisible();
+    if (unseen && !frozen_)
+        freeze();
+    else if (!unseen && frozen_)
+        thaw();
+}
+
+void AdViews::freeze()
+{
+    frozen_ = true;
+    // Only a page that is not shown can be frozen.
+    for (const View& v : views_) {
+        QWebEnginePage* page = v.view->page();
+        page->setVisible(false);
+        page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
+    }
+}
+
+void AdViews::thaw()
+{
+    frozen_ = false;
+    for (const View& v : views_) {
+        QWebEnginePage* page = v.view->page();
+        // The engine may have discarded a frozen page to free its memory.
+        const bool discarded = page->lifecycleState() == QWebEnginePage::LifecycleState::Discarded;
+        page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+        page->setVisible(v.view->isVisible());
+        if (discarded && !reloadWhenShown_ && !refused_)
+            v.view->load(v.start);
+    }
+    if (reloadWhenShown_)
+        recover();
 }
 
 } // namespace qiv

@@ -1,18 +1,17 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QUrl>
 
 #include <chrono>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
-namespace qiv {
-class RendererWatch;
-}
 class QWebEngineProfile;
 class QWebEngineView;
 class QWidget;
@@ -22,32 +21,47 @@ class QWidget;
 // window or dialog, is granted no permission, downloads nothing and
 // navigates only to http and https addresses. When the renderer ends
 // abnormally, the views load their start addresses again, a bounded number
-// of times.
+// of times. No view takes the keyboard focus or a drop, every page is
+// muted, and the pages are frozen while the window is minimised or hidden.
 namespace qiv {
 
-// Which renderer deaths are answered with a reload: at most kLimit within
-// any kWindow. Once one is refused, none is answered again in this run: the
-// views stay empty rather than reload a page that keeps killing them. Times
-// are offsets on one steady clock.
+class RendererWatch;
+
+// How renderer deaths are answered. Up to kBurst deaths within kWindow are
+// answered after kRecoveryPause; the next death of such a burst waits
+// kFirstLongPause, every later one kLongPause, and a new burst may follow
+// each of them. At most kMost deaths are answered in a run; after that the
+// views stay empty. A death the program caused because the renderer cost
+// too much (Cause::Cost) waits at least kCostPause: the page would do the
+// same again at once. Times are offsets on one steady clock.
 class RendererDeaths {
 public:
-    static constexpr int kLimit = 3;
-    static constexpr std::chrono::milliseconds kWindow{60'000};
+    enum class Cause { Crash, Cost };
 
-    // Records a death at `now`; true when it is to be answered.
-    bool admit(std::chrono::milliseconds now);
+    static constexpr int kBurst = 3;
+    static constexpr std::chrono::milliseconds kWindow{60'000};
+    // The engine finishes tearing the old process down first.
+    static constexpr std::chrono::milliseconds kRecoveryPause{1000};
+    static constexpr std::chrono::milliseconds kFirstLongPause{10 * 60'000};
+    static constexpr std::chrono::milliseconds kLongPause{60 * 60'000};
+    static constexpr std::chrono::milliseconds kCostPause{120'000};
+    static constexpr int kMost = 10;
+
+    // Records a death at `now`: the pause before the views load again, or
+    // nothing when it is not answered.
+    std::optional<std::chrono::milliseconds> admit(std::chrono::milliseconds now, Cause cause);
 
 private:
-    std::deque<std::chrono::milliseconds> answered_;
+    std::deque<std::chrono::milliseconds> burst_;
+    int answered_ = 0;
+    int longPauses_ = 0;
     bool refused_ = false;
 };
 
 class AdViews : public QObject {
     Q_OBJECT
 public:
-    // Between a renderer's death and the reload: the engine finishes
-    // tearing the old process down first.
-    static constexpr std::chrono::milliseconds kRecoveryPause{1000};
+    static constexpr std::chrono::milliseconds kRecoveryPause = RendererDeaths::kRecoveryPause;
 
     // Views of pages from "http://" + host ("host" or "host:port").
     AdViews(std::string host, QObject* parent);
@@ -69,20 +83,30 @@ public:
     static QUrl startAddress(const std::string& host, const QString& path);
 
     QWebEngineProfile* profile() const { return profile_; }
+    // Ends the renderer of the views because it costs too much: the death
+    // is answered only after a pause (RendererDeaths::Cause::Cost).
+    void endRendererForCost();
+
     // Reloads done after renderer deaths so far.
     int recoveries() const { return recoveries_; }
 
-    // Ends the renderer because of what it costs: a death of its own,
-    // never answered with a reload at once.
-    void endRendererForCost();
+    // Whether the pages are frozen: the window is minimised or hidden.
+    bool frozen() const { return frozen_; }
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 signals:
     // Every view has been sent to its start address again.
     void recovered();
 
 private:
+    // Whether `widget` is a view or inside one.
+    bool holds(const QWidget* widget) const;
     void rendererEnded();
     void recover();
+    void followWindow();
+    void freeze();
+    void thaw();
 
     std::string host_;
     QWebEngineProfile* profile_;
@@ -98,6 +122,17 @@ private:
     int recoveries_ = 0;
     // The renderer's budget, from the first view on.
     RendererWatch* watch_ = nullptr;
+    // The next death is one endRendererForCost caused.
+    bool costDeath_ = false;
+    // The window whose state the pages follow.
+    QWidget* window_ = nullptr;
+    bool frozen_ = false;
+    // Refused a death: the views stay hidden.
+    bool refused_ = false;
+    // The widget that last had the focus outside the views.
+    QPointer<QWidget> outside_;
+    // A reload came due while frozen: it is done when the window is shown.
+    bool reloadWhenShown_ = false;
 };
 
 } // namespace qiv

@@ -8,7 +8,9 @@
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QSignalSpy>
@@ -18,9 +20,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
+#include <vector>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -295,7 +300,13 @@ TEST(CommandLine, HostsHelpVersionAndBadValues)
          -1,
          "",
          {builtIn.service, builtIn.ipLookup, "y.org"}},
+        {{"--ads-without-sandbox", "--ad-host=z.org"},
+         -1,
+         "",
+         {builtIn.service, builtIn.ipLookup, "z.org"}},
         {{"--help"}, 0, "--service-host HOST[:PORT]", {}},
+        {{"--help"}, 0, "--ads-without-sandbox", {}},
+        {{"--ads-without-sandbox=1"}, 2, "unknown option '--ads-without-sandbox=1'", {}},
         {{"--service-host=a", "-h", "--bogus"}, 0, "--ad-host HOST[:PORT]", {}},
         {{"--version"}, 0, "qiv-forward ", {}},
         {{"--service-host", ""}, 2, "--service-host '': empty", {}},
@@ -329,6 +340,7 @@ TEST(CommandLine, HostsHelpVersionAndBadValues)
             EXPECT_EQ(read.hosts.service, row.hosts.service);
             EXPECT_EQ(read.hosts.ipLookup, row.hosts.ipLookup);
             EXPECT_EQ(read.hosts.ad, row.hosts.ad);
+            EXPECT_EQ(read.adsWithoutSandbox, name == "--ads-without-sandbox");
             continue;
         }
         EXPECT_NE(read.action, CommandLine::Action::Run);
@@ -410,7 +422,12 @@ TEST_P(RealProgram, EndsByExitWhileTheStartupFetchesWait)
     env.insert(QStringLiteral("DISPLAY"), display);
     program.setProcessEnvironment(env);
     program.setProcessChannelMode(QProcess::MergedChannels);
-    program.start(QStringLiteral(QIV_FORWARD_PATH), {});
+    // The window's first map with the views in it is what this is about: as
+    // root they are shown only with the option (no sandbox there).
+    QStringList args;
+    if (::geteuid() == 0)
+        args << QStringLiteral("--ads-without-sandbox");
+    program.start(QStringLiteral(QIV_FORWARD_PATH), args);
     ASSERT_TRUE(program.waitForStarted(10000));
 
     // xdotool gives up with an X error when a window it looks at goes away
@@ -455,6 +472,120 @@ TEST_P(RealProgram, EndsByExitWhileTheStartupFetchesWait)
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, RealProgram, ::testing::Bool());
+
+// The pids of the processes under `root`, by /proc.
+std::vector<pid_t> descendants(pid_t root)
+{
+    std::multimap<pid_t, pid_t> children;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = static_cast<pid_t>(entry.toInt(&number));
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!number || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": the name may hold spaces and ')'.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1)
+            children.emplace(static_cast<pid_t>(fields[1].toInt()), pid);
+    }
+    std::vector<pid_t> found{root};
+    for (size_t i = 0; i < found.size(); ++i)
+        for (auto [it, end] = children.equal_range(found[i]); it != end; ++it)
+            found.push_back(it->second);
+    found.erase(found.begin());
+    return found;
+}
+
+// Where the browser engine has no sandbox, the program starts no renderer and
+// asks the advertisement host for nothing, unless told to. The hosts are
+// loopback listeners that never answer; the ad host's counts connections.
+TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        GTEST_SKIP() << "needs Xvfb";
+    const bool root = ::geteuid() == 0;
+    const struct {
+        const char* name;
+        QStringList args;
+        const char* variable; // set in the environment, or null
+        const char* value;
+        bool views;
+    } rows[] = {
+        // As root the sandbox is off whatever the environment says.
+        {"root or --no-sandbox",
+         {},
+         "QTWEBENGINE_CHROMIUM_FLAGS",
+         root ? "" : "--no-sandbox",
+         false},
+        {"QTWEBENGINE_DISABLE_SANDBOX", {}, "QTWEBENGINE_DISABLE_SANDBOX", "1", false},
+        {"--ads-without-sandbox",
+         {QStringLiteral("--ads-without-sandbox")},
+         "QTWEBENGINE_DISABLE_SANDBOX",
+         "1",
+         true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        uint16_t silent = 0, ad = 0;
+        const int service = silentListener(silent), adHost = silentListener(ad);
+        ASSERT_GE(service, 0);
+        ASSERT_GE(adHost, 0);
+        // Its connections are taken without waiting.
+        ::fcntl(adHost, F_SETFL, O_NONBLOCK);
+        QProcess xvfb;
+        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        ASSERT_TRUE(xvfb.waitForReadyRead(20000));
+        const QString display = QStringLiteral(":") + QString::fromUtf8(xvfb.readLine().trimmed());
+
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
+        env.insert(QStringLiteral("DISPLAY"), display);
+        env.insert(QString::fromLatin1(row.variable), QString::fromLatin1(row.value));
+        program.setProcessEnvironment(env);
+        const QString hosts = QStringLiteral("127.0.0.1:%1").arg(silent);
+        program.start(QStringLiteral(QIV_FORWARD_PATH),
+                      row.args + QStringList{QStringLiteral("--service-host"), hosts,
+                                             QStringLiteral("--ip-host"), hosts,
+                                             QStringLiteral("--ad-host"),
+                                             QStringLiteral("127.0.0.1:%1").arg(ad)});
+        ASSERT_TRUE(program.waitForStarted(10000));
+
+        // Long enough for the views to have started and asked.
+        int adConnections = 0;
+        bool renderer = false;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 8000 && program.state() == QProcess::Running) {
+            QTest::qWait(200);
+            for (int fd; (fd = ::accept4(adHost, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;)
+                ++adConnections, ::close(fd);
+            for (pid_t pid : descendants(static_cast<pid_t>(program.processId()))) {
+                QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+                if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("QtWebEngineProc"))
+                    renderer = true;
+            }
+            if (row.views && renderer && adConnections > 0)
+                break;
+        }
+        EXPECT_EQ(program.state(), QProcess::Running)
+            << program.readAllStandardError().toStdString();
+        program.kill();
+        program.waitForFinished(10000);
+        xvfb.kill();
+        xvfb.waitForFinished(10000);
+        ::close(service);
+        ::close(adHost);
+        EXPECT_EQ(renderer, row.views);
+        EXPECT_EQ(adConnections > 0, row.views) << adConnections << " connection(s)";
+        const QString err = QString::fromUtf8(program.readAllStandardError());
+        EXPECT_EQ(err.count(QString::fromLatin1(kNoSandboxNotice)), root && !row.views ? 1 : 0)
+            << err.toStdString();
+    }
+}
 
 } // namespace
 } // namespace qiv

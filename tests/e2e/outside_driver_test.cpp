@@ -151,6 +151,11 @@ protected:
             asOrdinaryUser(env, command, args);
             if (IsSkipped() || HasFatalFailure())
                 return;
+        } else if (::geteuid() == 0) {
+            // The journey is driven with the views in the window, as users
+            // have it; as root Chromium has no sandbox, and only the option
+            // shows them (the pages are the local service's).
+            args << QStringLiteral("--ads-without-sandbox");
         }
         program_.setProcessEnvironment(env);
         program_.setStandardOutputFile(QProcess::nullDevice());

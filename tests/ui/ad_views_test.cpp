@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -25,6 +27,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <map>
@@ -156,9 +159,14 @@ struct LoadedWindow {
     {
         w.loginPage()->编辑框_用户名_登录->clear();
         w.loginPage()->编辑框_用户名_登录->setFocus();
+        type(text);
+        return w.loginPage()->编辑框_用户名_登录->text();
+    }
+    // To whatever has the focus.
+    void type(const QString& text)
+    {
         for (QChar c : text)
             QTest::keyClick(w.windowHandle(), c.toLatin1());
-        return w.loginPage()->编辑框_用户名_登录->text();
     }
     // Names of every other window on the screen.
     QStringList onScreen()
@@ -342,14 +350,39 @@ TEST(AdViewsTest, HostilePagesCannotTakeTheWindow)
     }
 }
 
+// A page that asks for the keyboard all the time and records drops.
+const char kGreedyPage[] =
+    "<!doctype html><html><body style='background:#2a8'><input id=i autofocus>"
+    "<script>setInterval(()=>i.focus(),50);"
+    "addEventListener('dragover',e=>e.preventDefault());"
+    "addEventListener('drop',e=>{e.preventDefault();document.title='dropped'})</script>"
+    "</body></html>";
+
 TEST(AdViewsTest, ViewsComeBackAfterTheRendererIsKilled)
 {
-    HostileServer server("<!doctype html><html><body style='background:#2a8'>ad</body></html>");
+    HostileServer server(kGreedyPage);
     LoadedWindow lw(server.host());
     ASSERT_TRUE(lw.waitLoaded(1, 60000));
     auto* views = lw.w.findChild<qiv::AdViews*>();
     ASSERT_NE(views, nullptr);
     QSignalSpy recovered(views, &qiv::AdViews::recovered);
+    QLineEdit* field = lw.w.loginPage()->编辑框_用户名_登录;
+    const auto muted = [&] {
+        for (QWidget* box : lw.boxes())
+            if (!MainWindow::browserView(box)->page()->isAudioMuted())
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(muted()) << "first load";
+
+    // The user puts the focus; the page's focus() calls do not move it.
+    lw.w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&lw.w, 5000));
+    field->clear();
+    field->setFocus();
+    waitFor([] { return false; }, 500);
+    lw.type(QStringLiteral("ab"));
+    EXPECT_EQ(lw.w.focusWidget(), field);
 
     std::set<qint64> renderers;
     for (QWidget* box : lw.boxes())
@@ -360,43 +393,156 @@ TEST(AdViewsTest, ViewsComeBackAfterTheRendererIsKilled)
     for (qint64 pid : renderers)
         ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
 
-    // The window works while the views are down.
-    waitFor([] { return false; }, 300);
-    EXPECT_EQ(lw.typeIntoLogin(QStringLiteral("up")), QStringLiteral("up"));
-
     ASSERT_TRUE(lw.waitLoaded(2, 30000));
     std::cout << "[ figure ] killed renderer to four views loaded again: " << sinceKill.elapsed()
               << " ms (" << renderers.size() << " renderer(s))\n";
+    // The new render widgets and the page's focus() calls had their time.
+    waitFor([] { return false; }, 1000);
+    EXPECT_EQ(lw.w.focusWidget(), field);
+    lw.type(QStringLiteral("cd"));
+    EXPECT_EQ(field->text(), QStringLiteral("abcd"));
+    EXPECT_TRUE(muted()) << "after a renderer death";
     for (const char* path : kAdPaths)
         EXPECT_EQ(server.count(path), 2) << path;
     // The views' signals of one death made one reload.
     EXPECT_EQ(recovered.count(), 1);
     EXPECT_EQ(views->recoveries(), 1);
     EXPECT_TRUE(lw.others().isEmpty());
+
+    lw.banner()->reload();
+    ASSERT_TRUE(waitFor([&] { return lw.loaded.front()->count() >= 3; }, 30000));
+    EXPECT_TRUE(muted()) << "after a reload";
+
+    // A drop sent straight to the render widget, as a desktop's drag would
+    // end there.
+    QWidget* surface = lw.banner()->focusProxy();
+    ASSERT_NE(surface, nullptr);
+    QMimeData data;
+    data.setText(QStringLiteral("dropped text"));
+    const QPointF at(surface->width() / 2.0, 20);
+    // The renderer answers each step before the next.
+    for (QWidget* target : {surface, static_cast<QWidget*>(lw.banner())}) {
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &enter);
+        waitFor([] { return false; }, 300);
+        QDragMoveEvent move(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &move);
+        waitFor([] { return false; }, 300);
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &drop);
+    }
+    waitFor([&] { return lw.banner()->title() == QLatin1String("dropped"); }, 2000);
+    EXPECT_NE(lw.banner()->title(), QStringLiteral("dropped"));
+    EXPECT_FALSE(surface->acceptDrops());
 }
 
-TEST(AdViewsTest, RendererDeathsAreAnsweredAtMostThreeTimesAMinute)
+// A page that counts on a timer into its title, while the window is out of
+// sight and back.
+TEST(AdViewsTest, PagesStandStillWhileTheWindowIsOutOfSight)
 {
+    HostileServer server("<!doctype html><html><body><script>let n=0;"
+                         "setInterval(()=>document.title=String(++n),100)</script></body></html>");
+    LoadedWindow lw(server.host());
+    ASSERT_TRUE(lw.waitLoaded(1, 60000));
+    const auto count = [&] { return lw.banner()->title().toInt(); };
+    ASSERT_TRUE(waitFor([&] { return count() > 3; }, 10000));
+
     struct Case {
         const char* name;
-        std::vector<int> seconds; // deaths, in order
-        std::vector<bool> answered;
+        std::function<void()> away, back;
     };
     const Case cases[] = {
-        {"four in quick succession", {0, 0, 1, 1}, {true, true, true, false}},
+        {"minimised", [&] { lw.w.setWindowState(Qt::WindowMinimized); },
+         [&] { lw.w.setWindowState(Qt::WindowNoState); }},
+        {"hidden", [&] { lw.w.hide(); }, [&] { lw.w.show(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.away();
+        const auto all = [&](QWebEnginePage::LifecycleState state) {
+            return waitFor(
+                [&] {
+                    for (QWidget* box : lw.boxes())
+                        if (MainWindow::browserView(box)->page()->lifecycleState() != state)
+                            return false;
+                    return true;
+                },
+                2000);
+        };
+        EXPECT_TRUE(all(QWebEnginePage::LifecycleState::Frozen));
+        const int before = count();
+        // 20 ticks of the page's timer, were it running.
+        waitFor([] { return false; }, 2000);
+        c.back();
+        EXPECT_TRUE(all(QWebEnginePage::LifecycleState::Active));
+        EXPECT_TRUE(waitFor([&] { return count() > before; }, 5000)) << "goes on";
+        EXPECT_LT(count(), before + 10);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&lw.w, 5000));
+    }
+}
+
+TEST(AdViewsTest, RendererDeathsAreAnsweredWithGrowingPauses)
+{
+    using Cause = qiv::RendererDeaths::Cause;
+    constexpr auto kCrash = Cause::Crash, kCost = Cause::Cost;
+    struct Death {
+        int second;
+        Cause cause;
+        int pause; // seconds before the reload; -1: not answered
+    };
+    struct Case {
+        const char* name;
+        std::vector<Death> deaths;
+    };
+    const Case cases[] = {
+        {"four in quick succession",
+         {{0, kCrash, 1}, {0, kCrash, 1}, {1, kCrash, 1}, {1, kCrash, 600}}},
         {"spread over more than a minute",
-         {0, 30, 59, 91, 120, 152},
-         {true, true, true, true, true, true}},
-        {"once refused, never again", {0, 1, 2, 3, 200}, {true, true, true, false, false}},
-        {"the window slides", {0, 30, 59, 61, 62}, {true, true, true, true, false}},
+         {{0, kCrash, 1}, {30, kCrash, 1}, {59, kCrash, 1}, {91, kCrash, 1}, {120, kCrash, 1}}},
+        {"the window slides",
+         {{0, kCrash, 1}, {30, kCrash, 1}, {59, kCrash, 1}, {61, kCrash, 1}, {62, kCrash, 600}}},
+        {"after ten minutes a burst again, then an hour, then the last",
+         {{0, kCrash, 1},
+          {1, kCrash, 1},
+          {2, kCrash, 1},
+          {3, kCrash, 600},
+          {604, kCrash, 1},
+          {605, kCrash, 1},
+          {606, kCrash, 1},
+          {607, kCrash, 3600},
+          {4208, kCrash, 1},
+          {4209, kCrash, 1},
+          {4210, kCrash, -1}}},
+        {"ten in a run at most, then never again",
+         {{0, kCrash, 1},
+          {100, kCrash, 1},
+          {200, kCrash, 1},
+          {300, kCrash, 1},
+          {400, kCrash, 1},
+          {500, kCrash, 1},
+          {600, kCrash, 1},
+          {700, kCrash, 1},
+          {800, kCrash, 1},
+          {900, kCrash, 1},
+          {1000, kCrash, -1},
+          {90000, kCrash, -1}}},
+        {"a death for cost waits", {{0, kCost, 120}, {200, kCrash, 1}, {300, kCost, 120}}},
+        {"a death for cost ending a burst waits the longer pause",
+         {{0, kCrash, 1}, {1, kCrash, 1}, {2, kCrash, 1}, {3, kCost, 600}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         qiv::RendererDeaths deaths;
-        std::vector<bool> answered;
-        for (int s : c.seconds)
-            answered.push_back(deaths.admit(std::chrono::seconds(s)));
-        EXPECT_EQ(answered, c.answered);
+        std::vector<int> pauses, expected;
+        for (const Death& d : c.deaths) {
+            const auto pause = deaths.admit(std::chrono::seconds(d.second), d.cause);
+            pauses.push_back(
+                pause ? static_cast<int>(
+                            std::chrono::duration_cast<std::chrono::seconds>(*pause).count())
+                      : -1);
+            expected.push_back(d.pause);
+        }
+        EXPECT_EQ(pauses, expected);
     }
 }
 

@@ -22,7 +22,10 @@ constexpr int kSettleMs = 800;
 
 int main(int argc, char** argv)
 {
-    // The program's own browser flags: the sandbox unless root.
+    // The program's own browser flags: the sandbox unless root. The views are
+    // made here, not by qiv-forward's start-up: as root they show the local
+    // service's pages without the sandbox, as qiv-forward does with
+    // --ads-without-sandbox, for the pictures need them.
     qiv::prepareBrowserEngine();
     QApplication app(argc, argv);
     const QString outDir =
