@@ -26,9 +26,10 @@ struct RendererUse {
 class RendererBudget {
 public:
     // At most half of one core, averaged over any kCpuWindow: an animated
-    // ad takes a few per cent, a page that never yields the whole core.
+    // ad takes a tenth or so, a page that never yields the whole core, and
+    // a script may still work through a burst of nearly 3 s.
     static constexpr double kCpuShare = 0.5;
-    static constexpr std::chrono::milliseconds kCpuWindow{3000};
+    static constexpr std::chrono::milliseconds kCpuWindow{6000};
     // The resident size at most. The engine's own heap limit (a V8 flag the
     // program starts with) ends a page's script allocations first; this
     // bounds what lies outside it: canvases, images, array buffers.
