@@ -8,6 +8,7 @@
 #include "service/modify.h"
 #include "service/program_state.h"
 #include "service/register.h"
+#include "ui/ad_views.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -39,7 +40,8 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::FocusIn) {
+        // The focus an advertisement view took and gave back never left.
+        if (event->type() == QEvent::FocusIn && !AdViews::givingFocusBack()) {
             QPointer<QLineEdit> box = qobject_cast<QLineEdit*>(watched);
             if (box) {
                 selectAllOnFocus(box);

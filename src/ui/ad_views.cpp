@@ -219,6 +219,8 @@ QWebEngineProfile* makeProfile(QObject* parent)
     return profile;
 }
 
+bool focusGoingBack = false;
+
 // The one steady clock of the deaths' bound.
 std::chrono::milliseconds sinceStart()
 {
@@ -269,10 +271,12 @@ AdViews::AdViews(std::string host, QObject* parent)
             return;
         }
         QWidget* back = old != nullptr && !holds(old) ? old : outside_.data();
+        focusGoingBack = true;
         if (back != nullptr)
             back->setFocus(Qt::OtherFocusReason);
         else
             now->clearFocus();
+        focusGoingBack = false;
     });
 }
 
@@ -282,6 +286,11 @@ bool AdViews::holds(const QWidget* widget) const
         if (widget == v.view || v.view->isAncestorOf(widget))
             return true;
     return false;
+}
+
+bool AdViews::givingFocusBack()
+{
+    return focusGoingBack;
 }
 
 void AdViews::prepareWindow(QWidget* window)
@@ -417,12 +426,10 @@ void AdViews::thaw()
     frozen_ = false;
     for (const View& v : views_) {
         QWebEnginePage* page = v.view->page();
-        // The engine may have discarded a frozen page to free its memory.
-        const bool discarded = page->lifecycleState() == QWebEnginePage::LifecycleState::Discarded;
+        // A page the engine discarded meanwhile to free its memory loads
+        // again on the way.
         page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
         page->setVisible(v.view->isVisible());
-        if (discarded && !reloadWhenShown_ && !refused_)
-            v.view->load(v.start);
     }
     if (reloadWhenShown_)
         recover();

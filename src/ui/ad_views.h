@@ -90,6 +90,11 @@ public:
     // Reloads done after renderer deaths so far.
     int recoveries() const { return recoveries_; }
 
+    // True while the focus is being given back from a view to the widget
+    // that had it: to that widget it never left, as far as the user can
+    // tell (a box that selects its text on focus keeps it as it was).
+    static bool givingFocusBack();
+
     // Whether the pages are frozen: the window is minimised or hidden.
     bool frozen() const { return frozen_; }
 

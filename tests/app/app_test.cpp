@@ -20,7 +20,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <regex>
 #include <vector>
 
@@ -473,28 +472,23 @@ TEST_P(RealProgram, EndsByExitWhileTheStartupFetchesWait)
 
 INSTANTIATE_TEST_SUITE_P(Endings, RealProgram, ::testing::Bool());
 
-// The pids of the processes under `root`, by /proc.
-std::vector<pid_t> descendants(pid_t root)
+// Whether a Chromium helper runs under `pid`, by /proc's lists of children.
+bool helperUnder(pid_t pid)
 {
-    std::multimap<pid_t, pid_t> children;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool number = false;
-        const pid_t pid = static_cast<pid_t>(entry.toInt(&number));
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!number || !stat.open(QIODevice::ReadOnly))
+    for (const QString& task : QDir(QStringLiteral("/proc/%1/task").arg(pid))
+                                   .entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(QStringLiteral("/proc/%1/task/%2/children").arg(pid).arg(task));
+        if (!children.open(QIODevice::ReadOnly))
             continue;
-        // "pid (comm) state ppid ...": the name may hold spaces and ')'.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1)
-            children.emplace(static_cast<pid_t>(fields[1].toInt()), pid);
+        for (const QByteArray& child : children.readAll().split(' ')) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(child.trimmed())));
+            if (child.trimmed().isEmpty() || !comm.open(QIODevice::ReadOnly))
+                continue;
+            if (comm.readAll().startsWith("QtWebEngineProc") || helperUnder(child.toInt()))
+                return true;
+        }
     }
-    std::vector<pid_t> found{root};
-    for (size_t i = 0; i < found.size(); ++i)
-        for (auto [it, end] = children.equal_range(found[i]); it != end; ++it)
-            found.push_back(it->second);
-    found.erase(found.begin());
-    return found;
+    return false;
 }
 
 // Where the browser engine has no sandbox, the program starts no renderer and
@@ -563,11 +557,7 @@ TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
             QTest::qWait(200);
             for (int fd; (fd = ::accept4(adHost, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;)
                 ++adConnections, ::close(fd);
-            for (pid_t pid : descendants(static_cast<pid_t>(program.processId()))) {
-                QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-                if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("QtWebEngineProc"))
-                    renderer = true;
-            }
+            renderer = renderer || helperUnder(static_cast<pid_t>(program.processId()));
             if (row.views && renderer && adConnections > 0)
                 break;
         }

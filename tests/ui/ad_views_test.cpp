@@ -1,3 +1,5 @@
+#include "../common/kept_state.h"
+#include "app/app.h"
 #include "ui/ad_views.h"
 #include "ui/main_window.h"
 #include "ui/renderer_budget.h"
@@ -377,6 +379,14 @@ TEST(AdViewsTest, ViewsComeBackAfterTheRendererIsKilled)
     };
     EXPECT_TRUE(muted()) << "first load";
 
+    // With the program's events: the login box selects its text when it
+    // gets the focus, so a focus that left and came back would make the
+    // next keys replace it.
+    qiv::wireEvents(
+        lw.w,
+        qiv::testing::keptState(new qiv::ProgramState{
+            .hosts = {.service = "127.0.0.1:1", .ipLookup = "127.0.0.1:1", .ad = server.host()}}),
+        [] {});
     // The user puts the focus; the page's focus() calls do not move it.
     lw.w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&lw.w, 5000));
@@ -436,6 +446,16 @@ TEST(AdViewsTest, ViewsComeBackAfterTheRendererIsKilled)
     waitFor([&] { return lw.banner()->title() == QLatin1String("dropped"); }, 2000);
     EXPECT_NE(lw.banner()->title(), QStringLiteral("dropped"));
     EXPECT_FALSE(surface->acceptDrops());
+
+    // Ended for its cost, the renderer is not replaced at once.
+    QSignalSpy ended(lw.banner()->page(), &QWebEnginePage::renderProcessTerminated);
+    views->endRendererForCost();
+    ASSERT_TRUE(waitFor([&] { return ended.count() > 0; }, 10000));
+    EXPECT_EQ(ended.first().at(0).value<QWebEnginePage::RenderProcessTerminationStatus>(),
+              QWebEnginePage::KilledTerminationStatus);
+    waitFor([] { return false; }, 3000);
+    EXPECT_EQ(views->recoveries(), 1);
+    EXPECT_EQ(lw.w.focusWidget(), field);
 }
 
 // A page that counts on a timer into its title, while the window is out of
@@ -448,103 +468,89 @@ TEST(AdViewsTest, PagesStandStillWhileTheWindowIsOutOfSight)
     ASSERT_TRUE(lw.waitLoaded(1, 60000));
     const auto count = [&] { return lw.banner()->title().toInt(); };
     ASSERT_TRUE(waitFor([&] { return count() > 3; }, 10000));
+    const auto all = [&](QWebEnginePage::LifecycleState state) {
+        return waitFor(
+            [&] {
+                for (QWidget* box : lw.boxes())
+                    if (MainWindow::browserView(box)->page()->lifecycleState() != state)
+                        return false;
+                return true;
+            },
+            2000);
+    };
 
-    struct Case {
+    const struct {
         const char* name;
         std::function<void()> away, back;
-    };
-    const Case cases[] = {
+        bool discarded; // as Chromium may do with a frozen page: it loads again
+    } cases[] = {
         {"minimised", [&] { lw.w.setWindowState(Qt::WindowMinimized); },
-         [&] { lw.w.setWindowState(Qt::WindowNoState); }},
-        {"hidden", [&] { lw.w.hide(); }, [&] { lw.w.show(); }},
+         [&] { lw.w.setWindowState(Qt::WindowNoState); }, false},
+        {"hidden", [&] { lw.w.hide(); }, [&] { lw.w.show(); }, false},
+        {"hidden and discarded", [&] { lw.w.hide(); }, [&] { lw.w.show(); }, true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        ASSERT_TRUE(waitFor([&] { return count() > 10; }, 5000));
         c.away();
-        const auto all = [&](QWebEnginePage::LifecycleState state) {
-            return waitFor(
-                [&] {
-                    for (QWidget* box : lw.boxes())
-                        if (MainWindow::browserView(box)->page()->lifecycleState() != state)
-                            return false;
-                    return true;
-                },
-                2000);
-        };
         EXPECT_TRUE(all(QWebEnginePage::LifecycleState::Frozen));
+        if (c.discarded)
+            for (QWidget* box : lw.boxes())
+                MainWindow::browserView(box)->page()->setLifecycleState(
+                    QWebEnginePage::LifecycleState::Discarded);
         const int before = count();
         // 20 ticks of the page's timer, were it running.
         waitFor([] { return false; }, 2000);
         c.back();
         EXPECT_TRUE(all(QWebEnginePage::LifecycleState::Active));
-        EXPECT_TRUE(waitFor([&] { return count() > before; }, 5000)) << "goes on";
-        EXPECT_LT(count(), before + 10);
+        if (c.discarded) {
+            // Loaded again, the page counts from 1.
+            EXPECT_TRUE(waitFor([&] { return count() < before; }, 5000)) << before;
+        } else {
+            EXPECT_TRUE(waitFor([&] { return count() > before; }, 5000)) << "goes on";
+            EXPECT_LT(count(), before + 10);
+        }
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&lw.w, 5000));
     }
 }
 
 TEST(AdViewsTest, RendererDeathsAreAnsweredWithGrowingPauses)
 {
-    using Cause = qiv::RendererDeaths::Cause;
-    constexpr auto kCrash = Cause::Crash, kCost = Cause::Cost;
-    struct Death {
-        int second;
-        Cause cause;
-        int pause; // seconds before the reload; -1: not answered
-    };
-    struct Case {
+    // Each death "second:pause", the pause before the reload in seconds or
+    // "-" when not answered; "c" after the second: a death for cost.
+    const struct {
         const char* name;
-        std::vector<Death> deaths;
-    };
-    const Case cases[] = {
-        {"four in quick succession",
-         {{0, kCrash, 1}, {0, kCrash, 1}, {1, kCrash, 1}, {1, kCrash, 600}}},
-        {"spread over more than a minute",
-         {{0, kCrash, 1}, {30, kCrash, 1}, {59, kCrash, 1}, {91, kCrash, 1}, {120, kCrash, 1}}},
-        {"the window slides",
-         {{0, kCrash, 1}, {30, kCrash, 1}, {59, kCrash, 1}, {61, kCrash, 1}, {62, kCrash, 600}}},
+        const char* deaths;
+    } cases[] = {
+        {"four in quick succession", "0:1 0:1 1:1 1:600"},
+        {"spread over more than a minute", "0:1 30:1 59:1 91:1 120:1"},
+        {"the window slides", "0:1 30:1 59:1 61:1 62:600"},
         {"after ten minutes a burst again, then an hour, then the last",
-         {{0, kCrash, 1},
-          {1, kCrash, 1},
-          {2, kCrash, 1},
-          {3, kCrash, 600},
-          {604, kCrash, 1},
-          {605, kCrash, 1},
-          {606, kCrash, 1},
-          {607, kCrash, 3600},
-          {4208, kCrash, 1},
-          {4209, kCrash, 1},
-          {4210, kCrash, -1}}},
+         "0:1 1:1 2:1 3:600 604:1 605:1 606:1 607:3600 4208:1 4209:1 4210:-"},
         {"ten in a run at most, then never again",
-         {{0, kCrash, 1},
-          {100, kCrash, 1},
-          {200, kCrash, 1},
-          {300, kCrash, 1},
-          {400, kCrash, 1},
-          {500, kCrash, 1},
-          {600, kCrash, 1},
-          {700, kCrash, 1},
-          {800, kCrash, 1},
-          {900, kCrash, 1},
-          {1000, kCrash, -1},
-          {90000, kCrash, -1}}},
-        {"a death for cost waits", {{0, kCost, 120}, {200, kCrash, 1}, {300, kCost, 120}}},
-        {"a death for cost ending a burst waits the longer pause",
-         {{0, kCrash, 1}, {1, kCrash, 1}, {2, kCrash, 1}, {3, kCost, 600}}},
+         "0:1 100:1 200:1 300:1 400:1 500:1 600:1 700:1 800:1 900:1 1000:- 90000:-"},
+        {"a death for cost waits", "0c:120 200:1 300c:120"},
+        {"a death for cost ending a burst waits the longer pause", "0:1 1:1 2:1 3c:600"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         qiv::RendererDeaths deaths;
-        std::vector<int> pauses, expected;
-        for (const Death& d : c.deaths) {
-            const auto pause = deaths.admit(std::chrono::seconds(d.second), d.cause);
-            pauses.push_back(
-                pause ? static_cast<int>(
-                            std::chrono::duration_cast<std::chrono::seconds>(*pause).count())
-                      : -1);
-            expected.push_back(d.pause);
+        QStringList pauses;
+        const QStringList expected = QString::fromLatin1(c.deaths).split(' ');
+        for (const QString& death : expected) {
+            const QString at = death.section(':', 0, 0);
+            const bool cost = at.endsWith('c');
+            const auto pause = deaths.admit(
+                std::chrono::seconds((cost ? at.chopped(1) : at).toInt()),
+                cost ? qiv::RendererDeaths::Cause::Cost : qiv::RendererDeaths::Cause::Crash);
+            pauses
+                << at + ':' +
+                       (pause
+                            ? QString::number(
+                                  std::chrono::duration_cast<std::chrono::seconds>(*pause).count())
+                            : QStringLiteral("-"));
         }
-        EXPECT_EQ(pauses, expected);
+        EXPECT_EQ(pauses.join(' ').toStdString(), expected.join(' ').toStdString());
     }
 }
 
