@@ -234,6 +234,10 @@ QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, 
     // composites in software from the start instead, with no GL of its own.
     if (software)
         add("--disable-gpu");
+    // The pages' scripts get a heap of their own size at most: a page that
+    // allocates without end ends its renderer long before the machine's
+    // memory, and faster than any watch from outside could.
+    add("--js-flags", "=--max-old-space-size=" + QByteArray::number(kPageHeapMiB));
     return flags.trimmed();
 }
 

@@ -53,11 +53,14 @@ extern const char* const kNoSandboxNotice;
 // (QT_QUICK_BACKEND=software, LIBGL_ALWAYS_SOFTWARE).
 bool drawsInSoftware();
 
+// The V8 heap of the advertisement pages' renderer at most, in MiB.
+inline constexpr int kPageHeapMiB = 192;
+
 // The Chromium flags for the browser views: the user's own first, then one
 // renderer process for all views, then --no-sandbox and --no-zygote when
 // the sandbox is off, or --no-unsandboxed-zygote when it is on, and
-// --disable-gpu when drawing in software; a switch the user gave is not
-// added again.
+// --disable-gpu when drawing in software, and the pages' heap limit; a
+// switch the user gave is not added again.
 QByteArray chromiumFlags(const QByteArray& userFlags, bool userDisabledSandbox, bool runningAsRoot,
                          bool software);
 

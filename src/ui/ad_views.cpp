@@ -1,5 +1,7 @@
 #include "ui/ad_views.h"
 
+#include "ui/renderer_budget.h"
+
 #include <QApplication>
 #include <QAuthenticator>
 #include <QCoreApplication>
@@ -339,6 +341,10 @@ void AdViews::start(QWidget* box, const QString& path)
             });
     view->setPage(page);
     view->show();
+    if (watch_ == nullptr)
+        watch_ =
+            new RendererWatch([this] { return views_.front().view->page()->renderProcessPid(); },
+                              [this] { endRendererForCost(); }, this);
     const QUrl url = startAddress(host_, path);
     views_.push_back({view, url});
     view->load(url);

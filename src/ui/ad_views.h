@@ -25,6 +25,8 @@ class QWidget;
 // muted, and the pages are frozen while the window is minimised or hidden.
 namespace qiv {
 
+class RendererWatch;
+
 // How renderer deaths are answered. Up to kBurst deaths within kWindow are
 // answered after kRecoveryPause; the next death of such a burst waits
 // kFirstLongPause, every later one kLongPause, and a new burst may follow
@@ -123,6 +125,8 @@ private:
     // views that shared the renderer join it.
     QTimer recovery_;
     int recoveries_ = 0;
+    // The renderer's budget, from the first view on.
+    RendererWatch* watch_ = nullptr;
     // The next death is one endRendererForCost caused.
     bool costDeath_ = false;
     // The window whose state the pages follow.

@@ -224,26 +224,47 @@ TEST(ChromiumSandbox, OffOnlyAsRootOrWhenTheUserSaysSoAndTheUserFlagsStay)
         const char* flags;
         bool software; // no GPU: Chromium composites in software
     } rows[] = {
-        {"", false, false, false, "--renderer-process-limit=1 --no-unsandboxed-zygote", false},
+        {"", false, false, false,
+         "--renderer-process-limit=1 --no-unsandboxed-zygote --js-flags=--max-old-space-size=192",
+         false},
         {"--disable-gpu", false, false, false,
-         "--disable-gpu --renderer-process-limit=1 --no-unsandboxed-zygote", false},
-        {"", false, true, true, "--no-sandbox --renderer-process-limit=1 --no-zygote", false},
+         "--disable-gpu --renderer-process-limit=1 --no-unsandboxed-zygote "
+         "--js-flags=--max-old-space-size=192",
+         false},
+        {"", false, true, true,
+         "--no-sandbox --renderer-process-limit=1 --no-zygote --js-flags=--max-old-space-size=192",
+         false},
         {"--disable-gpu", false, true, true,
-         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote", false},
+         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote "
+         "--js-flags=--max-old-space-size=192",
+         false},
         {"--disable-gpu", true, false, true,
-         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote", false},
+         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote "
+         "--js-flags=--max-old-space-size=192",
+         false},
         {"--no-sandbox --disable-gpu", false, false, true,
-         "--no-sandbox --disable-gpu --renderer-process-limit=1 --no-zygote", false},
-        {" --no-sandbox ", true, true, true, "--no-sandbox --renderer-process-limit=1 --no-zygote",
+         "--no-sandbox --disable-gpu --renderer-process-limit=1 --no-zygote "
+         "--js-flags=--max-old-space-size=192",
+         false},
+        {" --no-sandbox ", true, true, true,
+         "--no-sandbox --renderer-process-limit=1 --no-zygote --js-flags=--max-old-space-size=192",
          false},
         {"--renderer-process-limit=4 --no-unsandboxed-zygote", false, false, false,
-         "--renderer-process-limit=4 --no-unsandboxed-zygote", false},
+         "--renderer-process-limit=4 --no-unsandboxed-zygote --js-flags=--max-old-space-size=192",
+         false},
         {"--no-zygote --renderer-process-limit=2", false, true, true,
-         "--no-zygote --renderer-process-limit=2 --no-sandbox", false},
+         "--no-zygote --renderer-process-limit=2 --no-sandbox --js-flags=--max-old-space-size=192",
+         false},
         {"", false, false, false,
-         "--renderer-process-limit=1 --no-unsandboxed-zygote --disable-gpu", true},
+         "--renderer-process-limit=1 --no-unsandboxed-zygote --disable-gpu "
+         "--js-flags=--max-old-space-size=192",
+         true},
         {"--disable-gpu", false, true, true,
-         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote", true},
+         "--disable-gpu --no-sandbox --renderer-process-limit=1 --no-zygote "
+         "--js-flags=--max-old-space-size=192",
+         true},
+        {"--js-flags=--expose-gc", false, false, false,
+         "--js-flags=--expose-gc --renderer-process-limit=1 --no-unsandboxed-zygote", false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.user);

@@ -549,10 +549,13 @@ TEST_F(DevServerHttp, AdPagesWithBackslashEscapedOrNormalised)
             EXPECT_TRUE(contains(reply, size)) << path;
         }
     }
+    const HttpResult animated = client_.get(server_->adUrl() + "/animated.html");
+    EXPECT_TRUE(contains(animated.body, "<canvas") && contains(animated.body, "@keyframes"))
+        << animated.body;
     EXPECT_EQ(client_.get(server_->adUrl() + "/280.html").status, 404);
     EXPECT_EQ(client_.get(server_->adUrl() + "/%5C281.html").status, 404);
     EXPECT_EQ(client_.get(url("/%5C280.html")).status, 404);
-    EXPECT_EQ(server_->requestCount(Page::Ads), 16u);
+    EXPECT_EQ(server_->requestCount(Page::Ads), 17u);
 }
 
 TEST_F(DevServerHttp, UnknownPathsAndWrongMethods)

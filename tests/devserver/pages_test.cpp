@@ -193,6 +193,7 @@ TEST(Pages, AllPagesAreValidGbk)
         alertPage(ruleReason(Rule::Email)),
         deletedPage(),
         adPage(adBoxes()[0]),
+        animatedAdPage(),
         notFoundPage(),
         methodNotAllowedPage(),
         busyPage(),

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <regex>
@@ -40,6 +42,7 @@ TEST(DevServerProgram, BadOptionsExitWithStatusTwo)
         {{"--fault", "login=delay"}, "delay needs"},
         {{"--suffixes", "a,,b"}, "empty suffix"},
         {{"--ip-reply", "bad\\q"}, "bad escape"},
+        {{"--ad-body", "/nonexistent/page.html"}, "cannot read"},
         {{"extra"}, "unknown option 'extra'"},
     };
     for (const BadCase& c : cases) {
@@ -56,8 +59,9 @@ TEST(DevServerProgram, HelpListsTheOptions)
     Program p({"--help"});
     ASSERT_TRUE(p.started());
     EXPECT_EQ(p.waitForExit(kBound), 0);
-    for (const char* option : {"--service", "--ip", "--ads", "--suffixes", "--db", "--fault",
-                               "--ip-reply", "no-marker", "long-headers", "zero-byte", "--version"})
+    for (const char* option :
+         {"--service", "--ip", "--ads", "--suffixes", "--db", "--fault", "--ip-reply", "--ad-body",
+          "no-marker", "long-headers", "zero-byte", "--version"})
         EXPECT_NE(p.out().find(option), std::string::npos) << option;
 
     Program version({"--version"});
@@ -69,6 +73,19 @@ TEST(DevServerProgram, HelpListsTheOptions)
 
 TEST(DevServerProgram, ServesLogsAndStopsOnSignals)
 {
+    const std::string adBody = "<script>for(;;){}</script>\r\n";
+    char adBodyFile[] = "/tmp/qiv-ad-body-XXXXXX";
+    const int fd = ::mkstemp(adBodyFile);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, adBody.data(), adBody.size()), static_cast<ssize_t>(adBody.size()));
+    ::close(fd);
+    Program withBody({"--service", "127.0.0.1:0", "--ip=127.0.0.2:0", "--ads", "127.0.0.3:0",
+                      "--ad-body", adBodyFile});
+    const std::optional<std::smatch> bodyReady =
+        withBody.waitForLine(std::regex(R"( ads=127\.0\.0\.3:(\d+))"), kBound);
+    ::unlink(adBodyFile);
+    ASSERT_TRUE(bodyReady) << withBody.err();
+    const std::string adBodyServer = "http://127.0.0.3:" + (*bodyReady)[1].str();
     for (const int sig : {SIGTERM, SIGINT}) {
         Program p({"--service", "127.0.0.1:0", "--ip=127.0.0.2:0", "--ads", "127.0.0.3:0",
                    "--suffixes", "a.cn,b.cn", "--ip-reply", "10.1.2.3\\r\\n", "--fault",
@@ -92,6 +109,10 @@ TEST(DevServerProgram, ServesLogsAndStopsOnSignals)
         r = client.get(ads + "/%5C280.html");
         EXPECT_EQ(r.status, 200);
         EXPECT_EQ(r.body, "");
+        // --ad-body's bytes are what every ad page answers, the fault aside.
+        r = client.get(adBodyServer + "/%5C199.html");
+        EXPECT_EQ(r.body, adBody);
+        EXPECT_EQ(client.get(adBodyServer + "/animated.html").body, adBody);
         EXPECT_TRUE(
             p.waitForLine(std::regex(R"(service 127\.0\.0\.1 GET /modify\.html 200$)"), kBound));
         EXPECT_TRUE(p.waitForLine(

@@ -30,14 +30,19 @@ public:
     // its "listening" line. Empty on success, otherwise why not.
     QString start(const QString& service = QStringLiteral("127.0.0.1:0"),
                   const QString& ip = QStringLiteral("127.0.0.2:0"),
-                  const QString& ads = QStringLiteral("127.0.0.3:0"))
+                  const QString& ads = QStringLiteral("127.0.0.3:0"),
+                  const std::vector<std::string>& extraArgs = {})
     {
         if (!dir_.isValid())
             return QStringLiteral("no temporary directory");
         dbPath_ = dir_.filePath(QStringLiteral("accounts.db"));
         server_.emplace(
             test::DevServerAddresses{service.toStdString(), ip.toStdString(), ads.toStdString()},
-            std::vector<std::string>{"--db", dbPath_.toStdString()});
+            [&] {
+                std::vector<std::string> args{"--db", dbPath_.toStdString()};
+                args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+                return args;
+            }());
         if (!server_->running())
             return QStringLiteral("qiv-devserver did not start: ") + log();
         const auto port = [](const std::string& host) {

@@ -8,27 +8,35 @@
 // Where to click comes from the window's own layout: a copy of the window,
 // never put on screen, is laid out in this process on the same display with
 // the same style, and each control's centre is read from it.
+#include "devserver/pages.h"
 #include "e2e_support.h"
 #include "ui/main_window.h"
+#include "ui/renderer_budget.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QImage>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 
+#include <signal.h>
 #include <unistd.h>
 
 namespace qiv::e2e {
@@ -102,7 +110,11 @@ QStringList descendants(qint64 root)
 
 class OutsideDriver : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { launch(); }
+
+    // qiv-devserver on the default addresses with `serverArgs` after its
+    // own, then the program; its window is found and focused.
+    void launch(const std::vector<std::string>& serverArgs = {})
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             GTEST_SKIP() << "needs an X display (the test command runs under Xvfb)";
@@ -111,7 +123,7 @@ protected:
                 GTEST_SKIP() << tool << " is not installed";
         QString error =
             server_.start(QStringLiteral("127.0.0.1:8090"), QStringLiteral("127.0.0.2:8091"),
-                          QStringLiteral("127.0.0.3:8092"));
+                          QStringLiteral("127.0.0.3:8092"), serverArgs);
         if (!error.isEmpty())
             GTEST_SKIP() << "qiv-devserver cannot serve the build's default addresses "
                             "(127.0.0.1:8090, 127.0.0.2:8091, 127.0.0.3:8092), which the "
@@ -122,10 +134,13 @@ protected:
         if (QApplication::style()->name().compare(QStringLiteral("windows"), Qt::CaseInsensitive) ==
             0)
             QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-        layout_ = std::make_unique<MainWindow>(MainWindow::Options{.browserViews = false});
-        layout_->setWindowTitle(QStringLiteral("layout copy"));
-        layout_->setAttribute(Qt::WA_DontShowOnScreen);
-        layout_->show();
+        if (!layout_) {
+            layout_ = std::make_unique<MainWindow>(MainWindow::Options{.browserViews = false});
+            layout_->setWindowTitle(QStringLiteral("layout copy"));
+            layout_->setAttribute(Qt::WA_DontShowOnScreen);
+            layout_->show();
+        }
+        window_.clear();
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
@@ -185,8 +200,9 @@ protected:
              {"QTWEBENGINE_CHROMIUM_FLAGS", "QTWEBENGINE_DISABLE_SANDBOX",
               "DBUS_SESSION_BUS_ADDRESS", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
             env.remove(QString::fromLatin1(name));
-        ASSERT_TRUE(userDir_.isValid());
-        QDir dir(userDir_.path());
+        userDir_ = std::make_unique<QTemporaryDir>();
+        ASSERT_TRUE(userDir_->isValid());
+        QDir dir(userDir_->path());
         ASSERT_TRUE(dir.mkdir(QStringLiteral("home")) && dir.mkdir(QStringLiteral("run")));
         QStringList owned{dir.path(), dir.filePath(QStringLiteral("home")),
                           dir.filePath(QStringLiteral("run"))};
@@ -218,7 +234,8 @@ protected:
         command = setpriv;
     }
 
-    void TearDown() override
+    void TearDown() override { end(); }
+    void end()
     {
         if (program_.state() != QProcess::NotRunning) {
             program_.kill();
@@ -336,7 +353,7 @@ protected:
     QProcess program_;
     QString window_;
     bool asUser_ = false;
-    QTemporaryDir userDir_;
+    std::unique_ptr<QTemporaryDir> userDir_;
 };
 
 TEST_F(OutsideDriver, TheWholeJourneyByMouseAndKeyboard)
@@ -493,6 +510,248 @@ TEST_F(OutsideDriverAsUser, TheViewsShowTheAdPagesFromASandboxedRenderer)
         })) << box->objectName().toStdString();
     }
     EXPECT_EQ(program_.state(), QProcess::Running);
+}
+
+// The renderer: a zygote's child, it keeps the zygote's command line, but
+// it is the one helper under the seccomp filter (the sandbox is on).
+bool isRenderer(const QString& pid)
+{
+    return statusField(pid, "Seccomp") == QStringLiteral("2");
+}
+
+// The program's processes (itself, the zygotes, the renderer), sampled: the
+// CPU time of every process seen, summed, and the largest resident size of
+// any one of them in any sample.
+class ProcessMeter {
+public:
+    explicit ProcessMeter(qint64 root) : root_(root)
+    {
+        sample();
+        clock_.start();
+    }
+
+    void sample()
+    {
+        QStringList pids = descendants(root_);
+        pids.prepend(QString::number(root_));
+        for (const QString& pid : pids) {
+            const auto reading = RendererWatch::read(pid.toLongLong());
+            if (!reading)
+                continue;
+            // A process born during the measurement counts from its start.
+            cpu_.try_emplace(pid, clock_.isValid() ? std::chrono::milliseconds(0) : reading->cpu);
+            last_[pid] = reading->cpu;
+            peakKiB_ = std::max<std::uint64_t>(peakKiB_, reading->residentKiB);
+            if (isRenderer(pid))
+                renderers_.insert(pid);
+        }
+    }
+    // Samples every 250 ms for `ms` (while the program runs).
+    void run(int ms, const QProcess& program)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms && program.state() == QProcess::Running) {
+            QTest::qWait(250);
+            sample();
+        }
+    }
+    // CPU time over wall time since the start, in per cent of one core.
+    double percentOfACore() const
+    {
+        std::chrono::milliseconds used{0};
+        for (const auto& [pid, first] : cpu_)
+            used += last_.at(pid) - first;
+        return 100.0 * static_cast<double>(used.count()) / static_cast<double>(clock_.elapsed());
+    }
+    // The same for the renderers alone.
+    double rendererPercent() const
+    {
+        std::chrono::milliseconds used{0};
+        for (const QString& pid : renderers_)
+            used += last_.at(pid) - cpu_.at(pid);
+        return 100.0 * static_cast<double>(used.count()) / static_cast<double>(clock_.elapsed());
+    }
+    double peakMiB() const { return static_cast<double>(peakKiB_) / 1024.0; }
+    // Every renderer process seen: a second one means the first was ended.
+    const QSet<QString>& renderers() const { return renderers_; }
+
+private:
+    qint64 root_;
+    QElapsedTimer clock_;
+    std::map<QString, std::chrono::milliseconds> cpu_; // at the first sample
+    std::map<QString, std::chrono::milliseconds> last_;
+    std::uint64_t peakKiB_ = 0;
+    QSet<QString> renderers_;
+};
+
+// What the views' pages cost the user, measured on the real program run as
+// users run it: an ordinary user, its own browser flags, the sandbox on, a
+// window manager (openbox, started here) on the display. Every ad page is
+// the row's body.
+class OutsideDriverCost : public OutsideDriver {
+protected:
+    OutsideDriverCost() { asUser_ = true; }
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            GTEST_SKIP() << "needs an X display (the test command runs under Xvfb)";
+        for (const char* tool : {"openbox", "xprop"})
+            if (QStandardPaths::findExecutable(QString::fromUtf8(tool)).isEmpty())
+                GTEST_SKIP() << tool << " is not installed";
+        // Where a window manager runs already, this one gives up at once.
+        wm_.setStandardOutputFile(QProcess::nullDevice());
+        wm_.setStandardErrorFile(QProcess::nullDevice());
+        wm_.start(QStringLiteral("openbox"), {});
+        QTest::qWait(1000);
+    }
+    void TearDown() override
+    {
+        end();
+        if (wm_.state() != QProcess::NotRunning) {
+            wm_.terminate();
+            wm_.waitForFinished(5000);
+        }
+    }
+
+    // What a line edit of the window holds, copied through the clipboard with
+    // the keyboard alone: the keys go where the focus is.
+    QString copied()
+    {
+        QApplication::clipboard()->setText(QString());
+        key(QStringLiteral("ctrl+a"));
+        key(QStringLiteral("ctrl+c"));
+        QString text;
+        const bool got = QTest::qWaitFor(
+            [&] {
+                text = QApplication::clipboard()->text();
+                return !text.isEmpty();
+            },
+            5000);
+        return got ? text : QString();
+    }
+    int adRequests()
+    {
+        return static_cast<int>(server_.log().count(QStringLiteral(" GET /\\x5C")));
+    }
+    QString renderer()
+    {
+        for (const QString& pid : descendants(program_.processId()))
+            if (isRenderer(pid))
+                return pid;
+        return {};
+    }
+
+    QProcess wm_;
+};
+
+TEST_F(OutsideDriverCost, WhatThePagesTakeOfTheMachine)
+{
+    enum class Kind { Spinning, Growing, Minimised, Focus, Animated };
+    const std::string animated = devserver::animatedAdPage().body;
+    const struct Row {
+        const char* name;
+        Kind kind;
+        std::string body; // every ad page's; empty: the server's own pages
+        int seconds;      // measured
+    } rows[] = {
+        {"never yields", Kind::Spinning,
+         "<script>setTimeout(function(){ for(;;){} }, 200);</script>", 60},
+        {"allocates without end", Kind::Growing,
+         "<script>var k=[]; setInterval(function(){ for(var i=0;i<64;i++) k.push(new "
+         "Array(1<<16).fill(i)); }, 50);</script>",
+         60},
+        {"script work half of the time, minimised", Kind::Minimised,
+         "<script>setInterval(function(){ var t=Date.now(); while(Date.now()-t<50){} }, "
+         "100);</script>",
+         30},
+        {"focus through a renderer death", Kind::Focus, "", 0},
+        {"an ordinary animated ad", Kind::Animated, animated, 60},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryFile body;
+        std::vector<std::string> serverArgs;
+        if (!row.body.empty()) {
+            ASSERT_TRUE(body.open());
+            body.write(row.body.data(), static_cast<qint64>(row.body.size()));
+            body.flush();
+            serverArgs = {"--ad-body", body.fileName().toStdString()};
+        }
+        launch(serverArgs);
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        QWidget* name = layout_->loginPage()->编辑框_用户名_登录;
+        if (row.kind == Kind::Minimised) {
+            // At once, before the pages have run for long.
+            xdotool({QStringLiteral("windowminimize"), QStringLiteral("--sync"), window_});
+            QProcess xprop;
+            xprop.start(QStringLiteral("xprop"),
+                        {QStringLiteral("-id"), window_, QStringLiteral("WM_STATE")});
+            ASSERT_TRUE(xprop.waitForFinished(10000));
+            ASSERT_TRUE(xprop.readAllStandardOutput().contains("Iconic"));
+            QTest::qWait(2000);
+        }
+        if (row.kind == Kind::Focus) {
+            // The login group takes keys once the start-up fetches are done.
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] {
+                    return adRequests() >= 4 && requests(QStringLiteral("/getip/getip.asp")) >= 1 &&
+                           requests(QStringLiteral("/countUser.php")) >= 1;
+                },
+                kStepBoundMs));
+            QTest::qWait(1500);
+            click(name);
+            key(QStringLiteral("ctrl+a"));
+            type(QStringLiteral("ab"));
+            EXPECT_EQ(copied(), QStringLiteral("ab"));
+            key(QStringLiteral("End"));
+            const QString pid = renderer();
+            EXPECT_TRUE(!pid.isEmpty() && ::kill(pid.toInt(), SIGKILL) == 0) << "no renderer";
+            QTest::qWait(5000);
+            EXPECT_GE(adRequests(), 8) << "the views did not load again";
+            type(QStringLiteral("cd"));
+            const QString text = copied();
+            std::printf("[ figure ] %s: the field reads \"%s\"\n", row.name, qPrintable(text));
+            EXPECT_EQ(text, QStringLiteral("abcd"));
+            end();
+            continue;
+        }
+
+        ProcessMeter meter(program_.processId());
+        meter.run(row.seconds * 1000, program_);
+        ASSERT_EQ(program_.state(), QProcess::Running);
+        const double cpu = meter.percentOfACore();
+        std::printf("[ figure ] %s: %.1f %% of a core over %d s (the renderer %.1f %%), peak "
+                    "process %.0f MiB, %lld renderer(s)\n",
+                    row.name, cpu, row.seconds, meter.rendererPercent(), meter.peakMiB(),
+                    static_cast<long long>(meter.renderers().size()));
+        std::fflush(stdout);
+        switch (row.kind) {
+        case Kind::Spinning:
+            EXPECT_LT(cpu, 15.0);
+            break;
+        case Kind::Growing:
+            EXPECT_LT(meter.peakMiB(), 600.0);
+            // The window still answers the keyboard.
+            click(name);
+            key(QStringLiteral("ctrl+a"));
+            type(QStringLiteral("mem"));
+            EXPECT_EQ(copied(), QStringLiteral("mem"));
+            break;
+        case Kind::Minimised:
+            EXPECT_LT(cpu, 3.0);
+            break;
+        case Kind::Animated:
+            // Never ended: one renderer the whole time, and each page once.
+            EXPECT_EQ(meter.renderers().size(), 1);
+            EXPECT_EQ(adRequests(), 4);
+            break;
+        case Kind::Focus:
+            break;
+        }
+        end();
+    }
 }
 
 } // namespace

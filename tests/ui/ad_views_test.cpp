@@ -2,6 +2,7 @@
 #include "app/app.h"
 #include "ui/ad_views.h"
 #include "ui/main_window.h"
+#include "ui/renderer_budget.h"
 
 #include "recording_server.h"
 
@@ -26,9 +27,12 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <ctime>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -240,9 +244,10 @@ const Hostile kHostile[] = {
     {"print on a timer",
      "<script>setInterval(()=>{window.print();document.title='acted'},100)</script>", Click::None,
      "acted", nullptr, nullptr, true},
-    {"a 4 s busy loop",
+    // Longer, the renderer's budget ends it (RendererBudget).
+    {"a 2 s busy loop",
      "<script>setTimeout(()=>{document.title='acted';const t=Date.now();"
-     "while(Date.now()-t<4000);},100)</script>",
+     "while(Date.now()-t<2000);},100)</script>",
      Click::None, "acted", nullptr, nullptr, true},
     {"file: and other schemes",
      "<script>setTimeout(()=>location.href='file:///etc/passwd',50);"
@@ -547,6 +552,128 @@ TEST(AdViewsTest, RendererDeathsAreAnsweredWithGrowingPauses)
         }
         EXPECT_EQ(pauses.join(' ').toStdString(), expected.join(' ').toStdString());
     }
+}
+
+// Samples of one renderer, one a second unless given: the verdict of each.
+TEST(AdViewsTest, TheRendererBudgetEndsASustainedCoreOrTooMuchMemory)
+{
+    using Verdict = qiv::RendererBudget::Verdict;
+    constexpr std::uint64_t kSmall = 120 * 1024;
+    struct Sample {
+        int wallMs, cpuMs;
+        std::uint64_t residentKiB = kSmall;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Sample> samples;
+        std::vector<Verdict> verdicts;
+    };
+    const Verdict in = Verdict::Within, cpu = Verdict::OverCpu, mem = Verdict::OverMemory;
+    const Case cases[] = {
+        {"an animated ad",
+         {{1000, 150},
+          {1000, 120},
+          {1000, 160},
+          {1000, 140},
+          {1000, 150},
+          {1000, 130},
+          {1000, 150}},
+         {in, in, in, in, in, in, in}},
+        {"a core from the start: ended once 6 s are seen",
+         {{1000, 1000},
+          {1000, 990},
+          {1000, 1000},
+          {1000, 1000},
+          {1000, 1000},
+          {1000, 1000},
+          {1000, 1000}},
+         {in, in, in, in, in, cpu, cpu}},
+        {"half a core exactly is allowed",
+         {{1000, 500},
+          {1000, 500},
+          {1000, 500},
+          {1000, 500},
+          {1000, 500},
+          {1000, 500},
+          {1000, 500}},
+         {in, in, in, in, in, in, in}},
+        {"a 2.5 s burst after rest is allowed",
+         {{1000, 100},
+          {1000, 100},
+          {1000, 100},
+          {1000, 1000},
+          {1000, 1000},
+          {1000, 500},
+          {1000, 100},
+          {1000, 100}},
+         {in, in, in, in, in, in, in, in}},
+        {"3 s of a core on top of an idle renderer are over",
+         {{1000, 100}, {1000, 100}, {1000, 100}, {1000, 1000}, {1000, 1000}, {1000, 1000}},
+         {in, in, in, in, in, cpu}},
+        {"resting one second in three does not escape",
+         {{1000, 1000},
+          {1000, 1000},
+          {1000, 0},
+          {1000, 1000},
+          {1000, 1000},
+          {1000, 0},
+          {1000, 1000},
+          {1000, 1000}},
+         {in, in, in, in, in, cpu, cpu, cpu}},
+        {"the window is wall time, not samples",
+         {{500, 500}, {500, 500}, {5000, 2100}},
+         {in, in, cpu}},
+        {"a late timer's long interval counts alone", {{6000, 3100}}, {cpu}},
+        {"an interval of no length is ignored", {{0, 900}, {1000, 100}}, {in, in}},
+        {"memory over the bound at once",
+         {{1000, 10, kSmall}, {1000, 10, qiv::RendererBudget::kResidentKiB + 1}},
+         {in, mem}},
+        {"memory at the bound is allowed", {{1000, 10, qiv::RendererBudget::kResidentKiB}}, {in}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qiv::RendererBudget budget;
+        std::vector<Verdict> verdicts;
+        for (const Sample& s : c.samples)
+            verdicts.push_back(budget.add({std::chrono::milliseconds(s.wallMs),
+                                           std::chrono::milliseconds(s.cpuMs), s.residentKiB}));
+        EXPECT_EQ(verdicts, c.verdicts);
+    }
+    // After a reset the old renderer's seconds are gone.
+    qiv::RendererBudget budget;
+    budget.add({2000ms, 2000ms, kSmall});
+    budget.reset();
+    EXPECT_EQ(budget.add({1000ms, 1000ms, kSmall}), in);
+}
+
+TEST(AdViewsTest, TheWatchReadsAProcessAndEndsARendererThatNeverYields)
+{
+    // This process: its time grows with work, its resident size is there.
+    const auto before = qiv::RendererWatch::read(::getpid());
+    ASSERT_TRUE(before.has_value());
+    // 300 ms of this process's CPU time, however long the machine makes it.
+    const std::clock_t start = std::clock();
+    while (std::clock() - start < CLOCKS_PER_SEC * 3 / 10) {
+    }
+    const auto after = qiv::RendererWatch::read(::getpid());
+    ASSERT_TRUE(after.has_value());
+    EXPECT_GE((after->cpu - before->cpu).count(), 200);
+    EXPECT_GT(after->residentKiB, 1024u);
+    EXPECT_FALSE(qiv::RendererWatch::read(0).has_value());
+    EXPECT_FALSE(qiv::RendererWatch::read(std::numeric_limits<int>::max()).has_value());
+
+    HostileServer server("<script>setTimeout(function(){ for(;;){} }, 200);</script>");
+    LoadedWindow lw(server.host());
+    ASSERT_TRUE(lw.waitLoaded(1, 60000));
+    const qint64 renderer = MainWindow::browserView(lw.boxes()[0])->page()->renderProcessPid();
+    ASSERT_GT(renderer, 0);
+    QElapsedTimer spinning;
+    spinning.start();
+    // Gone, or a zombie not yet reaped: no resident size either way.
+    EXPECT_TRUE(waitFor([&] { return !qiv::RendererWatch::read(renderer); }, 15000));
+    std::cout << "[ figure ] a renderer that never yields ended after " << spinning.elapsed()
+              << " ms\n";
+    EXPECT_EQ(lw.typeIntoLogin(QStringLiteral("up")), QStringLiteral("up"));
 }
 
 } // namespace

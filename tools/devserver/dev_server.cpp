@@ -36,8 +36,8 @@ struct DevServer::Impl {
     bool running = false;
 
     explicit Impl(Options o)
-        : options(std::move(o)),
-          pages(store, accountMutex, options.suffixes, options.maxSessions, options.ipReply)
+        : options(std::move(o)), pages(store, accountMutex, options.suffixes, options.maxSessions,
+                                       options.ipReply, options.adBody)
     {
         for (const FaultSetting& s : options.faults)
             applyFaultSetting(s);

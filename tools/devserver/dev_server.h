@@ -28,6 +28,7 @@ struct Options {
     std::string dbPath; // empty: accounts in memory only
     std::vector<FaultSetting> faults;
     std::optional<std::string> ipReply; // forced reply of the IP page
+    std::optional<std::string> adBody;  // the body of every ad page, as it is
     // Login sessions kept at most; the oldest goes first.
     std::size_t maxSessions = 10000;
     // Receives one line per request (never a password). Called from the

@@ -134,7 +134,7 @@ std::optional<Page> identifyPage(Role role, const std::string& path)
             return Page::GetIp;
         return std::nullopt;
     case Role::Ads:
-        if (adBox(path) != nullptr)
+        if (adBox(path) != nullptr || path == kAnimatedAdPath)
             return Page::Ads;
         return std::nullopt;
     }
@@ -143,9 +143,9 @@ std::optional<Page> identifyPage(Role role, const std::string& path)
 
 PageHandlers::PageHandlers(AccountStore& store, std::mutex& accountMutex,
                            const std::vector<std::string>& suffixes, std::size_t maxSessions,
-                           std::optional<std::string> ipReply)
+                           std::optional<std::string> ipReply, std::optional<std::string> adBody)
     : store_(store), accountMutex_(accountMutex), suffixes_(suffixes), sessions_(maxSessions),
-      ipReply_(std::move(ipReply))
+      ipReply_(std::move(ipReply)), adBody_(std::move(adBody))
 {}
 
 Reply PageHandlers::answer(Page page, const httplib::Request& req, FaultKind kind)
@@ -166,7 +166,11 @@ Reply PageHandlers::answer(Page page, const httplib::Request& req, FaultKind kin
     case Page::GetIp:
         return isGet(req) ? ip(req, kind) : methodNotAllowedPage();
     case Page::Ads:
-        return isGet(req) ? adPage(*adBox(req.path)) : methodNotAllowedPage();
+        if (!isGet(req))
+            return methodNotAllowedPage();
+        if (adBody_)
+            return Reply{.status = 200, .body = *adBody_, .markers = {}, .headers = {}};
+        return req.path == kAnimatedAdPath ? animatedAdPage() : adPage(*adBox(req.path));
     }
     return notFoundPage();
 }

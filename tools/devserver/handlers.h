@@ -43,7 +43,7 @@ public:
     // the accounts) are shared with the server's own account calls.
     PageHandlers(AccountStore& store, std::mutex& accountMutex,
                  const std::vector<std::string>& suffixes, std::size_t maxSessions,
-                 std::optional<std::string> ipReply);
+                 std::optional<std::string> ipReply, std::optional<std::string> adBody);
 
     // The page's reply; kind Flood or Markup changes the texts it shows.
     Reply answer(Page page, const httplib::Request& req, FaultKind kind);
@@ -72,6 +72,7 @@ private:
     Sessions sessions_;
     mutable std::mutex ipMutex_;
     std::optional<std::string> ipReply_;
+    const std::optional<std::string> adBody_;
 };
 
 // Writes reply into res: as it is, or for the faults Huge and Endless as a

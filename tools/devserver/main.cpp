@@ -65,6 +65,8 @@ const char kUsage[] =
     "                       While it runs, POST /control/ip on the IP lookup\n"
     "                       address (from loopback) makes the request's body the\n"
     "                       reply; an empty body gives back 198.51.100.1.\n"
+    "  --ad-body FILE       every advertisement page answers the bytes of FILE\n"
+    "                       (at most 1 MiB) as its body\n"
     "  -h, --help           show this help and exit\n"
     "      --version        show the version and exit\n"
     "\n"
@@ -135,6 +137,22 @@ std::vector<std::string> splitSuffixes(std::string_view text)
     return out;
 }
 
+// A file's bytes, when it can be read and holds at most 1 MiB.
+std::optional<std::string> readSmallFile(const std::string& path)
+{
+    constexpr std::size_t kMaxBytes = 1 << 20;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return std::nullopt;
+    std::string bytes(kMaxBytes + 1, '\0');
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed || bytes.size() > kMaxBytes)
+        return std::nullopt;
+    return bytes;
+}
+
 Options parseArguments(int argc, char** argv)
 {
     Options options;
@@ -187,6 +205,11 @@ Options parseArguments(int argc, char** argv)
             options.ipReply = unescape(text);
             if (!options.ipReply)
                 usageError("--ip-reply: bad escape in '" + text + "'");
+        } else if (arg == "--ad-body") {
+            const std::string file = value();
+            options.adBody = readSmallFile(file);
+            if (!options.adBody)
+                usageError("--ad-body: cannot read '" + file + "' (or over 1 MiB)");
         } else {
             usageError("unknown option '" + arg + "'");
         }

@@ -282,6 +282,24 @@ Reply adPage(const AdBox& box)
     return page(std::move(body), {"<div class=\"ad\">"});
 }
 
+Reply animatedAdPage()
+{
+    std::string body = head("广告");
+    body += "<style>html,body{margin:0;padding:0;overflow:hidden;background:#eef5fc}"
+            "b{display:inline-block;font:bold 14px sans-serif;color:#234;"
+            "animation:swing 1.5s ease-in-out infinite alternate}"
+            "@keyframes swing{from{transform:translateX(0) rotate(-4deg)}"
+            "to{transform:translateX(120px) rotate(4deg)}}</style>\r\n";
+    body += gbk("<div class=\"ad\"><b>免费域名转发系统</b>") +
+            "<canvas id=\"c\" width=\"96\" height=\"48\"></canvas></div>\r\n";
+    body += "<script>var c=document.getElementById('c').getContext('2d'),n=0;"
+            "setInterval(function(){n++;c.fillStyle='#eef5fc';c.fillRect(0,0,96,48);"
+            "c.fillStyle='hsl('+(n*6%360)+',70%,50%)';c.beginPath();"
+            "c.arc(48+36*Math.sin(n/10),24,10,0,7);c.fill();},1000/30);</script>\r\n";
+    body += tail();
+    return page(std::move(body), {"<div class=\"ad\">"});
+}
+
 Reply notFoundPage()
 {
     Reply reply = page(head("404") + gbk("<p>您访问的页面不存在。</p>\r\n") + tail());

@@ -62,6 +62,11 @@ Reply alertPage(std::string_view reasonGbk);
 Reply deletedPage();
 Reply ipPage(std::string_view text);
 Reply adPage(const AdBox& box);
+// The path of an ordinary animated advertisement on the ad host, and its
+// page: a CSS animation and a small canvas drawn 30 times a second, what a
+// client has to bear from any ad.
+inline constexpr std::string_view kAnimatedAdPath = "/animated.html";
+Reply animatedAdPage();
 Reply notFoundPage();
 Reply methodNotAllowedPage();
 // The answer to a request over the size the server reads.
