@@ -182,12 +182,6 @@ TEST_F(Client, CheckAndRegisterByReply)
         EXPECT_EQ(result.registered, row.registered);
         EXPECT_EQ(result.failure, row.failure);
     }
-    // An unticked hide box sends no State pair at all.
-    client::Registration shown = form;
-    shown.hide = false;
-    const std::string request = exchange(service, "", [&] { client::registerDomain(to, shown); });
-    EXPECT_EQ(RecordingServer::bodyOf(request),
-              sent.substr(0, sent.find("&State=1")) + sent.substr(sent.find("&EmailAdr")));
 }
 
 TEST_F(Client, StartUpPagesByReply)

@@ -78,10 +78,8 @@ TEST(HostNames, OneRuleForEveryHost)
         std::string error;
     } rows[] = {
         {"127.0.0.1", ""},
-        {"qiv.cn", ""},
         {"Ads-1.Example.org", ""},
         {"ad_1.cdn.example.org", ""}, // curl and the resolver take '_'
-        {"_dmarc.x", ""},
         {std::string(63, 'a') + ".b", ""},
         {std::string(63, 'a') + "." + std::string(63, 'b') + "." + std::string(63, 'c') + "." +
              std::string(61, 'd'),
@@ -92,14 +90,12 @@ TEST(HostNames, OneRuleForEveryHost)
          "longer than 253"},
         {std::string(64, 'a') + ".b", "a label of the host name is longer than 63"},
         {"a..b", "empty label"},
-        {".a", "empty label"},
         {"a.", "empty label"},
         {"a b", "the character ' ' is not allowed"},
         {"me@x", "the character '@'"},
         {"x:80", "the character ':'"},
         {"a\x1b", "the character '\\x1b'"},
         {"\xC4\xE3", "the character '\\xc4'"},
-        {"x~y", "the character '~'"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name.substr(0, 40));
