@@ -168,7 +168,7 @@ std::optional<Outcome> Follower::logIn(AccountPage* page)
         break;
     }
     *page = std::move(login.page);
-    if (login.outcome != client::LoginOutcome::Account) {
+    if (login.outcome == client::LoginOutcome::NotAccount) {
         log_.write("not-read", "the account page of " + account_.shownName +
                                    " was not read whole (" + page->problem +
                                    "); nothing is changed");
