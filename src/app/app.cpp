@@ -88,12 +88,6 @@ void selectAllOnFocus(QLineEdit* box)
     box->selectAll();
 }
 
-void endProcess(int status)
-{
-    std::fflush(nullptr);
-    std::_Exit(status);
-}
-
 void quitProgram()
 {
     endProcess(0);

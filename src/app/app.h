@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/process_end.h"
+
 #include <QByteArray>
 
 #include <functional>
@@ -23,10 +25,10 @@ void onWindowCreated(MainWindow& window, ProgramState& state);
 // Selects the whole text of a box, so that typing replaces it.
 void selectAllOnFocus(QLineEdit* box);
 
-// The one way the program ends: at once with `status`, without waiting for
-// any thread or request and before any static object is destroyed, as
-// worker and background threads may still use them.
-[[noreturn]] void endProcess(int status);
+// The one way the program ends, as qiv-follow's: at once with `status`,
+// without waiting for any thread or request and before any static object is
+// destroyed, as worker and background threads may still use them.
+using config::endProcess;
 
 // endProcess with status 0.
 [[noreturn]] void quitProgram();

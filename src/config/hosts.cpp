@@ -1,5 +1,7 @@
 #include "config/hosts.h"
 
+#include "text/url.h"
+
 #include <algorithm>
 
 namespace qiv::config {
@@ -12,37 +14,6 @@ Hosts builtInHosts()
 namespace {
 
 constexpr std::string_view kForm = "; give host or host:port";
-constexpr size_t kMaxName = 253; // a DNS name's limit
-constexpr size_t kMaxLabel = 63;
-
-bool isNameByte(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.';
-}
-
-std::string nameError(std::string_view name)
-{
-    if (name.empty())
-        return "no host name before the port";
-    if (name.size() > kMaxName)
-        return "the host name is longer than 253 characters";
-    for (char c : name)
-        if (!isNameByte(c))
-            return "the character '" + shownText(std::string_view(&c, 1)) +
-                   "' is not allowed in a host name";
-    size_t start = 0;
-    while (start <= name.size()) {
-        const size_t dot = std::min(name.find('.', start), name.size());
-        const size_t length = dot - start;
-        if (length == 0)
-            return "the host name has an empty label (\"..\" or a '.' at an end)";
-        if (length > kMaxLabel)
-            return "a label of the host name is longer than 63 characters";
-        start = dot + 1;
-    }
-    return {};
-}
 
 std::string portError(std::string_view port)
 {
@@ -86,7 +57,8 @@ std::string hostValueError(std::string_view value)
     const size_t colon = value.find(':');
     if (colon != std::string_view::npos && value.find(':', colon + 1) != std::string_view::npos)
         return "more than one ':'" + std::string(kForm);
-    std::string error = nameError(value.substr(0, colon));
+    std::string error =
+        colon == 0 ? "no host name before the port" : hostNameError(value.substr(0, colon));
     if (error.empty() && colon != std::string_view::npos)
         error = portError(value.substr(colon + 1));
     return error;

@@ -28,10 +28,9 @@ inline constexpr HostOption kHostOptions[] = {
 };
 
 // Checks a host given at run time: "host" or "host:port", where host is a
-// name or IPv4 address (letters, digits, '-' and '.', no empty label) and
-// port is 1 to 65535. The value is used as it stands, between "http://" and
-// the page's path, so nothing that is no part of a host may pass. Returns
-// the empty text when the value is good, else what is wrong with it.
+// name or IPv4 address as hostNameError takes it and port is 1 to 65535. The value is used as it
+// stands, between "http://" and the page's path, so nothing that is no part of a host may pass.
+// Returns the empty text when the value is good, else what is wrong with it.
 std::string hostValueError(std::string_view value);
 
 // `text` for a message on a terminal: control bytes as \xHH.

@@ -1,5 +1,7 @@
 #include "follow/instance_lock.h"
 
+#include "text/text.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,19 +17,12 @@ namespace qiv::follow {
 
 namespace {
 
-std::string escaped(const std::string& text)
+// A name in a file name keeps ASCII letters, digits, '.', '_' and '-';
+// every other byte goes as %XX.
+bool encodedInFileName(unsigned char byte)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-            (byte >= '0' && byte <= '9') || byte == '.' || byte == '_' || byte == '-')
-            out += c;
-        else
-            out += std::string("%") + kHex[byte >> 4] + kHex[byte & 15];
-    }
-    return out;
+    return !((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+             (byte >= '0' && byte <= '9') || byte == '.' || byte == '_' || byte == '-');
 }
 
 // A file name has at most 255 bytes.
@@ -73,7 +68,8 @@ std::string privateStateDirectory()
 
 std::string accountFileName(const std::string& name, const std::string& suffix)
 {
-    return bounded(escaped(name) + "." + escaped(suffix));
+    return bounded(percentEncode(name, encodedInFileName) + "." +
+                   percentEncode(suffix, encodedInFileName));
 }
 
 std::string lockFilePath(const std::string& name, const std::string& suffix)

@@ -1,6 +1,7 @@
 // qiv-follow: keeps the forwarding target of a Qiv free domain on this
 // machine's public IP, unattended.
 
+#include "config/process_end.h"
 #include "follow/event_log.h"
 #include "follow/instance_lock.h"
 #include "follow/password.h"
@@ -94,9 +95,7 @@ int fail(const std::string& message, int status = kExitUsage)
 // (curl's, glib's under libsecret) torn down under it.
 [[noreturn]] void end(int status)
 {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(status);
+    qiv::config::endProcess(status);
 }
 
 [[noreturn]] void finish(qiv::Network& network, int status)

@@ -71,10 +71,15 @@ bool Follower::stopped() const
     return network_.stop.stopped();
 }
 
-std::string Follower::post(const std::string& page, const std::string& body)
+client::Connection Follower::service() const
 {
-    return timedRequest(network_, "http://" + settings_.hosts.service + "/" + page, "POST", {}, {},
-                        body, settings_.requestSeconds);
+    return {
+        .network = network_, .hosts = settings_.hosts, .requestSeconds = settings_.requestSeconds};
+}
+
+client::Credentials Follower::credentials() const
+{
+    return {.name = account_.name, .suffix = account_.suffix, .password = account_.password};
 }
 
 void Follower::noteRefused(const std::string& url, const IpAddress& address,
@@ -98,17 +103,16 @@ std::optional<Outcome> Follower::askIpPage(const std::string& url, std::optional
                 return Outcome::Stopped;
             pause *= 2;
         }
-        const std::string reply =
-            timedRequest(network_, url, {}, {}, {}, {}, settings_.requestSeconds);
+        client::IpReply reply = client::publicIp(service(), url);
         if (stopped())
             return Outcome::Stopped;
-        *anyReply = *anyReply || !reply.empty();
-        std::optional<IpAddress> address = publicIpFromReply(reply);
+        *anyReply = *anyReply || !reply.reply.empty();
+        std::optional<IpAddress>& address = reply.address;
         if (!address) {
             notedRefused_.erase(url);
-            if (!reply.empty())
-                log_.write("ip-reply",
-                           url + " answered no address: \"" + shown(gbkPrefix(reply, 64)) + "\"");
+            if (!reply.reply.empty())
+                log_.write("ip-reply", url + " answered no address: \"" +
+                                           shown(gbkPrefix(reply.reply, 64)) + "\"");
             continue;
         }
         if (const std::string reason = refusedAddressReason(*address); !reason.empty()) {
@@ -125,7 +129,7 @@ std::optional<Outcome> Follower::askIpPage(const std::string& url, std::optional
 
 std::optional<Outcome> Follower::lookUpPublicIp(IpAddress* ip)
 {
-    std::vector<std::string> urls{"http://" + settings_.hosts.ipLookup + "/getip/getip.asp"};
+    std::vector<std::string> urls{client::pageUrl(settings_.hosts, client::Page::PublicIp)};
     urls.insert(urls.end(), settings_.ipUrls.begin(), settings_.ipUrls.end());
     std::optional<IpAddress> found;
     bool anyReply = false;
@@ -145,22 +149,26 @@ std::optional<Outcome> Follower::lookUpPublicIp(IpAddress* ip)
     return anyReply ? Outcome::BadIpReply : Outcome::Unreachable;
 }
 
-std::optional<Outcome> Follower::logIn(const std::string& loginBody, AccountPage* page)
+std::optional<Outcome> Follower::logIn(AccountPage* page)
 {
-    const std::string reply = post("login.php", loginBody);
+    client::Login login = client::logIn(service(), credentials(), AccountReading::Strict);
     if (stopped())
         return Outcome::Stopped;
-    if (reply.empty()) {
-        log_.write("unreachable", "no reply from " + settings_.hosts.service + "/login.php");
+    switch (login.outcome) {
+    case client::LoginOutcome::NoReply:
+        log_.write("unreachable",
+                   "no reply from " + client::pageAddress(settings_.hosts, client::Page::Login));
         return Outcome::Unreachable;
-    }
-    if (isWrongPasswordReply(reply)) {
+    case client::LoginOutcome::Refused:
         log_.write("refused", "the service refused the login of " + account_.shownName +
                                   " (wrong password, or the domain is not registered)");
         return Outcome::Refused;
+    case client::LoginOutcome::NotAccount:
+    case client::LoginOutcome::Account:
+        break;
     }
-    *page = cutAccountPage(reply, AccountReading::Strict);
-    if (!isAccountPageWhole(*page)) {
+    *page = std::move(login.page);
+    if (login.outcome == client::LoginOutcome::NotAccount) {
         log_.write("not-read", "the account page of " + account_.shownName +
                                    " was not read whole (" + page->problem +
                                    "); nothing is changed");
@@ -192,31 +200,30 @@ std::optional<Outcome> Follower::leaveAlone(const std::string& target, const IpA
     return {};
 }
 
-std::optional<Outcome> Follower::modify(const std::string& body, const std::string& target,
-                                        const std::string& newTarget)
+std::optional<Outcome> Follower::modify(const AccountChange& change, const std::string& target)
 {
-    const std::string reply = post("modify_in.php", body);
+    const client::Modification reply = client::modify(service(), change);
     if (stopped())
         return Outcome::Stopped;
-    if (!isModifyAccepted(reply)) {
-        const std::string alert = cutModifyAlert(reply);
-        log_.write("modify-failed", reply.empty()   ? "no reply from the service"
-                                    : alert.empty() ? "the service did not accept it"
-                                                    : "the service said: " + shown(alert));
+    if (reply.outcome != client::ModifyOutcome::Accepted) {
+        log_.write("modify-failed",
+                   reply.outcome == client::ModifyOutcome::NoReply ? "no reply from the service"
+                   : reply.alert.empty()                           ? "the service did not accept it"
+                                         : "the service said: " + shown(reply.alert));
         return Outcome::ModifyFailed;
     }
-    log_.write("changed", "the target " + shown(target) + " to " + shown(newTarget));
+    log_.write("changed", "the target " + shown(target) + " to " + shown(change.values.SendUrl));
     return {};
 }
 
-Outcome Follower::verify(const std::string& loginBody, const AccountChange& change)
+Outcome Follower::verify(const AccountChange& change)
 {
     network_.cookies.clear();
-    const std::string reply = post("login.php", loginBody);
+    const client::Login login = client::logIn(service(), credentials(), AccountReading::Strict);
     if (stopped())
         return Outcome::Stopped;
-    const AccountPage after = cutAccountPage(reply, AccountReading::Strict);
-    if (!isAccountPageWhole(after)) {
+    const AccountPage& after = login.page;
+    if (login.outcome != client::LoginOutcome::Account) {
         log_.write("not-verified",
                    "the account page was not read whole after the change (" +
                        (after.problem.empty() ? std::string("no account page") : after.problem) +
@@ -250,9 +257,8 @@ Outcome Follower::runRound()
         return *end;
 
     // 2. The login and the account page.
-    const std::string loginBody = loginFormBody(account_.name, account_.suffix, account_.password);
     AccountPage page;
-    if (const std::optional<Outcome> end = logIn(loginBody, &page))
+    if (const std::optional<Outcome> end = logIn(&page))
         return *end;
 
     // 3. The decision.
@@ -266,18 +272,18 @@ Outcome Follower::runRound()
                          .values = page.values,
                          .hide = hideBoxTicked(page.state)};
     change.values.SendUrl = newTarget;
-    const std::string body = modifyFormBody(change);
     if (settings_.dryRun) {
         log_.write("dry-run", "would change the target " + shown(target) + " to " +
-                                  shown(newTarget) + " by POST http://" + settings_.hosts.service +
-                                  "/modify_in.php " + body);
+                                  shown(newTarget) + " by POST " +
+                                  client::pageUrl(settings_.hosts, client::Page::Modify) + " " +
+                                  modifyFormBody(change));
         return Outcome::DryRun;
     }
 
     // 4. The modification, then a fresh login to see it.
-    if (const std::optional<Outcome> end = modify(body, target, newTarget))
+    if (const std::optional<Outcome> end = modify(change, target))
         return *end;
-    return verify(loginBody, change);
+    return verify(change);
 }
 
 } // namespace qiv::follow

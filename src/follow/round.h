@@ -1,5 +1,6 @@
 #pragma once
 
+#include "client/service_client.h"
 #include "config/hosts.h"
 #include "follow/event_log.h"
 #include "net/timed_request.h"
@@ -76,16 +77,16 @@ private:
                                      bool* anyReply);
     // Logs a refused address once until the page's reply changes.
     void noteRefused(const std::string& url, const IpAddress& address, const std::string& reason);
-    std::optional<Outcome> logIn(const std::string& loginBody, AccountPage* page);
+    std::optional<Outcome> logIn(AccountPage* page);
     // The target is left as it is: a host name, the other family, or
     // already the public IP.
     std::optional<Outcome> leaveAlone(const std::string& target, const IpAddress& ip);
-    std::optional<Outcome> modify(const std::string& body, const std::string& target,
-                                  const std::string& newTarget);
+    std::optional<Outcome> modify(const AccountChange& change, const std::string& target);
     // A fresh login, to see the new target on the account page.
-    Outcome verify(const std::string& loginBody, const AccountChange& change);
+    Outcome verify(const AccountChange& change);
 
-    std::string post(const std::string& page, const std::string& body);
+    client::Connection service() const;
+    client::Credentials credentials() const;
     bool stopped() const;
 
     Network& network_;

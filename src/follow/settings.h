@@ -10,7 +10,8 @@
 // The command line and config file of qiv-follow.
 namespace qiv::follow {
 
-// The exit statuses of the contract.
+// How a run of qiv-follow ends, for the shell, the units and scripts that
+// start it: one status per kind of outcome.
 inline constexpr int kExitOk = 0;          // nothing to change, or changed and verified
 inline constexpr int kExitFailed = 1;      // refused, page not read whole, modification failed
 inline constexpr int kExitUsage = 2;       // usage, config or password problem

@@ -1,6 +1,7 @@
 #include "net/redirects.h"
 
 #include "text/text.h"
+#include "text/url.h"
 
 #include <curl/curl.h>
 
@@ -42,15 +43,7 @@ bool isRedirectStatus(long status)
 
 bool isReachableHostName(std::string_view host)
 {
-    if (host.empty())
-        return false;
-    for (char c : host) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                  c == '.' || c == '-' || c == '_';
-        if (!ok)
-            return false;
-    }
-    return true;
+    return hostNameError(host).empty();
 }
 
 std::string targetUrl(const std::string& host, int port, const std::string& path)
@@ -73,8 +66,7 @@ std::optional<Hop> redirectOf(long status, const char* location)
         return {};
     Hop hop{location, urlPart(url.get(), CURLUPART_HOST),
             std::atol(urlPart(url.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT).c_str())};
-    for (char& c : hop.host)
-        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    hop.host = asciiLower(hop.host);
     if (!isReachableHostName(hop.host))
         return {};
     return hop;

@@ -22,9 +22,10 @@ struct Hop {
     long port = 0;
 };
 
-// A host name the resolver can be asked about. Anything else (a scheme name
-// with a query glued on, blanks, non-ASCII) can never be reached, and curl's
-// URL parser would read it differently, so such a request ends unsent.
+// A host name the resolver can be asked about (hostNameError finds nothing
+// wrong). Anything else (a scheme name with a query glued on, blanks,
+// non-ASCII) can never be reached, and curl's URL parser would read it
+// differently, so such a request ends unsent.
 bool isReachableHostName(std::string_view host);
 
 // The address curl is given for the first hop: port 0 stands for the

@@ -1,9 +1,7 @@
 #include "service/background.h"
 
-#include "net/timed_request.h"
 #include "service/gbk_reader.h"
 #include "service/program_state.h"
-#include "service/requests.h"
 #include "ui/main_window.h"
 #include "ui/ui_thread.h"
 
@@ -98,14 +96,13 @@ void runStartupFetches(QPointer<MainWindow> window, ProgramState& state, StopFla
 void fetchDomainSuffixes(QPointer<MainWindow> window, ProgramState& state, const StopFlag& stop)
 {
     while (!stopped(window, stop)) {
-        std::vector<Text> suffixes;
-        if (cutDomainSuffixes(timedRequest(state.network, serviceUrl(state, "modify.html")),
-                              suffixes)) {
+        if (const std::optional<std::vector<Text>> suffixes =
+                client::domainSuffixes(serviceConnection(state))) {
             // Each item keeps its bytes: a suffix goes back to the service as
             // it came, even one that is not valid GBK.
             QStringList items;
             QList<QByteArray> bytes;
-            for (const Text& suffix : suffixes) {
+            for (const Text& suffix : *suffixes) {
                 items << fromGbk(suffix);
                 bytes << QByteArray(suffix.data(), std::ssize(suffix));
             }
@@ -130,7 +127,7 @@ void fetchDomainSuffixes(QPointer<MainWindow> window, ProgramState& state, const
 void fetchUserCount(QPointer<MainWindow> window, ProgramState& state, const StopFlag& stop)
 {
     for (int tries = 1; !stopped(window, stop); ++tries) {
-        Text count = cutUserCount(timedRequest(state.network, serviceUrl(state, "countUser.php")));
+        const Text count = client::userCount(serviceConnection(state));
         if (!count.empty()) {
             QString caption =
                 QStringLiteral("现用户申请总数:") + fromGbk(count) + QStringLiteral("个");
@@ -148,11 +145,10 @@ void fetchUserCount(QPointer<MainWindow> window, ProgramState& state, const Stop
 void fetchPublicIp(QPointer<MainWindow> window, ProgramState& state, const StopFlag& stop)
 {
     for (int tries = 1; !stopped(window, stop); ++tries) {
-        Text reply =
-            timedRequest(state.network, "http://" + state.hosts.ipLookup + "/getip/getip.asp");
-        if (isPublicIpReply(reply)) {
-            state.lastPublicIp.set(reply);
-            QString ip = fromGbk(reply);
+        const client::IpReply reply = client::publicIp(serviceConnection(state));
+        if (reply.address) {
+            state.lastPublicIp.set(reply.reply);
+            QString ip = fromGbk(reply.reply);
             change(window, [ip](MainWindow& w) {
                 w.registrationPage()->setTarget(ip);
                 w.accountPage()->setPublicIpText(QStringLiteral("您当前公网IP:") + ip);

@@ -1,10 +1,7 @@
 #include "service/check.h"
 
-#include "net/timed_request.h"
 #include "service/gbk_reader.h"
 #include "service/program_state.h"
-#include "service/requests.h"
-#include "text/verdicts.h"
 #include "ui/main_window.h"
 
 #include <QPointer>
@@ -35,13 +32,11 @@ void checkAvailability(MainWindow& window, ProgramState& state)
     QPointer<MainWindow> guard(&window);
     page.setChecking(true);
 
-    std::string url = serviceUrl(state, "regcheck.php?username=" + formEncode(name) +
-                                            "&domainname=" + formEncode(suffix));
-    Text reply = timedRequest(state.network, url);
+    const client::NameCheck check = client::checkName(serviceConnection(state), name, suffix);
     if (!guard)
         return;
 
-    if (isNameFreeReply(reply))
+    if (check == client::NameCheck::Free)
         page.setAvailability(QStringLiteral("该域名可以注册！"), QColor(0, 136, 255));
     else
         page.setAvailability(QStringLiteral("对不起,该域名已被注册！"), QColor(255, 0, 0));

@@ -4,9 +4,7 @@
 #include "service/account_page.h"
 #include "service/gbk_reader.h"
 #include "service/program_state.h"
-#include "service/requests.h"
 #include "service/status_log.h"
-#include "text/account_forms.h"
 #include "ui/main_window.h"
 
 #include <QPointer>
@@ -63,24 +61,24 @@ void logIn(MainWindow& window, ProgramState& state)
     showPage(window, Page::LoginProgress);
     operation.holdLoginForm();
 
-    Text reply = postToService(state, "login.php", loginFormBody(name, suffix, password));
+    const client::Login reply = client::logIn(
+        serviceConnection(state), {.name = name, .suffix = suffix, .password = password});
     if (!guard)
         return;
 
-    if (isWrongPasswordReply(reply)) {
+    if (reply.outcome == client::LoginOutcome::Refused) {
         login.setCaption(QStringLiteral("密码错误或此域名未注册"), QColor(255, 0, 0));
         showPage(window, Page::Login);
         return;
     }
     // Only a reply that holds the account is a login; a time-out, a dead
     // network or an error page must not show an empty account.
-    AccountPage cut = cutAccountPage(reply);
-    if (!isAccountPage(cut)) {
+    if (reply.outcome != client::LoginOutcome::Account) {
         login.setCaption(QStringLiteral("登录失败,请检查网络后重试"), QColor(255, 0, 0));
         showPage(window, Page::Login);
         return;
     }
-    fillAccountPage(window, state, cut);
+    fillAccountPage(window, state, reply.page);
     if (!guard)
         return;
     AccountTab& account = *window.accountPage();

@@ -9,8 +9,8 @@ namespace qiv {
 class MainWindow;
 struct ProgramState;
 
-// "登 录" (or Enter in the login password box): posts name, suffix and
-// password to login.php and lands on the filled account page.
+// "登 录" (or Enter in the login password box): logs in with name, suffix
+// and password and lands on the filled account page.
 void logIn(MainWindow& window, ProgramState& state);
 
 // Whether the machine has a network connection besides loopback. Only used

@@ -4,7 +4,6 @@
 #include "service/account_page.h"
 #include "service/gbk_reader.h"
 #include "service/program_state.h"
-#include "service/requests.h"
 #include "service/status_log.h"
 #include "ui/main_window.h"
 
@@ -28,14 +27,15 @@ void refreshHeld(MainWindow& window, ProgramState& state)
     QPointer<MainWindow> guard(&window);
     account.setRefreshEnabled(false);
     logStatus(account, gbk("正在刷新域名信息..."));
-    Text reply = postToService(state, "login.php", loginFormBody(userName, suffix, password));
+    const client::Login reply = client::logIn(
+        serviceConnection(state), {.name = userName, .suffix = suffix, .password = password});
     if (!guard)
         return;
     // A reply without the account (a time-out, an error page, a wrong
     // password) must not wipe the account page: a following modify or delete
     // would send the empty values.
-    if (AccountPage cut = cutAccountPage(reply); isAccountPage(cut)) {
-        fillAccountPage(window, state, cut);
+    if (reply.outcome == client::LoginOutcome::Account) {
+        fillAccountPage(window, state, reply.page);
         if (!guard)
             return;
         account.clearPassword();
@@ -82,17 +82,16 @@ void submitAccountChanges(MainWindow& window, ProgramState& state, AccountChange
     logStatus(account, gbk("正在提交修改信息......"));
     change.hide = account.hideBox();
     QPointer<MainWindow> guard(&window);
-    Text reply = postToService(state, "modify_in.php", modifyFormBody(change));
+    const client::Modification reply = client::modify(serviceConnection(state), change);
     if (!guard)
         return;
-    if (isModifyAccepted(reply)) {
+    if (reply.outcome == client::ModifyOutcome::Accepted) {
         logStatus(account, gbk("您的资料修改成功!"));
         refreshHeld(window, state);
         return;
     }
-    Text alert = cutModifyAlert(reply);
-    logStatus(account, alert);
-    showMessage(window, QMessageBox::Warning, fromGbk(alert));
+    logStatus(account, reply.alert);
+    showMessage(window, QMessageBox::Warning, fromGbk(reply.alert));
 }
 
 void refreshAccount(MainWindow& window, ProgramState& state)

@@ -12,8 +12,8 @@ struct ProgramState;
 // "修改": sends the account page's values and, on success, reloads them.
 void modifyAccount(MainWindow& window, ProgramState& state);
 
-// Posts the account's name, suffix, new password and six values to
-// modify_in.php (the hide box is read from the account page as it stands),
+// Sends the account's name, suffix, new password and six values as a
+// modification (the hide box is read from the account page as it stands),
 // logs the outcome and refreshes after a success.
 void submitAccountChanges(MainWindow& window, ProgramState& state, AccountChange change);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "client/service_client.h"
 #include "config/hosts.h"
 #include "net/timed_request.h"
 #include "service/login.h"
@@ -58,5 +59,11 @@ struct ProgramState {
     // Whether the machine is online, asked before a login. UI thread only.
     std::function<bool()> connectivityCheck = isConnectedToNetwork;
 };
+
+// What the client of the service needs of the state: its network and hosts.
+inline client::Connection serviceConnection(ProgramState& state)
+{
+    return {.network = state.network, .hosts = state.hosts};
+}
 
 } // namespace qiv

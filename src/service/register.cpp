@@ -2,8 +2,7 @@
 
 #include "service/account_operation.h"
 #include "service/gbk_reader.h"
-#include "service/requests.h"
-#include "text/verdicts.h"
+#include "service/program_state.h"
 #include "ui/main_window.h"
 
 #include <QPointer>
@@ -12,21 +11,19 @@ namespace qiv {
 
 namespace {
 
-Text registrationBody(const RegistrationForm& f, GbkReader& read)
+client::Registration registration(const RegistrationForm& f, GbkReader& read)
 {
-    return formBody({
-        {"username", read(f.name)},
-        {"domainname", read.choice(f.suffix)},
-        {"Password", read(f.password)},
-        {"rePassword", read(f.confirmation)},
-        {"Title", read(f.title)},
-        {"SendUrl", read(f.target)},
-        {.key = "State", .value = "1", .raw = true, .present = f.hide},
-        {"EmailAdr", read(f.email)},
-        {"RegName", read(f.regName)},
-        {"LinkTel", read(f.phone)},
-        {"Address", read(f.address)},
-    });
+    return {.name = read(f.name),
+            .suffix = read.choice(f.suffix),
+            .password = read(f.password),
+            .confirmation = read(f.confirmation),
+            .title = read(f.title),
+            .target = read(f.target),
+            .hide = f.hide,
+            .email = read(f.email),
+            .regName = read(f.regName),
+            .phone = read(f.phone),
+            .address = read(f.address)};
 }
 
 // The success: the login form takes the new account, the result text shows
@@ -57,20 +54,21 @@ void registerDomain(MainWindow& window, ProgramState& state)
 {
     RegistrationTab& page = *window.registrationPage();
     GbkReader read;
-    Text body = registrationBody(page.form(), read);
+    const client::Registration form = registration(page.form(), read);
     if (read.refused(window))
         return;
 
     QPointer<MainWindow> guard(&window);
     page.setSubmitEnabled(false);
-    Text reply = postToService(state, "reg.php", body);
+    const client::RegistrationResult result =
+        client::registerDomain(serviceConnection(state), form);
     if (!guard)
         return;
 
-    if (isRegisteredReply(reply))
+    if (result.registered)
         showRegistered(window, state);
     else
-        window.resultPage()->setResultText(fromGbk(registrationFailureMessage(reply)));
+        window.resultPage()->setResultText(fromGbk(result.failure));
     page.setSubmitEnabled(true);
     showPage(window, Page::RegistrationResult);
 }

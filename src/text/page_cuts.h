@@ -66,13 +66,13 @@ enum class AccountReading { Window, Strict };
 
 AccountPage cutAccountPage(std::string_view page, AccountReading reading = AccountReading::Window);
 
-// Suffixes from the modify.html page: the value='...'> of every option
+// Suffixes from the suffix list page: the value='...'> of every option
 // between the first domainname"> and the next </select>, empty values
 // skipped. False when the list holds no "<option" (a failed try). At most
 // kMaxSuffixes, each at most kMaxSuffixBytes; later options are ignored.
 bool cutDomainSuffixes(std::string_view page, std::vector<Text>& suffixes);
 
-// The count text of countUser.php: what document.write(' writes, cut to
+// The count text of the user count page: what document.write(' writes, cut to
 // kMaxShownBytes. Empty for a failed try.
 Text cutUserCount(std::string_view reply);
 

@@ -2,6 +2,7 @@
 
 #include "text/text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace qiv {
@@ -68,6 +69,37 @@ int urlPort(std::string_view url)
     if (colon == std::string_view::npos)
         return 80;
     return readPort(host.substr(colon + 1));
+}
+
+std::string hostNameError(std::string_view name)
+{
+    constexpr size_t kMaxName = 253; // a DNS name's limit
+    constexpr size_t kMaxLabel = 63;
+    if (name.empty())
+        return "no host name";
+    if (name.size() > kMaxName)
+        return "the host name is longer than 253 characters";
+    for (char c : name) {
+        const bool good = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+        if (good)
+            continue;
+        const auto byte = static_cast<unsigned char>(c);
+        static constexpr char kHex[] = "0123456789abcdef";
+        const std::string shown = byte >= 0x20 && byte < 0x7f
+                                      ? std::string(1, c)
+                                      : std::string("\\x") + kHex[byte >> 4] + kHex[byte & 15];
+        return "the character '" + shown + "' is not allowed in a host name";
+    }
+    for (size_t start = 0; start <= name.size();) {
+        const size_t dot = std::min(name.find('.', start), name.size());
+        if (dot == start)
+            return "the host name has an empty label (\"..\" or a '.' at an end)";
+        if (dot - start > kMaxLabel)
+            return "a label of the host name is longer than 63 characters";
+        start = dot + 1;
+    }
+    return {};
 }
 
 std::string urlPath(std::string_view url)

@@ -7,13 +7,13 @@
 // byte. A reply without it, the empty one included, is the other outcome.
 namespace qiv {
 
-// regcheck.php: the name is free ("该域名可以注册！").
+// The name check: the name is free ("该域名可以注册！").
 bool isNameFreeReply(std::string_view reply);
 
-// reg.php: the domain was registered ("您的域名已注册成功").
+// The registration: the domain was registered ("您的域名已注册成功").
 bool isRegisteredReply(std::string_view reply);
 
-// modify_in.php with delinfo: the domain was deleted ("{MBuffer}").
+// The modification with delinfo: the domain was deleted ("{MBuffer}").
 bool isDeletedReply(std::string_view reply);
 
 } // namespace qiv

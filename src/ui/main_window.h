@@ -24,8 +24,9 @@ enum class Page { Login = 0, Registration, LoginProgress, Account, RegistrationR
 
 // The program's one window: an advertisement banner over a tab control with
 // five pages. A view without behaviour: each page owns its controls (members
-// carry the system's own control names, each also the widget's objectName)
-// and offers what the operations read and write; the window holds the frame,
+// are named in Chinese by kind, purpose and page, as 编辑框_用户密码_修改资料,
+// each also the widget's objectName that tests and accessibility tools find
+// it by) and offers what the operations read and write; the window holds the frame,
 // the pages and the four advertisement boxes.
 class MainWindow : public QWidget {
     Q_OBJECT

@@ -320,7 +320,7 @@ TEST(CommandLine, HostsHelpVersionAndBadValues)
         {{"--ad-host", ":80"}, 2, "no host name", {}},
         {{"--service-host", "a b"}, 2, "character ' '", {}},
         {{"--service-host", "me@x"}, 2, "character '@'", {}},
-        {{"--service-host", "x_y"}, 2, "character '_'", {}},
+        {{"--service-host", "x_y"}, -1, "", {"x_y", builtIn.ipLookup, builtIn.ad}},
         {{"--service-host", "a\x1b"}, 2, "'a\\x1b': the character '\\x1b'", {}},
         {{"--service-host", "a..b"}, 2, "empty label", {}},
         {{"--service-host", "[::1]:8090"}, 2, "IPv6", {}},

@@ -59,12 +59,12 @@ TEST(FollowCommandLine, Table)
         {{"--config", "a.conf", "--name", "home", "--suffix", "qiv.cn"}, {}, "", "home", 300},
         {{"--name", "home", "--suffix", "qiv.cn", "--config="}, {}, "file name", "", 0},
         // The IP pages after the built-in one, in order; options win.
-        {{"--ip-url", "http://a/ip?x=1", "--ip-url=http://127.0.0.9:81"},
+        {{"--ip-url", "http://ip_1.a/ip?x=1", "--ip-url=http://127.0.0.9:81"},
          "name=h\nsuffix=qiv.cn\n",
          "",
          "h",
          300,
-         {"http://a/ip?x=1", "http://127.0.0.9:81"}},
+         {"http://ip_1.a/ip?x=1", "http://127.0.0.9:81"}},
         {{},
          "name=h\nsuffix=qiv.cn\nip-url = http://b/\nip-url=http://c\n",
          "",
@@ -80,6 +80,7 @@ TEST(FollowCommandLine, Table)
         {{"--ip-url", "https://a/"}, {}, "not an http:// URL", "", 0},
         {{"--ip-url", "http:///ip"}, {}, "the IP page 'http:///ip': empty", "", 0},
         {{"--ip-url", "http://[::1]/"}, {}, "IPv6", "", 0},
+        {{"--ip-url", "http://a..b/"}, {}, "empty label", "", 0},
         {{"--ip-url", "http://a/x y"}, {}, "the path holds", "", 0},
         {{}, "name=home\nsuffix=qiv.cn\nip-url = ftp://x/\n", "follow.conf:3: the IP page", "", 0},
     };

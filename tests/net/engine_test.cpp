@@ -353,6 +353,17 @@ TEST_F(EngineWire, RedirectIsFollowed)
     EXPECT_EQ(RecordingServer::requestLine(server.requests()[1]), "GET /next HTTP/1.1");
 }
 
+TEST_F(EngineWire, RedirectToAHostNoNameRuleTakesIsTheFinalReply)
+{
+    for (const std::string host : {"a..b", ".a", "a%20b"}) {
+        server.setReply(RecordingServer::httpReply(
+            "moved", "Location: http://" + host + "/next\r\n", "302 Found"));
+        server.clearRequests();
+        EXPECT_EQ(perform(server.url("/start")), "moved") << host;
+        EXPECT_EQ(server.requestCount(), 1u) << host;
+    }
+}
+
 TEST_F(EngineWire, PostRedirectedToGetDropsItsBodyAndLength)
 {
     server.setHandler([](const std::string& request) {

@@ -69,6 +69,44 @@ INSTANTIATE_TEST_SUITE_P(PortTexts, UrlSplitting,
                                            UrlCase{"http://host: 81/p", "host", 81, "/p"},
                                            UrlCase{"host:", "host", 0, "/"}));
 
+// The one host rule: config's --*-host values, qiv-follow's --ip-url and the
+// engine's hops all go by it. "" is a good name.
+TEST(HostNames, OneRuleForEveryHost)
+{
+    const struct {
+        std::string name;
+        std::string error;
+    } rows[] = {
+        {"127.0.0.1", ""},
+        {"Ads-1.Example.org", ""},
+        {"ad_1.cdn.example.org", ""}, // curl and the resolver take '_'
+        {std::string(63, 'a') + ".b", ""},
+        {std::string(63, 'a') + "." + std::string(63, 'b') + "." + std::string(63, 'c') + "." +
+             std::string(61, 'd'),
+         ""}, // 253 bytes
+        {"", "no host name"},
+        {std::string(63, 'a') + "." + std::string(63, 'b') + "." + std::string(63, 'c') + "." +
+             std::string(62, 'd'),
+         "longer than 253"},
+        {std::string(64, 'a') + ".b", "a label of the host name is longer than 63"},
+        {"a..b", "empty label"},
+        {"a.", "empty label"},
+        {"a b", "the character ' ' is not allowed"},
+        {"me@x", "the character '@'"},
+        {"x:80", "the character ':'"},
+        {"a\x1b", "the character '\\x1b'"},
+        {"\xC4\xE3", "the character '\\xc4'"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name.substr(0, 40));
+        const std::string error = hostNameError(row.name);
+        if (row.error.empty())
+            EXPECT_EQ(error, "");
+        else
+            EXPECT_NE(error.find(row.error), std::string::npos) << error;
+    }
+}
+
 TEST(UrlSplittingArgument, IsLeftUnchanged)
 {
     const std::string url = "HTTP://Host:8080/x";
