@@ -6,6 +6,7 @@
 #include "follow/password.h"
 #include "follow/round.h"
 #include "follow/settings.h"
+#include "follow/state_file.h"
 #include "text/gbk.h"
 
 #include <pthread.h>
@@ -18,6 +19,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -265,6 +267,9 @@ struct Session {
     FileStamp passwordStamp;
     std::unique_ptr<EventLog> log;
     std::unique_ptr<Follower> follower;
+    // Not in a dry run, which writes nothing.
+    std::string statePath;
+    FollowState state;
 
     std::string account() const { return settings.name + "." + settings.suffix; }
 };
@@ -291,6 +296,8 @@ std::string openSession(Session& s, qiv::Network& network, Control& control,
             if (s.lockFd < 0)
                 return error;
         }
+        s.statePath = stateFilePath(s.settings.name, s.settings.suffix);
+        s.state = readStateFile(s.statePath).value_or(FollowState{});
     }
     s.log = std::make_unique<EventLog>(
         s.settings.dryRun ? std::string() : historyFilePath(s.settings.name, s.settings.suffix));
@@ -307,6 +314,45 @@ std::string shownDuration(std::chrono::milliseconds wait)
 {
     return wait.count() % 1000 == 0 ? std::to_string(wait.count() / 1000) + " s"
                                     : std::to_string(wait.count()) + " ms";
+}
+
+// The round's end into the state file, with the wait before the next.
+void recordRound(Session& s, Outcome outcome, std::chrono::milliseconds wait)
+{
+    if (s.statePath.empty() || outcome == Outcome::Stopped)
+        return;
+    FollowState& st = s.state;
+    const std::time_t now = std::time(nullptr);
+    const RoundFacts& facts = s.follower->facts();
+    st.round = now;
+    st.outcome = outcomeName(outcome);
+    st.endedWell = exitStatus(outcome) == kExitOk;
+    st.message = s.log->lastLine();
+    if (!facts.ip.empty())
+        st.ip = facts.ip;
+    if (!facts.target.empty())
+        st.target = facts.target;
+    if (outcome == Outcome::Changed) {
+        st.change = now;
+        st.changeFrom = facts.target;
+        st.changeTo = st.target = facts.newTarget;
+    }
+    st.next = now + static_cast<std::time_t>((wait.count() + 999) / 1000);
+    st.interval = s.settings.interval;
+    if (const std::string error = writeStateFile(s.statePath, st); !error.empty())
+        s.log->write("state-failed", error);
+}
+
+// --status: the state file read and shown; 0 when all is well.
+int showStatus(const Settings& settings)
+{
+    const std::string account = settings.name + "." + settings.suffix;
+    bool healthy = false;
+    std::fputs(statusText(account, readStateFile(stateFilePath(settings.name, settings.suffix)),
+                          std::time(nullptr), &healthy)
+                   .c_str(),
+               stdout);
+    return healthy ? kExitOk : kExitFailed;
 }
 
 // SIGHUP or a new password file: the config and the password read again.
@@ -354,8 +400,10 @@ void reload(std::unique_ptr<Session>& session, const std::vector<std::string>& a
         refusedInARow = outcome == Outcome::Refused ? refusedInARow + 1 : 0;
         const Settings& s = session->settings;
         std::chrono::milliseconds wait = nextWait(s.interval, failedInARow);
-        if (refusedInARow > 0) {
+        if (refusedInARow > 0)
             wait = nextRefusalWait(s.refusalPause, refusedInARow);
+        recordRound(*session, outcome, wait);
+        if (refusedInARow > 0) {
             session->log->write("backing-off",
                                 std::to_string(refusedInARow) + " refused login" +
                                     (refusedInARow > 1 ? "s" : "") + " in a row; next try in " +
@@ -396,6 +444,8 @@ int run(int argc, char** argv)
     const Settings& settings = session->settings;
     if (settings.storePassword)
         return storePassword(settings);
+    if (settings.status)
+        return showStatus(settings);
 
     // The signals are taken from here on, the password lookup included.
     const sigset_t signals = blockStopSignals();
@@ -419,6 +469,7 @@ int run(int argc, char** argv)
         const Outcome outcome = session->follower->runRound();
         if (outcome == Outcome::Stopped)
             log.write("stopped", "by a signal during the round");
+        recordRound(*session, outcome, std::chrono::seconds(settings.interval));
         finish(network, exitStatus(outcome));
     }
 

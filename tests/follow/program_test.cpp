@@ -426,14 +426,43 @@ TEST_F(FollowProgram, OneRound)
             ASSERT_TRUE(fallbacks.back()->running());
             args.push_back("--ip-url=http://" + fallbacks.back()->ipHost() + "/getip/getip.asp");
         }
-        const std::size_t loginsBefore = countOf(server_->err(), "POST /login.php");
-        const Ended run = follow(args);
-        EXPECT_EQ(run.status, c.status) << run.out << run.err;
-        EXPECT_NE(run.out.find(" " + std::string(c.event) + ": "), std::string::npos) << run.out;
-        EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
         const bool asked = c.event != std::string("ip-refused") &&
                            c.event != std::string("failed") &&
                            c.event != std::string("unreachable");
+        // --status before any round and after it: how it ended, the target
+        // and the IP; a dry run leaves no state.
+        std::vector<std::string> status{"--status"};
+        status.insert(status.end(), c.args.begin(), c.args.end());
+        const Ended none = follow(status);
+        EXPECT_EQ(none.status, 1);
+        EXPECT_NE(none.out.find("no round has run yet"), std::string::npos) << none.out;
+        const std::size_t loginsBefore = countOf(server_->err(), "POST /login.php");
+        const Ended run = follow(args);
+        const Ended state = follow(status);
+        const std::string event = c.event;
+        const std::string ended = event == "verified"                          ? "changed"
+                                  : event == "failed" || event == "ip-refused" ? "bad-ip"
+                                                                               : event;
+        if (event == "dry-run") {
+            EXPECT_EQ(state.out, none.out);
+        } else {
+            EXPECT_EQ(state.status, c.status == 0 ? 0 : 1) << state.out;
+            EXPECT_NE(state.out.find(", " + ended + (c.status ? " (failed)\n" : "\n")),
+                      std::string::npos)
+                << state.out;
+            EXPECT_NE(
+                state.out.find(asked && ended != "not-read" && ended != "refused"
+                                   ? "target:      " + (event == "verified" ? c.after : c.target)
+                                   : "not seen yet"),
+                std::string::npos)
+                << state.out;
+            EXPECT_EQ(state.out.find("last change: none seen") == std::string::npos,
+                      event == "verified")
+                << state.out;
+        }
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        EXPECT_NE(run.out.find(" " + std::string(c.event) + ": "), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
         EXPECT_EQ(countOf(server_->err(), "POST /login.php") > loginsBefore, asked)
             << server_->err();
         std::size_t fallbacksAsked = 0;
