@@ -1,6 +1,7 @@
 // qiv-follow: keeps the forwarding target of a Qiv free domain on this
 // machine's public IP, unattended.
 
+#include "follow/event_command.h"
 #include "follow/event_log.h"
 #include "follow/instance_lock.h"
 #include "follow/password.h"
@@ -216,6 +217,9 @@ void startSignalThread(sigset_t signals, qiv::Network& network, Control& control
         for (;;) {
             int received = 0;
             sigwait(&signals, &received);
+            // Before the main thread may end the process on the news.
+            if (received != SIGHUP)
+                EventCommand::killRunning();
             {
                 std::lock_guard lock(control.mutex);
                 if (received == SIGHUP)
@@ -265,7 +269,8 @@ struct Session {
     std::string lockPath;
     int lockFd = -1;
     FileStamp passwordStamp;
-    std::unique_ptr<EventLog> log;
+    // Shared with an event command that may outlive a reload.
+    std::shared_ptr<EventLog> log;
     std::unique_ptr<Follower> follower;
     // Not in a dry run, which writes nothing.
     std::string statePath;
@@ -299,7 +304,7 @@ std::string openSession(Session& s, qiv::Network& network, Control& control,
         s.statePath = stateFilePath(s.settings.name, s.settings.suffix);
         s.state = readStateFile(s.statePath).value_or(FollowState{});
     }
-    s.log = std::make_unique<EventLog>(
+    s.log = std::make_shared<EventLog>(
         s.settings.dryRun ? std::string() : historyFilePath(s.settings.name, s.settings.suffix));
     s.follower = std::make_unique<Follower>(
         network,
@@ -341,6 +346,26 @@ void recordRound(Session& s, Outcome outcome, std::chrono::milliseconds wait)
     st.interval = s.settings.interval;
     if (const std::string error = writeStateFile(s.statePath, st); !error.empty())
         s.log->write("state-failed", error);
+}
+
+// The events the user is told of: the command run, the notification shown.
+void tell(Session& s, Outcome outcome, EventCommand& command)
+{
+    if (s.statePath.empty())
+        return;
+    const std::string event = outcomeName(outcome);
+    if (event != "changed" && event != "refused" && event != "not-read" &&
+        event != "not-verified" && event != "bad-ip")
+        return;
+    const RoundFacts& facts = s.follower->facts();
+    const EventFacts told{.event = event,
+                          .domain = s.account(),
+                          .ip = facts.ip,
+                          .oldTarget = facts.target,
+                          .newTarget = facts.newTarget,
+                          .message = s.state.message};
+    if (!s.settings.onEventArgv.empty())
+        command.run(s.settings.onEventArgv, told, s.log);
 }
 
 // --status: the state file read and shown; 0 when all is well.
@@ -388,7 +413,7 @@ void reload(std::unique_ptr<Session>& session, const std::vector<std::string>& a
 // refused logins, until a stop signal.
 [[noreturn]] void followUntilStopped(std::unique_ptr<Session> session,
                                      const std::vector<std::string>& args, qiv::Network& network,
-                                     Control& control)
+                                     Control& control, EventCommand& command)
 {
     int failedInARow = 0;
     int refusedInARow = 0;
@@ -403,6 +428,7 @@ void reload(std::unique_ptr<Session>& session, const std::vector<std::string>& a
         if (refusedInARow > 0)
             wait = nextRefusalWait(s.refusalPause, refusedInARow);
         recordRound(*session, outcome, wait);
+        tell(*session, outcome, command);
         if (refusedInARow > 0) {
             session->log->write("backing-off",
                                 std::to_string(refusedInARow) + " refused login" +
@@ -464,18 +490,25 @@ int run(int argc, char** argv)
         return fail(error);
     }
     EventLog& log = *session->log;
+    // Hidden: the tests shorten the limit of the event command.
+    std::chrono::milliseconds limit = EventCommand::kLimit;
+    if (const char* ms = std::getenv("QIV_FOLLOW_EVENT_LIMIT_MS"); ms && *ms)
+        limit = std::chrono::milliseconds(std::max(1L, std::atol(ms)));
+    static EventCommand command(limit);
 
     if (settings.once) {
         const Outcome outcome = session->follower->runRound();
         if (outcome == Outcome::Stopped)
             log.write("stopped", "by a signal during the round");
         recordRound(*session, outcome, std::chrono::seconds(settings.interval));
+        tell(*session, outcome, command);
+        command.wait();
         finish(network, exitStatus(outcome));
     }
 
     log.write("started", "following " + session->account() + " on " + settings.hosts.service +
                              " every " + std::to_string(settings.interval) + " s");
-    followUntilStopped(std::move(session), args, network, control);
+    followUntilStopped(std::move(session), args, network, control, command);
 }
 
 } // namespace

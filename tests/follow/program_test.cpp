@@ -136,9 +136,9 @@ protected:
             // Nothing of the follower's lives in the runtime directory.
             unsetenv("XDG_RUNTIME_DIR");
             setenv("QIV_FOLLOW", QIV_FOLLOW_PATH, 1);
+            unsetenv("CREDENTIALS_DIRECTORY");
             for (const auto& [name, value] : env_)
                 setenv(name.c_str(), value.c_str(), 1);
-            unsetenv("CREDENTIALS_DIRECTORY");
             // No session bus but the one a test starts: nothing autolaunched.
             unsetenv("DISPLAY");
             setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir_ + "/no-bus").c_str(), 1);
@@ -201,6 +201,16 @@ protected:
         Ended run = finish(child, 5s);
         *took = std::chrono::steady_clock::now() - signalled;
         return run;
+    }
+
+    // Whether `pid` has ended within a second (a zombie of init's counts).
+    static bool ended(pid_t pid)
+    {
+        for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(20ms))
+            if (kill(pid, 0) != 0 ||
+                readAll("/proc/" + std::to_string(pid) + "/stat").find(") Z ") != std::string::npos)
+                return true;
+        return false;
     }
 
     std::string history(const std::string& account = "home.qiv.cn")
@@ -715,6 +725,135 @@ TEST_F(FollowProgram, RefusalBacksOff)
         ++logins;
     EXPECT_EQ(logins, 3u) << requests;
     EXPECT_LT(took, 1s);
+}
+
+// The user's event command: what it is given, what it is not (nothing of
+// the password: the account's password comes from the credentials folder),
+// its limit and its status in the log.
+TEST_F(FollowProgram, EventCommand)
+{
+    const std::string report = dir_ + "/report";
+    // bash -c holds no descriptor of its own beyond 0-2; ls adds the one it
+    // reads /proc/self/fd with.
+    const std::string dump =
+        "/bin/bash -c 'env > \"$0.env\"; printf \"%s\\n\" \"$@\" > \"$0.args\"; "
+        "ls -l /proc/self/fd > \"$0.fds\"; cat /proc/self/cmdline "
+        "/proc/self/environ /proc/$$/environ > \"$0.proc\"; "
+        "cat /proc/self/fd/0 >> \"$0.proc\"' " +
+        report + " \"a b\" 'c \"d\"' '$HOME' '*'";
+    const struct {
+        const char* name;
+        std::string command;
+        bool refused;                  // the login refused, else a change
+        std::vector<std::string> args; // beyond name, suffix, the password
+        std::vector<const char*> says; // in the output
+        std::function<void(const Ended&)> check = {};
+    } cases[] = {
+        {"what it is given",
+         dump,
+         false,
+         {"--once"},
+         {"event-command: /bin/bash for changed exited with status 0"},
+         [&](const Ended&) {
+             const std::string env = readAll(report + ".env");
+             for (const char* line :
+                  {"QIV_EVENT=changed\n", "QIV_DOMAIN=home.qiv.cn\n", "QIV_IP=198.51.100.23\n",
+                   "QIV_OLD_TARGET=http://203.0.113.7/\n", "QIV_NEW_TARGET=http://198.51.100.23/\n",
+                   "QIV_MESSAGE=verified: the account page shows the target http://198.51.100.23/"})
+                 EXPECT_NE(env.find(line), std::string::npos) << line << env;
+             EXPECT_EQ(env.find("CREDENTIALS_DIRECTORY"), std::string::npos) << env;
+             EXPECT_EQ(env.find("QIV_FOLLOW"), std::string::npos) << env;
+             EXPECT_EQ(readAll(report + ".args"), "a b\nc \"d\"\n$HOME\n*\n");
+             const std::string fds = readAll(report + ".fds");
+             EXPECT_EQ(countOf(fds, " -> "), 4u) << fds;
+             EXPECT_NE(fds.find(" 0 -> /dev/null"), std::string::npos) << fds;
+             const std::string seen = env + fds + readAll(report + ".proc");
+             EXPECT_EQ(seen.find("secret1"), std::string::npos);
+             EXPECT_EQ(seen.find("/creds"), std::string::npos);
+         }},
+        {"refused, its status",
+         "/bin/bash -c 'exit 7'",
+         true,
+         {"--once"},
+         {"event-command: /bin/bash for refused exited with status 7"}},
+        {"--once waits for it",
+         "/bin/bash -c 'sleep 0.3; echo $QIV_EVENT > " + report + "'",
+         true,
+         {"--once"},
+         {"exited with status 0"},
+         [&](const Ended&) { EXPECT_EQ(readAll(report), "refused\n"); }},
+        {"no program",
+         "no-such-program-here",
+         false,
+         {"--once"},
+         {"no-such-program-here for changed: no such program to run"}},
+        // Each refused round 300 ms after the last: the command hangs, is
+        // skipped while it does, and is killed at the limit with its group.
+        {"hangs",
+         "/bin/bash -c 'sleep 60 & echo $! >> " + report + "; wait'",
+         true,
+         {"--interval", "60"},
+         {"event-command: /bin/bash for refused killed with its process group after 500 ms",
+          "skipped for refused: /bin/bash still runs for an earlier event",
+          "3 refused logins in a row"},
+         [&](const Ended&) {
+             const pid_t sleeper = std::atoi(readAll(report).c_str());
+             ASSERT_GT(sleeper, 0);
+             EXPECT_TRUE(ended(sleeper)) << "the group's sleep outlived the limit";
+         }},
+    };
+    const std::string creds = dir_ + "/creds";
+    mkdir(creds.c_str(), 0700);
+    std::ofstream(creds + "/qiv-follow-password") << "secret1\n";
+    chmod((creds + "/qiv-follow-password").c_str(), 0600);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        startServer();
+        registerAccount("http://203.0.113.7/");
+        setIp("198.51.100.23");
+        env_ = {{"CREDENTIALS_DIRECTORY", creds},
+                {"QIV_FOLLOW_REFUSAL_PAUSE_MS", "300"},
+                {"QIV_FOLLOW_EVENT_LIMIT_MS", "500"}};
+        std::vector<std::string> args{
+            "--name", c.refused ? "nobody" : "home", "--suffix", "qiv.cn", "--on-event", c.command};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto began = std::chrono::steady_clock::now();
+        const Child child = start(args);
+        Ended run;
+        if (c.args.front() == "--once") {
+            run = finish(child);
+        } else {
+            EXPECT_TRUE(waitFor(child.out, "3 refused logins in a row")) << readAll(child.out);
+            // On time: 300 + 600 ms of pauses, a hung command or not.
+            EXPECT_LT(std::chrono::steady_clock::now() - began, 3s);
+            std::chrono::nanoseconds took{};
+            run = stopWith(child, SIGTERM, &took);
+        }
+        for (const char* part : c.says)
+            EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
+        if (c.check)
+            c.check(run);
+        for (const char* end : {"", ".env", ".args", ".fds", ".proc"})
+            std::filesystem::remove(report + end);
+    }
+}
+
+// SIGTERM ends a running event command with the follower.
+TEST_F(FollowProgram, EventCommandEndsWithTheFollower)
+{
+    startServer();
+    registerAccount("http://203.0.113.7/");
+    setIp("198.51.100.23");
+    const std::string pidFile = dir_ + "/pid";
+    const Child child =
+        start({"--name", "nobody", "--suffix", "qiv.cn", "--password-file", password_, "--on-event",
+               "/bin/bash -c 'echo $$ > " + pidFile + "; exec sleep 60'"});
+    ASSERT_TRUE(waitFor(pidFile, "\n")) << readAll(child.out);
+    const pid_t command = std::atoi(readAll(pidFile).c_str());
+    std::chrono::nanoseconds took{};
+    const Ended run = stopWith(child, SIGTERM, &took);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(ended(command)) << run.out;
 }
 
 // An account of its own config file, its password beside it: a refusal
