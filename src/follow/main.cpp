@@ -4,6 +4,7 @@
 #include "follow/event_command.h"
 #include "follow/event_log.h"
 #include "follow/instance_lock.h"
+#include "follow/notifier.h"
 #include "follow/password.h"
 #include "follow/round.h"
 #include "follow/settings.h"
@@ -321,8 +322,17 @@ std::string shownDuration(std::chrono::milliseconds wait)
                                     : std::to_string(wait.count()) + " ms";
 }
 
-// The round's end into the state file, with the wait before the next.
-void recordRound(Session& s, Outcome outcome, std::chrono::milliseconds wait)
+// The events the user is told of: each runs the event command and shows a
+// notification, a failure only once until it clears or another comes.
+bool isToldEvent(const std::string& event)
+{
+    return event == "changed" || event == "refused" || event == "not-read" ||
+           event == "not-verified" || event == "bad-ip";
+}
+
+// The round's end into the state file, with the wait before the next; then
+// the user told of it.
+void recordRound(Session& s, Outcome outcome, std::chrono::milliseconds wait, EventCommand& command)
 {
     if (s.statePath.empty() || outcome == Outcome::Stopped)
         return;
@@ -344,27 +354,27 @@ void recordRound(Session& s, Outcome outcome, std::chrono::milliseconds wait)
     }
     st.next = now + static_cast<std::time_t>((wait.count() + 999) / 1000);
     st.interval = s.settings.interval;
-    if (const std::string error = writeStateFile(s.statePath, st); !error.empty())
-        s.log->write("state-failed", error);
-}
 
-// The events the user is told of: the command run, the notification shown.
-void tell(Session& s, Outcome outcome, EventCommand& command)
-{
-    if (s.statePath.empty())
-        return;
-    const std::string event = outcomeName(outcome);
-    if (event != "changed" && event != "refused" && event != "not-read" &&
-        event != "not-verified" && event != "bad-ip")
-        return;
-    const RoundFacts& facts = s.follower->facts();
-    const EventFacts told{.event = event,
+    const EventFacts told{.event = st.outcome,
                           .domain = s.account(),
                           .ip = facts.ip,
                           .oldTarget = facts.target,
                           .newTarget = facts.newTarget,
-                          .message = s.state.message};
-    if (!s.settings.onEventArgv.empty())
+                          .message = st.message};
+    const bool event = isToldEvent(st.outcome);
+    const std::string failure = event && outcome != Outcome::Changed ? st.message : "";
+    if (st.endedWell && outcome != Outcome::DryRun)
+        st.notified.clear();
+    if (event && (failure.empty() || failure != st.notified)) {
+        std::string error;
+        if (showNotice(*noticeFor(told), &error))
+            st.notified = failure;
+        else if (!error.empty())
+            s.log->write("notify-failed", error);
+    }
+    if (const std::string error = writeStateFile(s.statePath, st); !error.empty())
+        s.log->write("state-failed", error);
+    if (event && !s.settings.onEventArgv.empty())
         command.run(s.settings.onEventArgv, told, s.log);
 }
 
@@ -427,8 +437,7 @@ void reload(std::unique_ptr<Session>& session, const std::vector<std::string>& a
         std::chrono::milliseconds wait = nextWait(s.interval, failedInARow);
         if (refusedInARow > 0)
             wait = nextRefusalWait(s.refusalPause, refusedInARow);
-        recordRound(*session, outcome, wait);
-        tell(*session, outcome, command);
+        recordRound(*session, outcome, wait, command);
         if (refusedInARow > 0) {
             session->log->write("backing-off",
                                 std::to_string(refusedInARow) + " refused login" +
@@ -500,8 +509,7 @@ int run(int argc, char** argv)
         const Outcome outcome = session->follower->runRound();
         if (outcome == Outcome::Stopped)
             log.write("stopped", "by a signal during the round");
-        recordRound(*session, outcome, std::chrono::seconds(settings.interval));
-        tell(*session, outcome, command);
+        recordRound(*session, outcome, std::chrono::seconds(settings.interval), command);
         command.wait();
         finish(network, exitStatus(outcome));
     }

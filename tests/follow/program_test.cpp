@@ -838,6 +838,85 @@ TEST_F(FollowProgram, EventCommand)
     }
 }
 
+// Notifications through a stand-in server on a private session bus: one
+// for each event the user must know of, a repeated failure once, nothing for
+// a target that is current, and nothing tried on a bus without a server.
+TEST_F(FollowProgram, Notifications)
+{
+    if (system("command -v dbus-run-session >/dev/null") != 0)
+        GTEST_SKIP() << "dbus-run-session missing (scripts/setup-deps)";
+    const struct {
+        const char* name;
+        std::vector<std::string> faults; // devserver options
+        const char* user;
+        std::string ip;
+        int runs;            // --once runs in a row
+        std::size_t shown;   // notifications recorded
+        const char* summary; // a part of the first
+        bool server = true;
+        bool keep = false; // the state of the row before kept
+    } cases[] = {
+        {"changed, then current", {}, "home", "198.51.100.23", 2, 1, "home.qiv.cn：转发目标已更新"},
+        {"refused twice", {}, "nobody", "198.51.100.23", 2, 1, "nobody.qiv.cn：登录被拒绝"},
+        {"not read twice",
+         {"--fault", "login=truncated"},
+         "home",
+         "198.51.100.23",
+         2,
+         1,
+         "home.qiv.cn：账户页未能完整读取"},
+        {"not verified twice",
+         {"--fault", "modify_in=stale"},
+         "home",
+         "198.51.100.23",
+         2,
+         1,
+         "home.qiv.cn：修改未能核对"},
+        {"no usable IP twice", {}, "home", "192.168.1.20", 2, 1, "home.qiv.cn：没有可用的公网 IP"},
+        {"another failure is shown",
+         {},
+         "home",
+         "<html>502</html>",
+         1,
+         1,
+         "没有可用的公网 IP",
+         true,
+         true},
+        {"a bus without a server", {}, "nobody", "198.51.100.23", 1, 0, "", false},
+    };
+    const std::string file = dir_ + "/notices";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.keep)
+            std::filesystem::remove_all(dir_ + "/XDG_STATE_HOME");
+        startServer(c.faults);
+        registerAccount("http://203.0.113.7/");
+        setIp(c.ip);
+        std::string runs;
+        for (int i = 0; i < c.runs; ++i)
+            runs += " && \"$QIV_FOLLOW\" --once --name " + std::string(c.user) +
+                    " --suffix qiv.cn --password-file " + password_ +
+                    " --service-host=" + server_->serviceHost() +
+                    " --ip-host=" + server_->ipHost() + " || true";
+        const std::string script =
+            (c.server ? "\"" QIV_RECORDER_PATH "\" " + file + " & while [ ! -e " + file +
+                            ".ready ]; do sleep 0.02; done"
+                      : std::string("true")) +
+            runs;
+        const Ended run =
+            finish(start({"--", "/bin/bash", "-c", script}, "/usr/bin/dbus-run-session"));
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        const std::string notices = readAll(file);
+        EXPECT_EQ(countOf(notices, "qiv-follow\t"), c.shown) << notices << run.out;
+        EXPECT_NE(notices.find(c.summary), std::string::npos) << notices;
+        // Nothing said of notifications when there is no server; nothing failed.
+        EXPECT_EQ(run.out.find("notif"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("notify-failed"), std::string::npos) << run.out;
+        std::filesystem::remove(file);
+        std::filesystem::remove(file + ".ready");
+    }
+}
+
 // SIGTERM ends a running event command with the follower.
 TEST_F(FollowProgram, EventCommandEndsWithTheFollower)
 {
