@@ -855,6 +855,7 @@ TEST_F(FollowProgram, Notifications)
         const char* summary; // a part of the first
         bool server = true;
         bool keep = false; // the state of the row before kept
+        const char* registered = "home";
     } cases[] = {
         {"changed, then current", {}, "home", "198.51.100.23", 2, 1, "home.qiv.cn：转发目标已更新"},
         {"refused twice", {}, "nobody", "198.51.100.23", 2, 1, "nobody.qiv.cn：登录被拒绝"},
@@ -883,6 +884,11 @@ TEST_F(FollowProgram, Notifications)
          true,
          true},
         {"a bus without a server", {}, "nobody", "198.51.100.23", 1, 0, "", false},
+        // Once until it clears: the state file keeps it from run to run.
+        {"refused", {}, "nobody", "198.51.100.23", 1, 1, "登录被拒绝"},
+        {"refused still", {}, "nobody", "198.51.100.23", 1, 0, "", true, true},
+        {"cleared", {}, "nobody", "198.51.100.23", 1, 1, "转发目标已更新", true, true, "nobody"},
+        {"refused again", {}, "nobody", "198.51.100.23", 1, 1, "登录被拒绝", true, true},
     };
     const std::string file = dir_ + "/notices";
     for (const auto& c : cases) {
@@ -890,7 +896,7 @@ TEST_F(FollowProgram, Notifications)
         if (!c.keep)
             std::filesystem::remove_all(dir_ + "/XDG_STATE_HOME");
         startServer(c.faults);
-        registerAccount("http://203.0.113.7/");
+        registerAccount("http://203.0.113.7/", false, "我的主页", c.registered);
         setIp(c.ip);
         std::string runs;
         for (int i = 0; i < c.runs; ++i)
