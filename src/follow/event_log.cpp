@@ -51,10 +51,18 @@ void EventLog::write(std::string_view event, std::string_view detail)
 {
     std::string shown = config::shownText(detail.substr(0, kMaxDetailBytes));
     std::string line = timestamp() + " " + std::string(event) + ": " + shown + "\n";
+    std::lock_guard lock(mutex_);
+    last_ = std::string(event) + ": " + shown;
     std::fputs(line.c_str(), out_);
     std::fflush(out_);
     if (!path_.empty())
         append(line);
+}
+
+std::string EventLog::lastLine() const
+{
+    std::lock_guard lock(mutex_);
+    return last_;
 }
 
 void EventLog::append(const std::string& line)

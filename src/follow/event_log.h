@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -25,7 +26,10 @@ public:
     // "YYYY-MM-DDTHH:MM:SS+ZZZZ event: detail". The detail is shown as plain
     // text: control bytes as \xHH, at most 1024 bytes. With no history path
     // (a dry run) the line goes to the output only.
+    // Any thread may write.
     void write(std::string_view event, std::string_view detail);
+    // The last line written, without its time: "event: detail".
+    std::string lastLine() const;
 
 private:
     void append(const std::string& line);
@@ -34,6 +38,8 @@ private:
     std::FILE* out_;
     std::size_t rotateBytes_;
     bool warned_ = false;
+    mutable std::mutex mutex_;
+    std::string last_; // guarded by mutex_
 };
 
 } // namespace qiv::follow

@@ -2,11 +2,14 @@
 // machine's public IP, unattended.
 
 #include "config/process_end.h"
+#include "follow/event_command.h"
 #include "follow/event_log.h"
 #include "follow/instance_lock.h"
+#include "follow/notifier.h"
 #include "follow/password.h"
 #include "follow/round.h"
 #include "follow/settings.h"
+#include "follow/state_file.h"
 #include "text/gbk.h"
 
 #include <pthread.h>
@@ -19,6 +22,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -213,6 +217,9 @@ void startSignalThread(sigset_t signals, qiv::Network& network, Control& control
         for (;;) {
             int received = 0;
             sigwait(&signals, &received);
+            // Before the main thread may end the process on the news.
+            if (received != SIGHUP)
+                EventCommand::killRunning();
             {
                 std::lock_guard lock(control.mutex);
                 if (received == SIGHUP)
@@ -262,8 +269,12 @@ struct Session {
     std::string lockPath;
     int lockFd = -1;
     FileStamp passwordStamp;
-    std::unique_ptr<EventLog> log;
+    // Shared with an event command that may outlive a reload.
+    std::shared_ptr<EventLog> log;
     std::unique_ptr<Follower> follower;
+    // Not in a dry run, which writes nothing.
+    std::string statePath;
+    FollowState state;
 
     std::string account() const { return settings.name + "." + settings.suffix; }
 };
@@ -290,8 +301,10 @@ std::string openSession(Session& s, qiv::Network& network, Control& control,
             if (s.lockFd < 0)
                 return error;
         }
+        s.statePath = stateFilePath(s.settings.name, s.settings.suffix);
+        s.state = readStateFile(s.statePath).value_or(FollowState{});
     }
-    s.log = std::make_unique<EventLog>(
+    s.log = std::make_shared<EventLog>(
         s.settings.dryRun ? std::string() : historyFilePath(s.settings.name, s.settings.suffix));
     s.follower = std::make_unique<Follower>(
         network,
@@ -306,6 +319,74 @@ std::string shownDuration(std::chrono::milliseconds wait)
 {
     return wait.count() % 1000 == 0 ? std::to_string(wait.count() / 1000) + " s"
                                     : std::to_string(wait.count()) + " ms";
+}
+
+// The events the user is told of: each runs the event command and shows a
+// notification, a failure only once until it clears or another comes.
+bool isToldEvent(const std::string& event)
+{
+    return event == "changed" || event == "refused" || event == "not-read" ||
+           event == "not-verified" || event == "bad-ip";
+}
+
+// The round's end into the state file, with the wait before the next; then
+// the user told of it.
+void recordRound(Session& s, Outcome outcome, std::chrono::milliseconds wait, EventCommand& command)
+{
+    if (s.statePath.empty() || outcome == Outcome::Stopped)
+        return;
+    FollowState& st = s.state;
+    const std::time_t now = std::time(nullptr);
+    const RoundFacts& facts = s.follower->facts();
+    st.round = now;
+    st.outcome = outcomeName(outcome);
+    st.endedWell = exitStatus(outcome) == kExitOk;
+    st.message = s.log->lastLine();
+    if (!facts.ip.empty())
+        st.ip = facts.ip;
+    if (!facts.target.empty())
+        st.target = facts.target;
+    if (outcome == Outcome::Changed) {
+        st.change = now;
+        st.changeFrom = facts.target;
+        st.changeTo = st.target = facts.newTarget;
+    }
+    st.next = now + static_cast<std::time_t>((wait.count() + 999) / 1000);
+    st.interval = s.settings.interval;
+
+    const EventFacts told{.event = st.outcome,
+                          .domain = s.account(),
+                          .ip = facts.ip,
+                          .oldTarget = facts.target,
+                          .newTarget = facts.newTarget,
+                          .message = st.message};
+    const bool event = isToldEvent(st.outcome);
+    const std::string failure = event && outcome != Outcome::Changed ? st.message : "";
+    if (st.endedWell && outcome != Outcome::DryRun)
+        st.notified.clear();
+    if (event && (failure.empty() || failure != st.notified)) {
+        std::string error;
+        if (showNotice(*noticeFor(told), &error))
+            st.notified = failure;
+        else if (!error.empty())
+            s.log->write("notify-failed", error);
+    }
+    if (const std::string error = writeStateFile(s.statePath, st); !error.empty())
+        s.log->write("state-failed", error);
+    if (event && !s.settings.onEventArgv.empty())
+        command.run(s.settings.onEventArgv, told, s.log);
+}
+
+// --status: the state file read and shown; 0 when all is well.
+int showStatus(const Settings& settings)
+{
+    const std::string account = settings.name + "." + settings.suffix;
+    bool healthy = false;
+    std::fputs(statusText(account, readStateFile(stateFilePath(settings.name, settings.suffix)),
+                          std::time(nullptr), &healthy)
+                   .c_str(),
+               stdout);
+    return healthy ? kExitOk : kExitFailed;
 }
 
 // SIGHUP or a new password file: the config and the password read again.
@@ -341,7 +422,7 @@ void reload(std::unique_ptr<Session>& session, const std::vector<std::string>& a
 // refused logins, until a stop signal.
 [[noreturn]] void followUntilStopped(std::unique_ptr<Session> session,
                                      const std::vector<std::string>& args, qiv::Network& network,
-                                     Control& control)
+                                     Control& control, EventCommand& command)
 {
     int failedInARow = 0;
     int refusedInARow = 0;
@@ -353,8 +434,10 @@ void reload(std::unique_ptr<Session>& session, const std::vector<std::string>& a
         refusedInARow = outcome == Outcome::Refused ? refusedInARow + 1 : 0;
         const Settings& s = session->settings;
         std::chrono::milliseconds wait = nextWait(s.interval, failedInARow);
-        if (refusedInARow > 0) {
+        if (refusedInARow > 0)
             wait = nextRefusalWait(s.refusalPause, refusedInARow);
+        recordRound(*session, outcome, wait, command);
+        if (refusedInARow > 0) {
             session->log->write("backing-off",
                                 std::to_string(refusedInARow) + " refused login" +
                                     (refusedInARow > 1 ? "s" : "") + " in a row; next try in " +
@@ -395,6 +478,8 @@ int run(int argc, char** argv)
     const Settings& settings = session->settings;
     if (settings.storePassword)
         return storePassword(settings);
+    if (settings.status)
+        return showStatus(settings);
 
     // The signals are taken from here on, the password lookup included.
     const sigset_t signals = blockStopSignals();
@@ -413,17 +498,24 @@ int run(int argc, char** argv)
         return fail(error);
     }
     EventLog& log = *session->log;
+    // Hidden: the tests shorten the limit of the event command.
+    std::chrono::milliseconds limit = EventCommand::kLimit;
+    if (const char* ms = std::getenv("QIV_FOLLOW_EVENT_LIMIT_MS"); ms && *ms)
+        limit = std::chrono::milliseconds(std::max(1L, std::atol(ms)));
+    static EventCommand command(limit);
 
     if (settings.once) {
         const Outcome outcome = session->follower->runRound();
         if (outcome == Outcome::Stopped)
             log.write("stopped", "by a signal during the round");
+        recordRound(*session, outcome, std::chrono::seconds(settings.interval), command);
+        command.wait();
         finish(network, exitStatus(outcome));
     }
 
     log.write("started", "following " + session->account() + " on " + settings.hosts.service +
                              " every " + std::to_string(settings.interval) + " s");
-    followUntilStopped(std::move(session), args, network, control);
+    followUntilStopped(std::move(session), args, network, control, command);
 }
 
 } // namespace

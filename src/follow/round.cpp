@@ -250,11 +250,13 @@ Outcome Follower::runRound()
 {
     // Each round logs in afresh.
     network_.cookies.clear();
+    facts_ = {};
 
     // 1. The public IP.
     IpAddress ip;
     if (const std::optional<Outcome> end = lookUpPublicIp(&ip))
         return *end;
+    facts_.ip = ip.text;
 
     // 2. The login and the account page.
     AccountPage page;
@@ -263,6 +265,7 @@ Outcome Follower::runRound()
 
     // 3. The decision.
     const std::string& target = page.values.SendUrl;
+    facts_.target = shown(target);
     if (const std::optional<Outcome> end = leaveAlone(target, ip))
         return *end;
     const std::string newTarget = replaceTargetHost(target, ip);
@@ -272,6 +275,7 @@ Outcome Follower::runRound()
                          .values = page.values,
                          .hide = hideBoxTicked(page.state)};
     change.values.SendUrl = newTarget;
+    facts_.newTarget = shown(newTarget);
     if (settings_.dryRun) {
         log_.write("dry-run", "would change the target " + shown(target) + " to " +
                                   shown(newTarget) + " by POST " +

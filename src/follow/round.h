@@ -39,6 +39,13 @@ int exitStatus(Outcome outcome);
 // Whether the outcome is a modification that failed (for the back-off).
 bool isFailedModification(Outcome outcome);
 
+// What the last round saw, as shown text: empty where it did not get so far.
+struct RoundFacts {
+    std::string ip;        // the public IP it followed
+    std::string target;    // the target as the account page showed it
+    std::string newTarget; // the target it sent
+};
+
 struct Account {
     std::string shownName;              // "name.suffix" as given, for messages
     std::string name, suffix, password; // GBK, as sent
@@ -66,6 +73,7 @@ public:
     Follower(Network& network, RoundSettings settings, Account account, EventLog& log, Pause pause);
 
     Outcome runRound();
+    const RoundFacts& facts() const { return facts_; }
 
 private:
     // The steps of a round. Each that returns an outcome ends the round with
@@ -98,6 +106,7 @@ private:
     std::string notedNameTarget_;
     // The refused address last logged for each IP page.
     std::map<std::string, std::string> notedRefused_;
+    RoundFacts facts_;
 };
 
 } // namespace qiv::follow

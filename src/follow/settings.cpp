@@ -2,6 +2,7 @@
 
 #include "text/gbk.h"
 
+#include <glib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -75,6 +76,7 @@ std::string gbkError(const char* what, const std::string& utf8, std::string* gbk
 struct GivenTexts {
     std::optional<std::string> name, suffix, interval;
     std::vector<std::string> ipUrls;
+    std::optional<std::string> onEvent;
 };
 
 // `url` as an IP page after the built-in one, into `urls`; the message for
@@ -98,8 +100,12 @@ std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Set
             return ending(CommandLine::Action::Help);
         if (arg == "--version")
             return ending(CommandLine::Action::Version);
-        if (arg == "--once" || arg == "--dry-run" || arg == "--store-password") {
-            (arg == "--once" ? s.once : arg == "--dry-run" ? s.dryRun : s.storePassword) = true;
+        if (arg == "--once" || arg == "--dry-run" || arg == "--store-password" ||
+            arg == "--status") {
+            (arg == "--once"      ? s.once
+             : arg == "--dry-run" ? s.dryRun
+             : arg == "--status"  ? s.status
+                                  : s.storePassword) = true;
             continue;
         }
         const size_t eq = arg.find('=');
@@ -121,7 +127,7 @@ std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Set
             continue;
         }
         if (option == "--name" || option == "--suffix" || option == "--interval" ||
-            option == "--password-file" || option == "--ip-url") {
+            option == "--password-file" || option == "--ip-url" || option == "--on-event") {
             if (!value(&text))
                 return failed("option " + option + " needs a value");
             if (option == "--ip-url") {
@@ -129,6 +135,8 @@ std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Set
                     return failed(std::move(error));
             } else if (option == "--password-file")
                 s.passwordFile = text;
+            else if (option == "--on-event")
+                given.onEvent = text;
             else
                 (option == "--name"     ? given.name
                  : option == "--suffix" ? given.suffix
@@ -172,10 +180,15 @@ std::optional<CommandLine> readConfigLines(const ConfigFile& config, GivenTexts&
         std::optional<std::string>* slot = key == "name"       ? &fromFile.name
                                            : key == "suffix"   ? &fromFile.suffix
                                            : key == "interval" ? &fromFile.interval
+                                           : key == "on-event" ? &fromFile.onEvent
                                                                : nullptr;
         if (!slot)
             return failed(where + "unknown key '" + config::shownText(key) +
-                          "' (name, suffix, interval and ip-url are known)");
+                          "' (name, suffix, interval, ip-url and on-event are known)");
+        std::vector<std::string> argv;
+        if (std::string error = key == "on-event" ? splitCommand(val, &argv) : std::string();
+            !error.empty())
+            return failed(where + "on-event: " + error);
         *slot = val; // the last line of a key wins
     }
     return {};
@@ -200,6 +213,11 @@ CommandLine checked(CommandLine result, const GivenTexts& given, const std::stri
         return failed("--password-file needs a file name");
     if (s.configFile && s.configFile->empty())
         return failed("--config needs a file name");
+    if (given.onEvent) {
+        s.onEvent = *given.onEvent;
+        if (std::string error = splitCommand(s.onEvent, &s.onEventArgv); !error.empty())
+            return failed("the event command: " + error);
+    }
     return result;
 }
 
@@ -224,6 +242,8 @@ CommandLine readCommandLine(const std::vector<std::string>& args, const config::
         given.suffix = fromFile.suffix;
     if (!given.interval)
         given.interval = fromFile.interval;
+    if (!given.onEvent)
+        given.onEvent = fromFile.onEvent;
     result.settings.ipUrls = given.ipUrls.empty() ? fromFile.ipUrls : given.ipUrls;
     return checked(std::move(result), given, config.path);
 }
@@ -286,7 +306,7 @@ std::optional<std::string> configOption(const std::vector<std::string>& args, st
             found = args[i].substr(9);
         } else if (args[i] == "--name" || args[i] == "--suffix" || args[i] == "--interval" ||
                    args[i] == "--password-file" || args[i] == "--ip-url" ||
-                   config::hostOptionNamed(args[i])) {
+                   args[i] == "--on-event" || config::hostOptionNamed(args[i])) {
             ++i; // a value, whatever it reads
         }
     }
@@ -328,13 +348,35 @@ std::string ipUrlError(const std::string& url)
     return {};
 }
 
+std::string splitCommand(const std::string& command, std::vector<std::string>* argv)
+{
+    argv->clear();
+    if (command.size() > 4096)
+        return "longer than 4096 bytes";
+    if (command.find('\0') != std::string::npos)
+        return "holds a NUL byte";
+    gchar** parts = nullptr;
+    GError* error = nullptr;
+    if (!g_shell_parse_argv(command.c_str(), nullptr, &parts, &error)) {
+        std::string why =
+            "'" + config::shownText(command) + "': " + (error ? error->message : "cannot be split");
+        g_clear_error(&error);
+        return why;
+    }
+    for (gchar** part = parts; *part; ++part)
+        argv->emplace_back(*part);
+    g_strfreev(parts);
+    return {};
+}
+
 std::string usage()
 {
     const config::Hosts hosts = config::builtInHosts();
     return "Usage: qiv-follow [--config FILE] [--name NAME --suffix SUFFIX]\n"
            "                  [--password-file FILE] [--interval SECONDS] [--once] [--dry-run]\n"
-           "                  [--ip-url URL]...\n"
+           "                  [--ip-url URL]... [--on-event COMMAND]\n"
            "       qiv-follow --store-password --name NAME --suffix SUFFIX\n"
+           "       qiv-follow --status [--config FILE | --name NAME --suffix SUFFIX]\n"
            "Keep the forwarding target of a Qiv free domain on this machine's public IP.\n"
            "\n"
            "  --config FILE               the account's config file (in place of\n"
@@ -348,6 +390,10 @@ std::string usage()
            "  --once                      one round, then exit\n"
            "  --dry-run                   print the modification instead of sending it;\n"
            "                              writes nothing to disk\n"
+           "  --status                    send nothing: print the last round, the target,\n"
+           "                              the IP, the last change and the next round from\n"
+           "                              the state file; exit 0 when the last round ended\n"
+           "                              well and the next is not overdue, else 1\n"
            "  --store-password            read the password (no echo on a terminal, else\n"
            "                              standard input) and keep it in the Secret Service\n"
            "  --service-host HOST[:PORT]  the forwarding service (built in: " +
@@ -358,6 +404,12 @@ std::string usage()
            ")\n"
            "  --ip-url URL                an IP page asked after the built-in one, in the\n"
            "                              order given (repeatable); http:// only\n"
+           "  --on-event COMMAND          run COMMAND (split as a shell would, run without\n"
+           "                              one) after a round that ends in changed, refused,\n"
+           "                              not-read, not-verified or bad-ip; QIV_EVENT,\n"
+           "                              QIV_DOMAIN, QIV_IP, QIV_OLD_TARGET, QIV_NEW_TARGET\n"
+           "                              and QIV_MESSAGE say what; killed with its process\n"
+           "                              group after 30 s\n"
            "  --ad-host HOST[:PORT]       accepted as by qiv-forward; not used\n"
            "  -h, --help                  show this help and exit\n"
            "      --version               show the version and exit\n"
@@ -365,8 +417,8 @@ std::string usage()
            "The password comes from --password-file; else, with --config X.conf, from\n"
            "X.password beside it when that file exists; else from\n"
            "$CREDENTIALS_DIRECTORY/qiv-follow-password when that exists; else from the\n"
-           "Secret Service. Name, suffix, interval and ip-url (one page a line) may also\n"
-           "stand in the config file as key = value lines; options win.\n"
+           "Secret Service. Name, suffix, interval, ip-url (one page a line) and on-event\n"
+           "may also stand in the config file as key = value lines; options win.\n"
            "\n"
            "Only an address a visitor can reach is followed: loopback, private, shared\n"
            "(carrier-grade NAT 100.64.0.0/10), link-local, multicast and reserved IPv4 and\n"
@@ -377,9 +429,14 @@ std::string usage()
            "values and the hide flag as sent, else the change is not verified.\n"
            "\n"
            "Each event is one line on standard output and in the account's own history,\n"
-           "~/.local/state/qiv-forward/follow/NAME.SUFFIX.history.log; the lock that keeps\n"
-           "one follower per account is in the same folder, which must be yours with\n"
-           "mode 700.\n"
+           "~/.local/state/qiv-forward/follow/NAME.SUFFIX.history.log; its state\n"
+           "(NAME.SUFFIX.state, for --status) and the lock that keeps one follower per\n"
+           "account are in the same folder, which must be yours with mode 700.\n"
+           "\n"
+           "A changed and verified target, a refused login, a page not read whole, a\n"
+           "change not verified and no usable public IP are shown as desktop\n"
+           "notifications when the session bus has a notification server; a failure\n"
+           "that repeats is shown once.\n"
            "\n"
            "After a refused login the next try waits 1 hour, then twice as long after\n"
            "each further refusal, up to 24 hours. SIGHUP re-reads the config file and the\n"

@@ -30,6 +30,12 @@ struct Settings {
     bool once = false;
     bool dryRun = false;
     bool storePassword = false;
+    // --status: print the state file and exit; nothing is sent.
+    bool status = false;
+    // on-event / --on-event: the user's command for the events of a round,
+    // as written and split as a shell would, without variables or globs.
+    std::string onEvent;
+    std::vector<std::string> onEventArgv;
     config::Hosts hosts;
     // --config FILE: the account's config file, in place of follow.conf.
     std::optional<std::string> configFile;
@@ -71,6 +77,10 @@ ConfigFile loadConfigFile(std::string* error);
 // host-value check takes, and a path of printable ASCII without spaces.
 // Empty when it is good.
 std::string ipUrlError(const std::string& url);
+
+// `command` split into its arguments (g_shell_parse_argv) into `argv`; the
+// empty text, else what is wrong with it.
+std::string splitCommand(const std::string& command, std::vector<std::string>* argv);
 
 std::string usage();
 std::string versionText();

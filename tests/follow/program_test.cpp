@@ -136,9 +136,9 @@ protected:
             // Nothing of the follower's lives in the runtime directory.
             unsetenv("XDG_RUNTIME_DIR");
             setenv("QIV_FOLLOW", QIV_FOLLOW_PATH, 1);
+            unsetenv("CREDENTIALS_DIRECTORY");
             for (const auto& [name, value] : env_)
                 setenv(name.c_str(), value.c_str(), 1);
-            unsetenv("CREDENTIALS_DIRECTORY");
             // No session bus but the one a test starts: nothing autolaunched.
             unsetenv("DISPLAY");
             setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir_ + "/no-bus").c_str(), 1);
@@ -201,6 +201,16 @@ protected:
         Ended run = finish(child, 5s);
         *took = std::chrono::steady_clock::now() - signalled;
         return run;
+    }
+
+    // Whether `pid` has ended within a second (a zombie of init's counts).
+    static bool ended(pid_t pid)
+    {
+        for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(20ms))
+            if (kill(pid, 0) != 0 ||
+                readAll("/proc/" + std::to_string(pid) + "/stat").find(") Z ") != std::string::npos)
+                return true;
+        return false;
     }
 
     std::string history(const std::string& account = "home.qiv.cn")
@@ -426,14 +436,43 @@ TEST_F(FollowProgram, OneRound)
             ASSERT_TRUE(fallbacks.back()->running());
             args.push_back("--ip-url=http://" + fallbacks.back()->ipHost() + "/getip/getip.asp");
         }
-        const std::size_t loginsBefore = countOf(server_->err(), "POST /login.php");
-        const Ended run = follow(args);
-        EXPECT_EQ(run.status, c.status) << run.out << run.err;
-        EXPECT_NE(run.out.find(" " + std::string(c.event) + ": "), std::string::npos) << run.out;
-        EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
         const bool asked = c.event != std::string("ip-refused") &&
                            c.event != std::string("failed") &&
                            c.event != std::string("unreachable");
+        // --status before any round and after it: how it ended, the target
+        // and the IP; a dry run leaves no state.
+        std::vector<std::string> status{"--status"};
+        status.insert(status.end(), c.args.begin(), c.args.end());
+        const Ended none = follow(status);
+        EXPECT_EQ(none.status, 1);
+        EXPECT_NE(none.out.find("no round has run yet"), std::string::npos) << none.out;
+        const std::size_t loginsBefore = countOf(server_->err(), "POST /login.php");
+        const Ended run = follow(args);
+        const Ended state = follow(status);
+        const std::string event = c.event;
+        const std::string ended = event == "verified"                          ? "changed"
+                                  : event == "failed" || event == "ip-refused" ? "bad-ip"
+                                                                               : event;
+        if (event == "dry-run") {
+            EXPECT_EQ(state.out, none.out);
+        } else {
+            EXPECT_EQ(state.status, c.status == 0 ? 0 : 1) << state.out;
+            EXPECT_NE(state.out.find(", " + ended + (c.status ? " (failed)\n" : "\n")),
+                      std::string::npos)
+                << state.out;
+            EXPECT_NE(
+                state.out.find(asked && ended != "not-read" && ended != "refused"
+                                   ? "target:      " + (event == "verified" ? c.after : c.target)
+                                   : "not seen yet"),
+                std::string::npos)
+                << state.out;
+            EXPECT_EQ(state.out.find("last change: none seen") == std::string::npos,
+                      event == "verified")
+                << state.out;
+        }
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        EXPECT_NE(run.out.find(" " + std::string(c.event) + ": "), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
         EXPECT_EQ(countOf(server_->err(), "POST /login.php") > loginsBefore, asked)
             << server_->err();
         std::size_t fallbacksAsked = 0;
@@ -686,6 +725,220 @@ TEST_F(FollowProgram, RefusalBacksOff)
         ++logins;
     EXPECT_EQ(logins, 3u) << requests;
     EXPECT_LT(took, 1s);
+}
+
+// The user's event command: what it is given, what it is not (nothing of
+// the password: the account's password comes from the credentials folder),
+// its limit and its status in the log.
+TEST_F(FollowProgram, EventCommand)
+{
+    const std::string report = dir_ + "/report";
+    // bash -c holds no descriptor of its own beyond 0-2; ls adds the one it
+    // reads /proc/self/fd with.
+    const std::string dump =
+        "/bin/bash -c 'env > \"$0.env\"; printf \"%s\\n\" \"$@\" > \"$0.args\"; "
+        "ls -l /proc/self/fd > \"$0.fds\"; cat /proc/self/cmdline "
+        "/proc/self/environ /proc/$$/environ > \"$0.proc\"; "
+        "cat /proc/self/fd/0 >> \"$0.proc\"' " +
+        report + " \"a b\" 'c \"d\"' '$HOME' '*'";
+    const struct {
+        const char* name;
+        std::string command;
+        bool refused;                  // the login refused, else a change
+        std::vector<std::string> args; // beyond name, suffix, the password
+        std::vector<const char*> says; // in the output
+        std::function<void(const Ended&)> check = {};
+    } cases[] = {
+        {"what it is given",
+         dump,
+         false,
+         {"--once"},
+         {"event-command: /bin/bash for changed exited with status 0"},
+         [&](const Ended&) {
+             const std::string env = readAll(report + ".env");
+             for (const char* line :
+                  {"QIV_EVENT=changed\n", "QIV_DOMAIN=home.qiv.cn\n", "QIV_IP=198.51.100.23\n",
+                   "QIV_OLD_TARGET=http://203.0.113.7/\n", "QIV_NEW_TARGET=http://198.51.100.23/\n",
+                   "QIV_MESSAGE=verified: the account page shows the target http://198.51.100.23/"})
+                 EXPECT_NE(env.find(line), std::string::npos) << line << env;
+             EXPECT_EQ(env.find("CREDENTIALS_DIRECTORY"), std::string::npos) << env;
+             EXPECT_EQ(env.find("QIV_FOLLOW"), std::string::npos) << env;
+             EXPECT_EQ(readAll(report + ".args"), "a b\nc \"d\"\n$HOME\n*\n");
+             const std::string fds = readAll(report + ".fds");
+             EXPECT_EQ(countOf(fds, " -> "), 4u) << fds;
+             EXPECT_NE(fds.find(" 0 -> /dev/null"), std::string::npos) << fds;
+             const std::string seen = env + fds + readAll(report + ".proc");
+             EXPECT_EQ(seen.find("secret1"), std::string::npos);
+             EXPECT_EQ(seen.find("/creds"), std::string::npos);
+         }},
+        {"refused, its status",
+         "/bin/bash -c 'exit 7'",
+         true,
+         {"--once"},
+         {"event-command: /bin/bash for refused exited with status 7"}},
+        {"--once waits for it",
+         "/bin/bash -c 'sleep 0.3; echo $QIV_EVENT > " + report + "'",
+         true,
+         {"--once"},
+         {"exited with status 0"},
+         [&](const Ended&) { EXPECT_EQ(readAll(report), "refused\n"); }},
+        {"no program",
+         "no-such-program-here",
+         false,
+         {"--once"},
+         {"no-such-program-here for changed: no such program to run"}},
+        // Each refused round 300 ms after the last: the command hangs, is
+        // skipped while it does, and is killed at the limit with its group.
+        {"hangs",
+         "/bin/bash -c 'sleep 60 & echo $! >> " + report + "; wait'",
+         true,
+         {"--interval", "60"},
+         {"event-command: /bin/bash for refused killed with its process group after 500 ms",
+          "skipped for refused: /bin/bash still runs for an earlier event",
+          "3 refused logins in a row"},
+         [&](const Ended&) {
+             const pid_t sleeper = std::atoi(readAll(report).c_str());
+             ASSERT_GT(sleeper, 0);
+             EXPECT_TRUE(ended(sleeper)) << "the group's sleep outlived the limit";
+         }},
+    };
+    const std::string creds = dir_ + "/creds";
+    mkdir(creds.c_str(), 0700);
+    std::ofstream(creds + "/qiv-follow-password") << "secret1\n";
+    chmod((creds + "/qiv-follow-password").c_str(), 0600);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        startServer();
+        registerAccount("http://203.0.113.7/");
+        setIp("198.51.100.23");
+        env_ = {{"CREDENTIALS_DIRECTORY", creds},
+                {"QIV_FOLLOW_REFUSAL_PAUSE_MS", "300"},
+                {"QIV_FOLLOW_EVENT_LIMIT_MS", "500"}};
+        std::vector<std::string> args{
+            "--name", c.refused ? "nobody" : "home", "--suffix", "qiv.cn", "--on-event", c.command};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto began = std::chrono::steady_clock::now();
+        const Child child = start(args);
+        Ended run;
+        if (c.args.front() == "--once") {
+            run = finish(child);
+        } else {
+            EXPECT_TRUE(waitFor(child.out, "3 refused logins in a row")) << readAll(child.out);
+            // On time: 300 + 600 ms of pauses, a hung command or not.
+            EXPECT_LT(std::chrono::steady_clock::now() - began, 3s);
+            std::chrono::nanoseconds took{};
+            run = stopWith(child, SIGTERM, &took);
+        }
+        for (const char* part : c.says)
+            EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
+        if (c.check)
+            c.check(run);
+        for (const char* end : {"", ".env", ".args", ".fds", ".proc"})
+            std::filesystem::remove(report + end);
+    }
+}
+
+// Notifications through a stand-in server on a private session bus: one
+// for each event the user must know of, a repeated failure once, nothing for
+// a target that is current, and nothing tried on a bus without a server.
+TEST_F(FollowProgram, Notifications)
+{
+    if (system("command -v dbus-run-session >/dev/null") != 0)
+        GTEST_SKIP() << "dbus-run-session missing (scripts/setup-deps)";
+    const struct {
+        const char* name;
+        std::vector<std::string> faults; // devserver options
+        const char* user;
+        std::string ip;
+        int runs;            // --once runs in a row
+        std::size_t shown;   // notifications recorded
+        const char* summary; // a part of the first
+        bool server = true;
+        bool keep = false; // the state of the row before kept
+        const char* registered = "home";
+    } cases[] = {
+        {"changed, then current", {}, "home", "198.51.100.23", 2, 1, "home.qiv.cn：转发目标已更新"},
+        {"refused twice", {}, "nobody", "198.51.100.23", 2, 1, "nobody.qiv.cn：登录被拒绝"},
+        {"not read twice",
+         {"--fault", "login=truncated"},
+         "home",
+         "198.51.100.23",
+         2,
+         1,
+         "home.qiv.cn：账户页未能完整读取"},
+        {"not verified twice",
+         {"--fault", "modify_in=stale"},
+         "home",
+         "198.51.100.23",
+         2,
+         1,
+         "home.qiv.cn：修改未能核对"},
+        {"no usable IP twice", {}, "home", "192.168.1.20", 2, 1, "home.qiv.cn：没有可用的公网 IP"},
+        {"another failure is shown",
+         {},
+         "home",
+         "<html>502</html>",
+         1,
+         1,
+         "没有可用的公网 IP",
+         true,
+         true},
+        {"a bus without a server", {}, "nobody", "198.51.100.23", 1, 0, "", false},
+        // Once until it clears: the state file keeps it from run to run.
+        {"refused", {}, "nobody", "198.51.100.23", 1, 1, "登录被拒绝"},
+        {"refused still", {}, "nobody", "198.51.100.23", 1, 0, "", true, true},
+        {"cleared", {}, "nobody", "198.51.100.23", 1, 1, "转发目标已更新", true, true, "nobody"},
+        {"refused again", {}, "nobody", "198.51.100.23", 1, 1, "登录被拒绝", true, true},
+    };
+    const std::string file = dir_ + "/notices";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.keep)
+            std::filesystem::remove_all(dir_ + "/XDG_STATE_HOME");
+        startServer(c.faults);
+        registerAccount("http://203.0.113.7/", false, "我的主页", c.registered);
+        setIp(c.ip);
+        std::string runs;
+        for (int i = 0; i < c.runs; ++i)
+            runs += " && \"$QIV_FOLLOW\" --once --name " + std::string(c.user) +
+                    " --suffix qiv.cn --password-file " + password_ +
+                    " --service-host=" + server_->serviceHost() +
+                    " --ip-host=" + server_->ipHost() + " || true";
+        const std::string script =
+            (c.server ? "\"" QIV_RECORDER_PATH "\" " + file + " & while [ ! -e " + file +
+                            ".ready ]; do sleep 0.02; done"
+                      : std::string("true")) +
+            runs;
+        const Ended run =
+            finish(start({"--", "/bin/bash", "-c", script}, "/usr/bin/dbus-run-session"));
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        const std::string notices = readAll(file);
+        EXPECT_EQ(countOf(notices, "qiv-follow\t"), c.shown) << notices << run.out;
+        EXPECT_NE(notices.find(c.summary), std::string::npos) << notices;
+        // Nothing said of notifications when there is no server; nothing failed.
+        EXPECT_EQ(run.out.find("notif"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("notify-failed"), std::string::npos) << run.out;
+        std::filesystem::remove(file);
+        std::filesystem::remove(file + ".ready");
+    }
+}
+
+// SIGTERM ends a running event command with the follower.
+TEST_F(FollowProgram, EventCommandEndsWithTheFollower)
+{
+    startServer();
+    registerAccount("http://203.0.113.7/");
+    setIp("198.51.100.23");
+    const std::string pidFile = dir_ + "/pid";
+    const Child child =
+        start({"--name", "nobody", "--suffix", "qiv.cn", "--password-file", password_, "--on-event",
+               "/bin/bash -c 'echo $$ > " + pidFile + "; exec sleep 60'"});
+    ASSERT_TRUE(waitFor(pidFile, "\n")) << readAll(child.out);
+    const pid_t command = std::atoi(readAll(pidFile).c_str());
+    std::chrono::nanoseconds took{};
+    const Ended run = stopWith(child, SIGTERM, &took);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(ended(command)) << run.out;
 }
 
 // An account of its own config file, its password beside it: a refusal

@@ -4,6 +4,7 @@
 #include "follow/instance_lock.h"
 #include "follow/password.h"
 #include "follow/settings.h"
+#include "follow/state_file.h"
 #include "text/gbk.h"
 
 #include <sys/stat.h>
@@ -83,6 +84,13 @@ TEST(FollowCommandLine, Table)
         {{"--ip-url", "http://a..b/"}, {}, "empty label", "", 0},
         {{"--ip-url", "http://a/x y"}, {}, "the path holds", "", 0},
         {{}, "name=home\nsuffix=qiv.cn\nip-url = ftp://x/\n", "follow.conf:3: the IP page", "", 0},
+        // The event command is split as a shell would, without one.
+        {{"--name=h", "--suffix=s", "--on-event", "notify 'a b"},
+         {},
+         "the event command: 'notify 'a b'",
+         "",
+         0},
+        {{}, "name=h\nsuffix=qiv.cn\non-event = x \"unclosed\n", "follow.conf:3: on-event:", "", 0},
     };
     for (const auto& c : cases) {
         const std::string shown = ::testing::PrintToString(c.args);
@@ -104,6 +112,16 @@ TEST(FollowCommandLine, Table)
                                         kBuiltIn, {});
     EXPECT_EQ(hosts.settings.hosts.service + hosts.settings.hosts.ipLookup, "s:1i");
     EXPECT_TRUE(hosts.settings.once && hosts.settings.dryRun && !hosts.settings.storePassword);
+    const Settings events =
+        readCommandLine({"--status", "--on-event", "/bin/x 'a b' \"c\\\"d\" $HOME *"}, kBuiltIn,
+                        {"name=h\nsuffix=s\non-event = other\n", "f"})
+            .settings;
+    EXPECT_TRUE(events.status);
+    EXPECT_EQ(events.onEventArgv,
+              (std::vector<std::string>{"/bin/x", "a b", "c\"d", "$HOME", "*"}));
+    EXPECT_EQ(readCommandLine({}, kBuiltIn, {"name=h\nsuffix=s\non-event = a  'b c'\n", "f"})
+                  .settings.onEventArgv,
+              (std::vector<std::string>{"a", "b c"}));
     EXPECT_EQ(readCommandLine({"--bogus", "--help"}, kBuiltIn, {}).action,
               CommandLine::Action::Error);
     EXPECT_EQ(readCommandLine({"--version", "--bogus"}, kBuiltIn, {}).action,
@@ -289,6 +307,66 @@ TEST_F(FollowFiles, StateFolder)
     EXPECT_EQ(lockFilePath("a b", "qiv.cn"), dir + "/a%20b.qiv.cn.lock");
     EXPECT_EQ(historyFilePath("a/b", "qiv.cn"), dir + "/a%2Fb.qiv.cn.history.log");
     unsetenv("XDG_STATE_HOME");
+}
+
+// The state file round trip, and what --status makes of it: healthy only
+// when the last round ended well and the next is not two intervals late.
+TEST_F(FollowFiles, StateAndStatus)
+{
+    const std::time_t t = 1'800'000'000;
+    const FollowState good{.round = t,
+                           .outcome = "changed",
+                           .endedWell = true,
+                           .message = "verified: shown\n\x1b",
+                           .target = "http://198.51.100.2/",
+                           .ip = "198.51.100.2",
+                           .change = t,
+                           .changeFrom = "http://203.0.113.7/",
+                           .changeTo = "http://198.51.100.2/",
+                           .next = t + 300,
+                           .interval = 300,
+                           .notified = "refused: x"};
+    FollowState failed = good;
+    failed.outcome = "refused";
+    failed.endedWell = false;
+    failed.change = 0;
+    const struct {
+        std::optional<FollowState> state;
+        std::time_t now;
+        bool healthy;
+        std::vector<const char*> says;
+    } cases[] = {
+        {{}, t, false, {"no round has run yet"}},
+        {good, t + 10, true, {"changed\n", "198.51.100.2\n", "http://203.0.113.7/ to http://1"}},
+        {good, t + 300 + 600, true, {"a little late"}},
+        {good, t + 300 + 601, false, {"overdue by 10 min"}},
+        {failed, t + 10, false, {"refused (failed)", "last change: none seen"}},
+    };
+    const std::string path = dir_ + "/a.state";
+    for (const auto& c : cases) {
+        std::filesystem::remove(path);
+        if (c.state) {
+            ASSERT_EQ(writeStateFile(path, *c.state), "");
+        }
+        const std::optional<FollowState> read = readStateFile(path);
+        ASSERT_EQ(read.has_value(), c.state.has_value());
+        if (read) {
+            EXPECT_EQ(read->message, "verified: shown\\x0a\\x1b");
+            EXPECT_EQ(read->changeTo + read->notified + std::to_string(read->next),
+                      c.state->changeTo + c.state->notified + std::to_string(c.state->next));
+        }
+        bool healthy = !c.healthy;
+        const std::string text = statusText("h.qiv.cn", read, c.now, &healthy);
+        EXPECT_EQ(healthy, c.healthy) << text;
+        for (const char* part : c.says)
+            EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+    }
+    // Written whole, private, and nothing left beside it.
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
+    EXPECT_NE(writeStateFile(dir_ + "/none/a.state", good), "");
 }
 
 TEST_F(FollowFiles, HistoryRotates)
