@@ -35,13 +35,18 @@ std::string bounded(std::string file)
 
 } // namespace
 
-std::string stateDirectory()
+std::string stateBaseDirectory()
 {
     const char* xdg = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
     std::string base =
         xdg && *xdg == '/' ? std::string(xdg) : std::string(home ? home : "") + "/.local/state";
-    return base + "/qiv-forward/follow";
+    return base + "/qiv-forward";
+}
+
+std::string stateDirectory()
+{
+    return stateBaseDirectory() + "/follow";
 }
 
 std::string privateStateDirectory()

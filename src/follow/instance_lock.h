@@ -6,7 +6,10 @@
 // the process ends) and its history, both in a folder private to the user.
 namespace qiv::follow {
 
-// $XDG_STATE_HOME/qiv-forward/follow, or under ~/.local/state.
+// $XDG_STATE_HOME/qiv-forward, or under ~/.local/state: the accounts'
+// state files.
+std::string stateBaseDirectory();
+// Its folder "follow": the locks and histories.
 std::string stateDirectory();
 
 // Makes the state folder (mode 700) where it is missing and checks it: a

@@ -84,7 +84,7 @@ const char* outcomeName(Outcome outcome)
 
 std::string stateFilePath(const std::string& name, const std::string& suffix)
 {
-    return stateDirectory() + "/" + accountFileName(name, suffix) + ".state";
+    return stateBaseDirectory() + "/" + accountFileName(name, suffix) + ".state";
 }
 
 std::optional<FollowState> readStateFile(const std::string& path)
