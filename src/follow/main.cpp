@@ -132,7 +132,10 @@ std::string loadSettings(const std::vector<std::string>& args, CommandLine* line
     const ConfigFile config = path ? loadConfigFile(*path, &error) : loadConfigFile(&error);
     if (!error.empty())
         return error;
-    *line = readCommandLine(args, qiv::config::builtInHosts(), config);
+    qiv::config::SourcedHosts below;
+    if (error = qiv::config::hostsBelowOptions(&below); !error.empty())
+        return qiv::config::shownText(error);
+    *line = readCommandLine(args, below, config);
     if (line->action != CommandLine::Action::Run)
         return {};
     Settings& s = line->settings;
@@ -157,7 +160,8 @@ std::optional<int> readSettings(const std::vector<std::string>& args, Settings* 
         return fail(error);
     switch (commandLine.action) {
     case CommandLine::Action::Help:
-        std::fputs(usage().c_str(), stdout);
+        std::fputs(usage({commandLine.settings.hosts, commandLine.settings.hostsFrom}).c_str(),
+                   stdout);
         return kExitOk;
     case CommandLine::Action::Version:
         std::fputs(versionText().c_str(), stdout);

@@ -75,6 +75,7 @@ std::string gbkError(const char* what, const std::string& utf8, std::string* gbk
 struct GivenTexts {
     std::optional<std::string> name, suffix, interval;
     std::vector<std::string> ipUrls;
+    config::SourcedHosts hosts;
 };
 
 // `url` as an IP page after the built-in one, into `urls`; the message for
@@ -140,8 +141,9 @@ std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Set
             return failed("unknown option '" + config::shownText(arg) + "'");
         if (!value(&text))
             return failed("option " + option + " needs a value");
-        if (std::string error = config::setHostOption(s.hosts, *host, text); !error.empty())
-            return failed(std::move(error));
+        if (std::string error = config::setHostKey(&given.hosts, *host, text, option);
+            !error.empty())
+            return failed(option + " " + error);
     }
     return {};
 }
@@ -169,13 +171,20 @@ std::optional<CommandLine> readConfigLines(const ConfigFile& config, GivenTexts&
                 return failed(where + error);
             continue;
         }
+        if (const config::HostOption* host = config::hostOptionForKey(key)) {
+            if (std::string error = config::setHostKey(&fromFile.hosts, *host, val, config.path);
+                !error.empty())
+                return failed(where + key + " " + error);
+            continue;
+        }
         std::optional<std::string>* slot = key == "name"       ? &fromFile.name
                                            : key == "suffix"   ? &fromFile.suffix
                                            : key == "interval" ? &fromFile.interval
                                                                : nullptr;
         if (!slot)
             return failed(where + "unknown key '" + config::shownText(key) +
-                          "' (name, suffix, interval and ip-url are known)");
+                          "' (name, suffix, interval, ip-url, service-host, ip-host and "
+                          "ad-host are known)");
         *slot = val; // the last line of a key wins
     }
     return {};
@@ -205,14 +214,17 @@ CommandLine checked(CommandLine result, const GivenTexts& given, const std::stri
 
 } // namespace
 
-CommandLine readCommandLine(const std::vector<std::string>& args, const config::Hosts& builtIn,
+CommandLine readCommandLine(const std::vector<std::string>& args, const config::SourcedHosts& below,
                             const ConfigFile& config)
 {
     CommandLine result;
-    result.settings.hosts = builtIn;
     GivenTexts given;
-    if (std::optional<CommandLine> end = readOptions(args, result.settings, given))
+    if (std::optional<CommandLine> end = readOptions(args, result.settings, given)) {
+        const config::SourcedHosts hosts = config::layered({&given.hosts, &below});
+        end->settings.hosts = hosts.value;
+        end->settings.hostsFrom = hosts.from;
         return std::move(*end);
+    }
 
     // The config file fills what the options left open.
     GivenTexts fromFile;
@@ -225,6 +237,11 @@ CommandLine readCommandLine(const std::vector<std::string>& args, const config::
     if (!given.interval)
         given.interval = fromFile.interval;
     result.settings.ipUrls = given.ipUrls.empty() ? fromFile.ipUrls : given.ipUrls;
+    const config::SourcedHosts hosts = config::layered({&given.hosts, &fromFile.hosts, &below});
+    if (hosts.value.service.empty())
+        return failed(config::noServiceHostMessage());
+    result.settings.hosts = hosts.value;
+    result.settings.hostsFrom = hosts.from;
     return checked(std::move(result), given, config.path);
 }
 
@@ -328,9 +345,8 @@ std::string ipUrlError(const std::string& url)
     return {};
 }
 
-std::string usage()
+std::string usage(const config::SourcedHosts& hosts)
 {
-    const config::Hosts hosts = config::builtInHosts();
     return "Usage: qiv-follow [--config FILE] [--name NAME --suffix SUFFIX]\n"
            "                  [--password-file FILE] [--interval SECONDS] [--once] [--dry-run]\n"
            "                  [--ip-url URL]...\n"
@@ -350,12 +366,8 @@ std::string usage()
            "                              writes nothing to disk\n"
            "  --store-password            read the password (no echo on a terminal, else\n"
            "                              standard input) and keep it in the Secret Service\n"
-           "  --service-host HOST[:PORT]  the forwarding service (built in: " +
-           hosts.service +
-           ")\n"
-           "  --ip-host HOST[:PORT]       the public-IP lookup page (built in: " +
-           hosts.ipLookup +
-           ")\n"
+           "  --service-host HOST[:PORT]  the forwarding service\n"
+           "  --ip-host HOST[:PORT]       the public-IP lookup page\n"
            "  --ip-url URL                an IP page asked after the built-in one, in the\n"
            "                              order given (repeatable); http:// only\n"
            "  --ad-host HOST[:PORT]       accepted as by qiv-forward; not used\n"
@@ -367,6 +379,10 @@ std::string usage()
            "$CREDENTIALS_DIRECTORY/qiv-follow-password when that exists; else from the\n"
            "Secret Service. Name, suffix, interval and ip-url (one page a line) may also\n"
            "stand in the config file as key = value lines; options win.\n"
+           "\n" +
+           config::hostsHelp(hosts) +
+           "The account's config file may set service-host, ip-host and ad-host too,\n"
+           "between the options and the first hosts file.\n"
            "\n"
            "Only an address a visitor can reach is followed: loopback, private, shared\n"
            "(carrier-grade NAT 100.64.0.0/10), link-local, multicast and reserved IPv4 and\n"
