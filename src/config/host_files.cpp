@@ -60,6 +60,9 @@ const HostOption* hostOptionForKey(std::string_view key)
 
 SourcedHosts builtInSourcedHosts()
 {
+    // Hidden: the tests stand for a package build built without hosts.
+    if (const char* none = std::getenv("QIV_HOSTS_NONE_BUILT_IN"); none && *none == '1')
+        return {};
     SourcedHosts hosts{builtInHosts(), {}};
     for (const HostOption& option : kHostOptions)
         if (!(hosts.value.*option.host).empty())
@@ -83,7 +86,9 @@ std::string setHostKey(SourcedHosts* layer, const HostOption& option, const std:
                        const std::string& where)
 {
     if (const std::string error = hostValueError(value); !error.empty())
-        return "'" + shownText(value) + "': " + error;
+        // Appended, not added: GCC 12 warns falsely (-Wrestrict) on
+        // "'" + a temporary at -O3.
+        return std::string("'").append(shownText(value)).append("': ").append(error);
     layer->value.*option.host = value;
     layer->from.*option.host = where;
     return {};

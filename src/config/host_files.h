@@ -23,7 +23,8 @@ inline constexpr const char* kHostKeys[] = {"service-host", "ip-host", "ad-host"
 // The option whose file key is `key`; null when there is none.
 const HostOption* hostOptionForKey(std::string_view key);
 
-// The hosts built in, from "built in"; a package build may have none.
+// The hosts built in, from "built in"; a package build may have none (the
+// tests make it so with QIV_HOSTS_NONE_BUILT_IN=1).
 SourcedHosts builtInSourcedHosts();
 
 // $XDG_CONFIG_HOME/qiv-forward/hosts.conf, or under ~/.config.
