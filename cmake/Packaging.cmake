@@ -77,7 +77,7 @@ forwarding service, the public-IP page and the advertisement host that
 qiv-forward and qiv-follow talk to. As shipped every line is a comment: the
 administrator names the service there once.")
 # The file is the administrator's: an upgrade keeps their changes.
-set(CPACK_DEBIAN_COMMON_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/conffiles-common)
+set(CPACK_DEBIAN_COMMON_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/common/conffiles)
 
 # The copyright, changelog and manual pages. Debian wants the changelog and
 # the pages compressed with `gzip -9n`: no name or time stamp in the file, so
