@@ -149,6 +149,9 @@ void fetchUserCount(QPointer<MainWindow> window, ProgramState& state, const Stop
 
 void fetchPublicIp(QPointer<MainWindow> window, ProgramState& state, const StopFlag& stop)
 {
+    // No IP host from any source: nothing to ask, the IP stays unknown.
+    if (state.hosts.ipLookup.empty())
+        return;
     for (int tries = 1; !stopped(window, stop); ++tries) {
         const client::IpReply reply = client::publicIp(serviceConnection(state));
         if (reply.address) {
