@@ -132,10 +132,12 @@ std::string loadSettings(const std::vector<std::string>& args, CommandLine* line
     const ConfigFile config = path ? loadConfigFile(*path, &error) : loadConfigFile(&error);
     if (!error.empty())
         return error;
+    // A refused hosts file ends every run but the one that asks the version.
     qiv::config::SourcedHosts below;
-    if (error = qiv::config::hostsBelowOptions(&below); !error.empty())
-        return qiv::config::shownText(error);
+    const std::string hostsError = qiv::config::hostsBelowOptions(&below);
     *line = readCommandLine(args, below, config);
+    if (!hostsError.empty() && line->action != CommandLine::Action::Version)
+        return qiv::config::shownText(hostsError);
     if (line->action != CommandLine::Action::Run)
         return {};
     Settings& s = line->settings;

@@ -220,7 +220,11 @@ CommandLine readCommandLine(const std::vector<std::string>& args, const config::
     CommandLine result;
     GivenTexts given;
     if (std::optional<CommandLine> end = readOptions(args, result.settings, given)) {
-        const config::SourcedHosts hosts = config::layered({&given.hosts, &below});
+        // The help shows the hosts the config file sets too, when it reads.
+        GivenTexts fromFile;
+        if (readConfigLines(config, fromFile))
+            fromFile = {};
+        const config::SourcedHosts hosts = config::layered({&given.hosts, &fromFile.hosts, &below});
         end->settings.hosts = hosts.value;
         end->settings.hostsFrom = hosts.from;
         return std::move(*end);
@@ -382,7 +386,7 @@ std::string usage(const config::SourcedHosts& hosts)
            "\n" +
            config::hostsHelp(hosts) +
            "The account's config file may set service-host, ip-host and ad-host too,\n"
-           "between the options and the first hosts file.\n"
+           "between the options and the first hosts file (shown above when it does).\n"
            "\n"
            "Only an address a visitor can reach is followed: loopback, private, shared\n"
            "(carrier-grade NAT 100.64.0.0/10), link-local, multicast and reserved IPv4 and\n"

@@ -571,6 +571,7 @@ TEST_F(FollowProgram, NoServiceHostOrARefusedHostsFile)
         EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
     }
     // The help says where each host comes from, and that none is set.
+    EXPECT_EQ(finish(start({"--version"})).status, 0) << "a refused file ends no --version";
     std::filesystem::remove(user);
     std::ofstream(system) << "ip-host = 127.0.0.9\n";
     env_ = {{"QIV_HOSTS_NONE_BUILT_IN", "1"}};
