@@ -559,6 +559,8 @@ bool helperUnder(pid_t pid)
 // Where the browser engine has no sandbox, the program starts no renderer and
 // asks the advertisement host for nothing, unless told to. The hosts are
 // loopback listeners that never answer; the ad host's counts connections.
+// Without any host set (a package build, no hosts file, no option) the window
+// shows its box and starts no renderer, even with the option.
 TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
@@ -570,6 +572,7 @@ TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
         const char* variable; // set in the environment, or null
         const char* value;
         bool views;
+        bool noHosts = false;
     } rows[] = {
         // As root the sandbox is off whatever the environment says.
         {"root or --no-sandbox",
@@ -582,6 +585,12 @@ TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
          {QStringLiteral("--ads-without-sandbox")},
          "QTWEBENGINE_DISABLE_SANDBOX",
          "1",
+         true},
+        {"no hosts",
+         {QStringLiteral("--ads-without-sandbox")},
+         "QIV_HOSTS_NONE_BUILT_IN",
+         "1",
+         false,
          true},
     };
     for (const auto& row : rows) {
@@ -604,13 +613,17 @@ TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
         env.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
         env.insert(QStringLiteral("DISPLAY"), display);
         env.insert(QString::fromLatin1(row.variable), QString::fromLatin1(row.value));
+        // No hosts file of the machine's or the user's counts here.
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), QDir::tempPath() + "/qiv-no-config");
+        env.insert(QStringLiteral("QIV_HOSTS_SYSTEM_FILE"), QDir::tempPath() + "/qiv-no-hosts");
         program.setProcessEnvironment(env);
         const QString hosts = QStringLiteral("127.0.0.1:%1").arg(silent);
         program.start(QStringLiteral(QIV_FORWARD_PATH),
-                      row.args + QStringList{QStringLiteral("--service-host"), hosts,
-                                             QStringLiteral("--ip-host"), hosts,
-                                             QStringLiteral("--ad-host"),
-                                             QStringLiteral("127.0.0.1:%1").arg(ad)});
+                      row.noHosts ? row.args
+                                  : row.args + QStringList{QStringLiteral("--service-host"), hosts,
+                                                           QStringLiteral("--ip-host"), hosts,
+                                                           QStringLiteral("--ad-host"),
+                                                           QStringLiteral("127.0.0.1:%1").arg(ad)});
         ASSERT_TRUE(program.waitForStarted(10000));
 
         // Long enough for the views to have started and asked.
@@ -628,6 +641,16 @@ TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
         }
         EXPECT_EQ(program.state(), QProcess::Running)
             << program.readAllStandardError().toStdString();
+        if (row.noHosts) {
+            QProcess search;
+            search.setProcessEnvironment(env);
+            search.start(QStringLiteral("xdotool"),
+                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                          QStringLiteral("--pid"), QString::number(program.processId()),
+                          QStringLiteral("--name"), QStringLiteral("^岚栖提示：$")});
+            ASSERT_TRUE(search.waitForFinished(30000));
+            EXPECT_FALSE(search.readAllStandardOutput().trimmed().isEmpty()) << "no box shown";
+        }
         program.kill();
         program.waitForFinished(10000);
         xvfb.kill();
@@ -637,7 +660,8 @@ TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
         EXPECT_EQ(renderer, row.views);
         EXPECT_EQ(adConnections > 0, row.views) << adConnections << " connection(s)";
         const QString err = QString::fromUtf8(program.readAllStandardError());
-        EXPECT_EQ(err.count(QString::fromLatin1(kNoSandboxNotice)), root && !row.views ? 1 : 0)
+        EXPECT_EQ(err.count(QString::fromLatin1(kNoSandboxNotice)),
+                  root && !row.views && !row.noHosts ? 1 : 0)
             << err.toStdString();
     }
 }
