@@ -645,9 +645,10 @@ TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
             QProcess search;
             search.setProcessEnvironment(env);
             search.start(QStringLiteral("xdotool"),
-                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                          QStringLiteral("--pid"), QString::number(program.processId()),
-                          QStringLiteral("--name"), QStringLiteral("^岚栖提示：$")});
+                         {QStringLiteral("search"), QStringLiteral("--all"),
+                          QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                          QString::number(program.processId()), QStringLiteral("--name"),
+                          QStringLiteral("^岚栖提示：$")});
             ASSERT_TRUE(search.waitForFinished(30000));
             EXPECT_FALSE(search.readAllStandardOutput().trimmed().isEmpty()) << "no box shown";
         }
