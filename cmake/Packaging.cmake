@@ -4,7 +4,9 @@
 #                          the outside hosts
 #   qiv-follow             the follower of the public IP, with its user units; no
 #                          widgets, so a headless server gets no Qt WebEngine
-# Tests and benches install nothing; only these three components are packed.
+#   qiv-forward-common     /etc/qiv-forward/hosts.conf, the hosts of both programs
+#                          for the whole machine (a conffile, every line a comment)
+# Tests and benches install nothing; only these four components are packed.
 # Each package also carries its copyright (machine-readable) and changelog
 # under /usr/share/doc/<package>/, and the manual pages of its programs.
 
@@ -23,7 +25,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL client devserver follow)
+set(CPACK_COMPONENTS_ALL client devserver follow common)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -44,7 +46,9 @@ in, shows, changes and reloads the account, and deletes the domain.")
 # window's faces are mapped onto. WebEngine's helper process
 # (libqt6webenginecore6-bin) comes with the library's own dependency
 # information.
-set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-wqy-zenhei, fonts-wqy-microhei")
+set(QIV_COMMON_DEPENDS "qiv-forward-common (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_CLIENT_PACKAGE_DEPENDS
+    "${QIV_COMMON_DEPENDS}, qt6-qpa-plugins, fonts-wqy-zenhei, fonts-wqy-microhei")
 
 set(CPACK_DEBIAN_DEVSERVER_PACKAGE_NAME qiv-forward-devserver)
 set(CPACK_COMPONENT_DEVSERVER_DESCRIPTION
@@ -61,6 +65,19 @@ it has changed, points the forwarding target of a domain of the Qiv free
 domain forwarding service at it, unattended. It has no window; it comes with
 a systemd user unit and takes its password from a private file, a systemd
 credential or the Secret Service.")
+set(CPACK_DEBIAN_FOLLOW_PACKAGE_DEPENDS "${QIV_COMMON_DEPENDS}")
+
+set(CPACK_DEBIAN_COMMON_PACKAGE_NAME qiv-forward-common)
+set(CPACK_DEBIAN_COMMON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_COMMON_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_COMPONENT_COMMON_DESCRIPTION
+    "Hosts file shared by qiv-forward and qiv-follow
+/etc/qiv-forward/hosts.conf names, for every user of the machine, the
+forwarding service, the public-IP page and the advertisement host that
+qiv-forward and qiv-follow talk to. As shipped every line is a comment: the
+administrator names the service there once.")
+# The file is the administrator's: an upgrade keeps their changes.
+set(CPACK_DEBIAN_COMMON_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/common/conffiles)
 
 # The copyright, changelog and manual pages. Debian wants the changelog and
 # the pages compressed with `gzip -9n`: no name or time stamp in the file, so
@@ -102,10 +119,12 @@ while(QIV_MAN_PAGE_LIST)
         COMPONENT ${component})
 endwhile()
 
+install(FILES ${QIV_PACKAGING_SOURCE}/hosts.conf DESTINATION /etc/qiv-forward COMPONENT common)
+
 install(FILES ${QIV_PACKAGING_SOURCE}/qiv-follow.service ${QIV_PACKAGING_SOURCE}/qiv-follow@.service
     DESTINATION lib/systemd/user COMPONENT follow)
 
-foreach(component client devserver follow)
+foreach(component client devserver follow common)
     string(TOUPPER ${component} upper)
     set(docs ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
     install(FILES ${QIV_PACKAGING_SOURCE}/copyright ${QIV_PACKAGING_BINARY}/changelog.gz

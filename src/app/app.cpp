@@ -165,6 +165,13 @@ void onWindowCreated(MainWindow& window, ProgramState& state)
     QString style = QApplication::style()->name();
     if (style.compare(QStringLiteral("windows"), Qt::CaseInsensitive) == 0)
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    // Without a service host nothing is fetched: the box says where to set
+    // one, and the window stays as it was created.
+    if (state.hosts.service.empty()) {
+        showMessage(window, QMessageBox::Warning,
+                    QString::fromStdString(config::noServiceHostMessage()));
+        return;
+    }
     // The login waits for the start-up fetches. Disabled here at once, before
     // a click already queued can reach it; the thread's own first change,
     // queued behind that click, sets the same again. Without a thread the
@@ -265,10 +272,16 @@ int runApplication(int argc, char** argv)
 {
     // Read before the GUI exists: help, the version and a bad option need
     // no display and make no window.
-    const CommandLine commandLine = readCommandLine(
-        std::vector<std::string>(argv + std::min(argc, 1), argv + argc), config::builtInHosts());
-    if (commandLine.action != CommandLine::Action::Run)
+    config::SourcedHosts below;
+    const std::string hostsError = config::hostsBelowOptions(&below);
+    const CommandLine commandLine =
+        readCommandLine(std::vector<std::string>(argv + std::min(argc, 1), argv + argc), below);
+    if (commandLine.action != CommandLine::Action::Run && hostsError.empty())
         return finishCommandLine(commandLine);
+    if (!hostsError.empty() && commandLine.action != CommandLine::Action::Version) {
+        std::fprintf(stderr, "qiv-forward: %s\n", config::shownText(hostsError).c_str());
+        return 2;
+    }
 
     // From here, every way out ends in endProcess: the window closing and
     // "退 出" call quitProgram, as does the return from exec() below; Qt's
@@ -287,7 +300,7 @@ int runApplication(int argc, char** argv)
 
     // Never destroyed: the background thread and abandoned request workers
     // may still use it while the process ends.
-    auto* state = new ProgramState{.hosts = commandLine.hosts};
+    auto* state = new ProgramState{.hosts = commandLine.hosts, .hostsFrom = commandLine.hostsFrom};
     MainWindow window(MainWindow::Options{.browserViews = adViews, .adHost = state->hosts.ad});
     wireEvents(window, *state, quitProgram);
     window.show();

@@ -22,16 +22,26 @@ CommandLine failed(std::string error)
     return ending(CommandLine::Action::Error, std::move(error));
 }
 
+// The options' hosts over `below`, into `line`.
+CommandLine withHosts(CommandLine line, const config::SourcedHosts& options,
+                      const config::SourcedHosts& below)
+{
+    const config::SourcedHosts hosts = config::layered({&options, &below});
+    line.hosts = hosts.value;
+    line.hostsFrom = hosts.from;
+    return line;
+}
+
 } // namespace
 
-CommandLine readCommandLine(const std::vector<std::string>& args, config::Hosts builtIn)
+CommandLine readCommandLine(const std::vector<std::string>& args, const config::SourcedHosts& below)
 {
     CommandLine result;
-    result.hosts = std::move(builtIn);
+    config::SourcedHosts options;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "-h" || arg == "--help")
-            return ending(CommandLine::Action::Help);
+            return withHosts(ending(CommandLine::Action::Help), options, below);
         if (arg == "--version")
             return ending(CommandLine::Action::Version);
         if (arg == "--ads-without-sandbox") {
@@ -50,27 +60,21 @@ CommandLine readCommandLine(const std::vector<std::string>& args, config::Hosts 
             value = args[++i];
         else
             return failed("option " + name + " needs a value");
-        if (std::string error = config::setHostOption(result.hosts, *option, value); !error.empty())
-            return failed(std::move(error));
+        if (std::string error = config::setHostKey(&options, *option, value, name); !error.empty())
+            return failed(name + " " + error);
     }
-    return result;
+    return withHosts(std::move(result), options, below);
 }
 
-std::string usage()
+std::string usage(const config::SourcedHosts& hosts)
 {
-    const config::Hosts hosts = config::builtInHosts();
+    using config::Hosts;
     return "Usage: qiv-forward [OPTION]...\n"
            "Register and manage a domain of the Qiv free domain forwarding service.\n"
            "\n"
-           "  --service-host HOST[:PORT]  the forwarding service (built in: " +
-           hosts.service +
-           ")\n"
-           "  --ip-host HOST[:PORT]       the public-IP lookup page (built in: " +
-           hosts.ipLookup +
-           ")\n"
-           "  --ad-host HOST[:PORT]       the advertisement pages (built in: " +
-           hosts.ad +
-           ")\n"
+           "  --service-host HOST[:PORT]  the forwarding service\n"
+           "  --ip-host HOST[:PORT]       the public-IP lookup page\n"
+           "  --ad-host HOST[:PORT]       the advertisement pages\n"
            "                              HOST is a name or an IPv4 address; PORT is\n"
            "                              1 to 65535, 80 when not given.\n"
            "      --ads-without-sandbox   show the advertisement pages even where the\n"
@@ -80,7 +84,11 @@ std::string usage()
            "  -h, --help                  show this help and exit\n"
            "      --version               show the version and exit\n"
            "\n"
-           "Exit status: 0 when the window is closed, 2 on a bad option.\n";
+           "\n" +
+           hostsHelp(hosts) +
+           "\n"
+           "Exit status: 0 when the window is closed, 2 on a bad option or a refused\n"
+           "hosts file.\n";
 }
 
 std::string versionText()
@@ -92,7 +100,7 @@ int finishCommandLine(const CommandLine& commandLine)
 {
     switch (commandLine.action) {
     case CommandLine::Action::Help:
-        std::fputs(usage().c_str(), stdout);
+        std::fputs(usage({commandLine.hosts, commandLine.hostsFrom}).c_str(), stdout);
         return 0;
     case CommandLine::Action::Version:
         std::fputs(versionText().c_str(), stdout);
@@ -101,7 +109,8 @@ int finishCommandLine(const CommandLine& commandLine)
     case CommandLine::Action::Run:
         break;
     }
-    std::fprintf(stderr, "qiv-forward: %s\n%s", commandLine.error.c_str(), usage().c_str());
+    std::fprintf(stderr, "qiv-forward: %s\n%s", commandLine.error.c_str(),
+                 usage({commandLine.hosts, commandLine.hostsFrom}).c_str());
     return kExitUsage;
 }
 

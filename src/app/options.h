@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/hosts.h"
+#include "config/host_files.h"
 
 #include <string>
 #include <vector>
@@ -18,19 +18,26 @@ struct CommandLine {
     };
     Action action = Action::Run;
     config::Hosts hosts;
+    // Where each of `hosts` was set: an option, a file or "built in".
+    config::Hosts hostsFrom;
+    // The message when a hosts file is refused: the run ends with status 2.
+    std::string hostsError;
     // --ads-without-sandbox: the advertisement pages are shown even where
     // the browser engine runs without its sandbox.
     bool adsWithoutSandbox = false;
     std::string error;
 };
 
-// Reads the arguments after the program name over the hosts built in:
-// --service-host, --ip-host and --ad-host, each "--name VALUE" or
-// "--name=VALUE" and checked by config::hostValueError; the last of a
-// kind wins; and --ads-without-sandbox. -h/--help and --version end the reading.
-CommandLine readCommandLine(const std::vector<std::string>& args, config::Hosts builtIn);
+// Reads the arguments after the program name over `below` (the hosts files
+// and the hosts built in): --service-host, --ip-host and --ad-host, each
+// "--name VALUE" or "--name=VALUE" and checked by config::hostValueError;
+// the last of a kind wins; and --ads-without-sandbox. -h/--help and
+// --version end the reading.
+CommandLine readCommandLine(const std::vector<std::string>& args,
+                            const config::SourcedHosts& below);
 
-std::string usage();
+// The help text, with the hosts that apply and where each was set.
+std::string usage(const config::SourcedHosts& hosts);
 // "qiv-forward <version>".
 std::string versionText();
 

@@ -136,7 +136,12 @@ std::string loadSettings(const std::vector<std::string>& args, CommandLine* line
     const ConfigFile config = path ? loadConfigFile(*path, &error) : loadConfigFile(&error);
     if (!error.empty())
         return error;
-    *line = readCommandLine(args, qiv::config::builtInHosts(), config);
+    // A refused hosts file ends every run but the one that asks the version.
+    qiv::config::SourcedHosts below;
+    const std::string hostsError = qiv::config::hostsBelowOptions(&below);
+    *line = readCommandLine(args, below, config);
+    if (!hostsError.empty() && line->action != CommandLine::Action::Version)
+        return qiv::config::shownText(hostsError);
     if (line->action != CommandLine::Action::Run)
         return {};
     Settings& s = line->settings;
@@ -161,7 +166,8 @@ std::optional<int> readSettings(const std::vector<std::string>& args, Settings* 
         return fail(error);
     switch (commandLine.action) {
     case CommandLine::Action::Help:
-        std::fputs(usage().c_str(), stdout);
+        std::fputs(usage({commandLine.settings.hosts, commandLine.settings.hostsFrom}).c_str(),
+                   stdout);
         return kExitOk;
     case CommandLine::Action::Version:
         std::fputs(versionText().c_str(), stdout);

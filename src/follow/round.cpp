@@ -129,7 +129,13 @@ std::optional<Outcome> Follower::askIpPage(const std::string& url, std::optional
 
 std::optional<Outcome> Follower::lookUpPublicIp(IpAddress* ip)
 {
-    std::vector<std::string> urls{client::pageUrl(settings_.hosts, client::Page::PublicIp)};
+    // The IP host's page first, when one is set from any source.
+    const std::string own = settings_.hosts.ipLookup.empty()
+                                ? std::string()
+                                : client::pageUrl(settings_.hosts, client::Page::PublicIp);
+    std::vector<std::string> urls;
+    if (!own.empty())
+        urls.push_back(own);
     urls.insert(urls.end(), settings_.ipUrls.begin(), settings_.ipUrls.end());
     std::optional<IpAddress> found;
     bool anyReply = false;
@@ -137,7 +143,7 @@ std::optional<Outcome> Follower::lookUpPublicIp(IpAddress* ip)
         if (const std::optional<Outcome> end = askIpPage(url, &found, &anyReply))
             return end;
         if (found) {
-            log_.write("ip", found->text + (url == urls.front() ? "" : " from " + url));
+            log_.write("ip", found->text + (url == own ? "" : " from " + url));
             *ip = std::move(*found);
             return {};
         }
@@ -145,6 +151,8 @@ std::optional<Outcome> Follower::lookUpPublicIp(IpAddress* ip)
     std::string asked;
     for (const std::string& url : urls)
         asked += (asked.empty() ? "" : ", ") + url;
+    if (urls.empty())
+        asked = "no page: no ip-host is set and no ip-url given";
     log_.write(anyReply ? "failed" : "unreachable", "no public IP to follow from " + asked);
     return anyReply ? Outcome::BadIpReply : Outcome::Unreachable;
 }

@@ -77,6 +77,7 @@ struct GivenTexts {
     std::optional<std::string> name, suffix, interval;
     std::vector<std::string> ipUrls;
     std::optional<std::string> onEvent;
+    config::SourcedHosts hosts;
 };
 
 // `url` as an IP page after the built-in one, into `urls`; the message for
@@ -148,8 +149,9 @@ std::optional<CommandLine> readOptions(const std::vector<std::string>& args, Set
             return failed("unknown option '" + config::shownText(arg) + "'");
         if (!value(&text))
             return failed("option " + option + " needs a value");
-        if (std::string error = config::setHostOption(s.hosts, *host, text); !error.empty())
-            return failed(std::move(error));
+        if (std::string error = config::setHostKey(&given.hosts, *host, text, option);
+            !error.empty())
+            return failed(option + " " + error);
     }
     return {};
 }
@@ -177,6 +179,12 @@ std::optional<CommandLine> readConfigLines(const ConfigFile& config, GivenTexts&
                 return failed(where + error);
             continue;
         }
+        if (const config::HostOption* host = config::hostOptionForKey(key)) {
+            if (std::string error = config::setHostKey(&fromFile.hosts, *host, val, config.path);
+                !error.empty())
+                return failed(where + key + " " + error);
+            continue;
+        }
         std::optional<std::string>* slot = key == "name"       ? &fromFile.name
                                            : key == "suffix"   ? &fromFile.suffix
                                            : key == "interval" ? &fromFile.interval
@@ -184,7 +192,8 @@ std::optional<CommandLine> readConfigLines(const ConfigFile& config, GivenTexts&
                                                                : nullptr;
         if (!slot)
             return failed(where + "unknown key '" + config::shownText(key) +
-                          "' (name, suffix, interval, ip-url and on-event are known)");
+                          "' (name, suffix, interval, ip-url, on-event, service-host, "
+                          "ip-host and ad-host are known)");
         std::vector<std::string> argv;
         if (std::string error = key == "on-event" ? splitCommand(val, &argv) : std::string();
             !error.empty())
@@ -223,14 +232,21 @@ CommandLine checked(CommandLine result, const GivenTexts& given, const std::stri
 
 } // namespace
 
-CommandLine readCommandLine(const std::vector<std::string>& args, const config::Hosts& builtIn,
+CommandLine readCommandLine(const std::vector<std::string>& args, const config::SourcedHosts& below,
                             const ConfigFile& config)
 {
     CommandLine result;
-    result.settings.hosts = builtIn;
     GivenTexts given;
-    if (std::optional<CommandLine> end = readOptions(args, result.settings, given))
+    if (std::optional<CommandLine> end = readOptions(args, result.settings, given)) {
+        // The help shows the hosts the config file sets too, when it reads.
+        GivenTexts fromFile;
+        if (readConfigLines(config, fromFile))
+            fromFile = {};
+        const config::SourcedHosts hosts = config::layered({&given.hosts, &fromFile.hosts, &below});
+        end->settings.hosts = hosts.value;
+        end->settings.hostsFrom = hosts.from;
         return std::move(*end);
+    }
 
     // The config file fills what the options left open.
     GivenTexts fromFile;
@@ -245,6 +261,11 @@ CommandLine readCommandLine(const std::vector<std::string>& args, const config::
     if (!given.onEvent)
         given.onEvent = fromFile.onEvent;
     result.settings.ipUrls = given.ipUrls.empty() ? fromFile.ipUrls : given.ipUrls;
+    const config::SourcedHosts hosts = config::layered({&given.hosts, &fromFile.hosts, &below});
+    if (hosts.value.service.empty())
+        return failed(config::noServiceHostMessage());
+    result.settings.hosts = hosts.value;
+    result.settings.hostsFrom = hosts.from;
     return checked(std::move(result), given, config.path);
 }
 
@@ -369,9 +390,8 @@ std::string splitCommand(const std::string& command, std::vector<std::string>* a
     return {};
 }
 
-std::string usage()
+std::string usage(const config::SourcedHosts& hosts)
 {
-    const config::Hosts hosts = config::builtInHosts();
     return "Usage: qiv-follow [--config FILE] [--name NAME --suffix SUFFIX]\n"
            "                  [--password-file FILE] [--interval SECONDS] [--once] [--dry-run]\n"
            "                  [--ip-url URL]... [--on-event COMMAND]\n"
@@ -396,12 +416,8 @@ std::string usage()
            "                              well and the next is not overdue, else 1\n"
            "  --store-password            read the password (no echo on a terminal, else\n"
            "                              standard input) and keep it in the Secret Service\n"
-           "  --service-host HOST[:PORT]  the forwarding service (built in: " +
-           hosts.service +
-           ")\n"
-           "  --ip-host HOST[:PORT]       the public-IP lookup page (built in: " +
-           hosts.ipLookup +
-           ")\n"
+           "  --service-host HOST[:PORT]  the forwarding service\n"
+           "  --ip-host HOST[:PORT]       the public-IP lookup page\n"
            "  --ip-url URL                an IP page asked after the built-in one, in the\n"
            "                              order given (repeatable); http:// only\n"
            "  --on-event COMMAND          run COMMAND (split as a shell would, run without\n"
@@ -419,6 +435,10 @@ std::string usage()
            "$CREDENTIALS_DIRECTORY/qiv-follow-password when that exists; else from the\n"
            "Secret Service. Name, suffix, interval, ip-url (one page a line) and on-event\n"
            "may also stand in the config file as key = value lines; options win.\n"
+           "\n" +
+           config::hostsHelp(hosts) +
+           "The account's config file may set service-host, ip-host and ad-host too,\n"
+           "between the options and the first hosts file (shown above when it does).\n"
            "\n"
            "Only an address a visitor can reach is followed: loopback, private, shared\n"
            "(carrier-grade NAT 100.64.0.0/10), link-local, multicast and reserved IPv4 and\n"
@@ -429,9 +449,10 @@ std::string usage()
            "values and the hide flag as sent, else the change is not verified.\n"
            "\n"
            "Each event is one line on standard output and in the account's own history,\n"
-           "~/.local/state/qiv-forward/follow/NAME.SUFFIX.history.log; its state\n"
-           "(NAME.SUFFIX.state, for --status) and the lock that keeps one follower per\n"
-           "account are in the same folder, which must be yours with mode 700.\n"
+           "~/.local/state/qiv-forward/follow/NAME.SUFFIX.history.log; the lock that\n"
+           "keeps one follower per account is in the same folder, which must be yours\n"
+           "with mode 700. Its state, for --status, is\n"
+           "~/.local/state/qiv-forward/NAME.SUFFIX.state.\n"
            "\n"
            "A changed and verified target, a refused login, a page not read whole, a\n"
            "change not verified and no usable public IP are shown as desktop\n"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/hosts.h"
+#include "config/host_files.h"
 
 #include <chrono>
 #include <optional>
@@ -37,6 +37,8 @@ struct Settings {
     std::string onEvent;
     std::vector<std::string> onEventArgv;
     config::Hosts hosts;
+    // Where each of `hosts` was set: an option, a file or "built in".
+    config::Hosts hostsFrom;
     // --config FILE: the account's config file, in place of follow.conf.
     std::optional<std::string> configFile;
     // The first pause after a refused login; it doubles with each refusal
@@ -60,11 +62,13 @@ struct ConfigFile {
     std::string path;
 };
 
-// Reads the arguments after the program name, then fills name, suffix and
-// interval from the config file where no option gave them, and checks the
-// whole: both names present and representable in GBK, the interval a whole
-// number of seconds of at least kMinInterval.
-CommandLine readCommandLine(const std::vector<std::string>& args, const config::Hosts& builtIn,
+// Reads the arguments after the program name, then fills name, suffix,
+// interval and the hosts from the config file where no option gave them,
+// the hosts then from `below` (the hosts files and the hosts built in), and
+// checks the whole: both names present and representable in GBK, the
+// interval a whole number of seconds of at least kMinInterval, a service
+// host set.
+CommandLine readCommandLine(const std::vector<std::string>& args, const config::SourcedHosts& below,
                             const ConfigFile& config);
 
 // $XDG_CONFIG_HOME/qiv-forward/follow.conf, or under ~/.config.
@@ -82,7 +86,8 @@ std::string ipUrlError(const std::string& url);
 // empty text, else what is wrong with it.
 std::string splitCommand(const std::string& command, std::vector<std::string>* argv);
 
-std::string usage();
+// The help text, with the hosts that apply and where each was set.
+std::string usage(const config::SourcedHosts& hosts);
 std::string versionText();
 
 // The wait before the next round: the interval, and after two failed

@@ -114,12 +114,17 @@ void fetchDomainSuffixes(QPointer<MainWindow> window, ProgramState& state, const
                 });
             }
             change(window, [](MainWindow& w) {
+                w.loginPage()->setGroupToolTip({});
                 w.loginPage()->selectFirstSuffix();
                 w.registrationPage()->selectFirstSuffix();
             });
             return;
         }
         retryCaption(window, "获取域名后缀失败..自动重试(", ++state.suffixRetries);
+        change(window, [tip = QStringLiteral("服务主机 %1 没有应答（设置于 %2）。")
+                                  .arg(QString::fromStdString(state.hosts.service),
+                                       QString::fromStdString(state.hostsFrom.service))](
+                           MainWindow& w) { w.loginPage()->setGroupToolTip(tip); });
         pauseBeforeRetry(state);
     }
 }
@@ -144,6 +149,9 @@ void fetchUserCount(QPointer<MainWindow> window, ProgramState& state, const Stop
 
 void fetchPublicIp(QPointer<MainWindow> window, ProgramState& state, const StopFlag& stop)
 {
+    // No IP host from any source: nothing to ask, the IP stays unknown.
+    if (state.hosts.ipLookup.empty())
+        return;
     for (int tries = 1; !stopped(window, stop); ++tries) {
         const client::IpReply reply = client::publicIp(serviceConnection(state));
         if (reply.address) {

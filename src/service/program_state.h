@@ -39,6 +39,9 @@ private:
 struct ProgramState {
     // Fixed before the first operation starts.
     config::Hosts hosts = config::builtInHosts();
+    // Where each host was set (an option, a file or "built in"), for the
+    // messages about a host that does not answer.
+    config::Hosts hostsFrom{"built in", "built in", "built in"};
     // No other host's cookies can push out those of the three hosts, as
     // given at creation.
     Network network{.cookies = CookieStore({hosts.service, hosts.ipLookup, hosts.ad})};

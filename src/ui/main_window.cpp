@@ -190,7 +190,8 @@ void MainWindow::addAdBoxes()
 
 void MainWindow::startBrowserViews()
 {
-    if (!options_.browserViews || adViews_ != nullptr)
+    // No ad host from any source: the views ask nothing of anyone.
+    if (!options_.browserViews || adViews_ != nullptr || options_.adHost.empty())
         return;
     // The views live in boxes made before it, so it outlives them.
     adViews_ = new AdViews(options_.adHost, this);

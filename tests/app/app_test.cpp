@@ -216,6 +216,70 @@ TEST_F(EventTable, WindowCreatedDisablesTheLoginGroupBeforeAQueuedClick)
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
+// With no service host the window says where to set one and fetches
+// nothing: the caption stays, and no start-up fetch counts a try.
+TEST_F(EventTable, WindowCreatedWithoutAServiceHostSaysWhereToSetOne)
+{
+    MainWindow& w = *window_;
+    testing::ModalCatcher boxes;
+    state_->hosts.service.clear();
+    const QString caption = w.loginPage()->分组框1->title();
+    onWindowCreated(w, *state_);
+    QTest::qWait(300);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].title, QStringLiteral("岚栖提示："));
+    EXPECT_EQ(boxes.boxes()[0].text, QString::fromStdString(config::noServiceHostMessage()));
+    EXPECT_TRUE(boxes.boxes()[0].text.contains(QStringLiteral("--service-host")));
+    EXPECT_EQ(w.loginPage()->分组框1->title(), caption);
+    EXPECT_EQ(state_->suffixRetries.load() + state_->userCountRetries.load() +
+                  state_->ipRetries.load(),
+              0);
+}
+
+// A hosts file refused ends the real program with status 2 before any
+// window, naming the file and the line or the fault.
+TEST(HostsFiles, ARefusedFileEndsTheProgramBeforeItsWindow)
+{
+    const QString dir = QDir::tempPath() + QStringLiteral("/qiv-app-hosts");
+    const QString user = dir + QStringLiteral("/qiv-forward/hosts.conf");
+    const QString system = dir + QStringLiteral("/system.conf");
+    const struct {
+        QString path;
+        QByteArray text;
+        QFile::Permissions mode;
+        QString says;
+    } rows[] = {
+        {user, "service-host = s\n", QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup,
+         user + QStringLiteral(": refused: others can write it (mode 620)")},
+        {system, "# x\nad-host = a b\n", QFile::ReadOwner | QFile::WriteOwner,
+         system + QStringLiteral(":2: ad-host 'a b'")},
+    };
+    for (const auto& row : rows) {
+        QDir(dir).removeRecursively();
+        QDir().mkpath(dir + QStringLiteral("/qiv-forward"));
+        QFile file(row.path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(row.text);
+        file.close();
+        file.setPermissions(row.mode);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(variable));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir);
+        env.insert(QStringLiteral("QIV_HOSTS_SYSTEM_FILE"), system);
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(QIV_FORWARD_PATH), {});
+        ASSERT_TRUE(program.waitForFinished(30000));
+        const QString err = QString::fromUtf8(program.readAllStandardError());
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << err.toStdString();
+        EXPECT_EQ(program.exitCode(), 2) << err.toStdString();
+        EXPECT_TRUE(err.startsWith(QStringLiteral("qiv-forward: ") + row.says))
+            << err.toStdString();
+    }
+    QDir(dir).removeRecursively();
+}
+
 TEST(ChromiumSandbox, OffOnlyAsRootOrWhenTheUserSaysSoAndTheUserFlagsStay)
 {
     const struct {
@@ -279,7 +343,8 @@ TEST(ChromiumSandbox, OffOnlyAsRootOrWhenTheUserSaysSoAndTheUserFlagsStay)
 // had it made its QApplication, Qt would abort for want of a display.
 TEST(CommandLine, HostsHelpVersionAndBadValues)
 {
-    const config::Hosts builtIn = config::builtInHosts();
+    const config::SourcedHosts below = config::builtInSourcedHosts();
+    const config::Hosts builtIn = below.value;
     const struct {
         std::vector<std::string> args;
         int status;       // -1: the window starts on `hosts`
@@ -333,7 +398,7 @@ TEST(CommandLine, HostsHelpVersionAndBadValues)
     for (const auto& row : rows) {
         const std::string name = row.args.empty() ? "(none)" : row.args[0];
         SCOPED_TRACE(name + (row.args.size() > 1 ? " " + row.args[1] : ""));
-        const CommandLine read = readCommandLine(row.args, builtIn);
+        const CommandLine read = readCommandLine(row.args, below);
         if (row.status < 0) {
             ASSERT_EQ(read.action, CommandLine::Action::Run) << read.error;
             EXPECT_EQ(read.hosts.service, row.hosts.service);
@@ -494,6 +559,8 @@ bool helperUnder(pid_t pid)
 // Where the browser engine has no sandbox, the program starts no renderer and
 // asks the advertisement host for nothing, unless told to. The hosts are
 // loopback listeners that never answer; the ad host's counts connections.
+// Without any host set (a package build, no hosts file, no option) the window
+// shows its box and starts no renderer, even with the option.
 TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
@@ -505,6 +572,7 @@ TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
         const char* variable; // set in the environment, or null
         const char* value;
         bool views;
+        bool noHosts = false;
     } rows[] = {
         // As root the sandbox is off whatever the environment says.
         {"root or --no-sandbox",
@@ -517,6 +585,12 @@ TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
          {QStringLiteral("--ads-without-sandbox")},
          "QTWEBENGINE_DISABLE_SANDBOX",
          "1",
+         true},
+        {"no hosts",
+         {QStringLiteral("--ads-without-sandbox")},
+         "QIV_HOSTS_NONE_BUILT_IN",
+         "1",
+         false,
          true},
     };
     for (const auto& row : rows) {
@@ -539,13 +613,17 @@ TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
         env.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
         env.insert(QStringLiteral("DISPLAY"), display);
         env.insert(QString::fromLatin1(row.variable), QString::fromLatin1(row.value));
+        // No hosts file of the machine's or the user's counts here.
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), QDir::tempPath() + "/qiv-no-config");
+        env.insert(QStringLiteral("QIV_HOSTS_SYSTEM_FILE"), QDir::tempPath() + "/qiv-no-hosts");
         program.setProcessEnvironment(env);
         const QString hosts = QStringLiteral("127.0.0.1:%1").arg(silent);
         program.start(QStringLiteral(QIV_FORWARD_PATH),
-                      row.args + QStringList{QStringLiteral("--service-host"), hosts,
-                                             QStringLiteral("--ip-host"), hosts,
-                                             QStringLiteral("--ad-host"),
-                                             QStringLiteral("127.0.0.1:%1").arg(ad)});
+                      row.noHosts ? row.args
+                                  : row.args + QStringList{QStringLiteral("--service-host"), hosts,
+                                                           QStringLiteral("--ip-host"), hosts,
+                                                           QStringLiteral("--ad-host"),
+                                                           QStringLiteral("127.0.0.1:%1").arg(ad)});
         ASSERT_TRUE(program.waitForStarted(10000));
 
         // Long enough for the views to have started and asked.
@@ -563,6 +641,17 @@ TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
         }
         EXPECT_EQ(program.state(), QProcess::Running)
             << program.readAllStandardError().toStdString();
+        if (row.noHosts) {
+            QProcess search;
+            search.setProcessEnvironment(env);
+            search.start(QStringLiteral("xdotool"),
+                         {QStringLiteral("search"), QStringLiteral("--all"),
+                          QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                          QString::number(program.processId()), QStringLiteral("--name"),
+                          QStringLiteral("^岚栖提示：$")});
+            ASSERT_TRUE(search.waitForFinished(30000));
+            EXPECT_FALSE(search.readAllStandardOutput().trimmed().isEmpty()) << "no box shown";
+        }
         program.kill();
         program.waitForFinished(10000);
         xvfb.kill();
@@ -572,7 +661,8 @@ TEST(NoSandbox, NoRendererAndNoAdRequestUnlessTheOptionSaysSo)
         EXPECT_EQ(renderer, row.views);
         EXPECT_EQ(adConnections > 0, row.views) << adConnections << " connection(s)";
         const QString err = QString::fromUtf8(program.readAllStandardError());
-        EXPECT_EQ(err.count(QString::fromLatin1(kNoSandboxNotice)), root && !row.views ? 1 : 0)
+        EXPECT_EQ(err.count(QString::fromLatin1(kNoSandboxNotice)),
+                  root && !row.views && !row.noHosts ? 1 : 0)
             << err.toStdString();
     }
 }

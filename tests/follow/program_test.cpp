@@ -137,6 +137,8 @@ protected:
             unsetenv("XDG_RUNTIME_DIR");
             setenv("QIV_FOLLOW", QIV_FOLLOW_PATH, 1);
             unsetenv("CREDENTIALS_DIRECTORY");
+            // The machine's own hosts file is no part of a test.
+            setenv("QIV_HOSTS_SYSTEM_FILE", (dir_ + "/system-hosts.conf").c_str(), 1);
             for (const auto& [name, value] : env_)
                 setenv(name.c_str(), value.c_str(), 1);
             // No session bus but the one a test starts: nothing autolaunched.
@@ -571,6 +573,52 @@ TEST_F(FollowProgram, RefusedBeforeAnyRequest)
     EXPECT_EQ(server_->err().find(" POST "), std::string::npos) << server_->err();
     EXPECT_EQ(finish(start({"--help"})).status, 0);
     EXPECT_EQ(finish(start({"--version"})).out, "qiv-follow " QIV_VERSION "\n");
+}
+
+// Without a service host from any source, or with a hosts file others can
+// write, the program ends with status 2 before any request: the words name
+// the files and the option, or the file and its fault.
+TEST_F(FollowProgram, NoServiceHostOrARefusedHostsFile)
+{
+    const std::string user = dir_ + "/XDG_CONFIG_HOME/qiv-forward/hosts.conf";
+    const std::string system = dir_ + "/system-hosts.conf";
+    std::filesystem::create_directories(dir_ + "/XDG_CONFIG_HOME/qiv-forward");
+    const struct {
+        const char* userText;
+        mode_t userMode;
+        bool builtIn;
+        std::string says;
+    } rows[] = {
+        {nullptr, 0, false,
+         "qiv-follow: 未设置服务主机：请在 " + user + " 或 " + system +
+             " 中写入 service-host = 主机[:端口]，或以 --service-host 主机[:端口] 启动。\n"
+             "No service host is set"},
+        {"ip-host = i\n", 0600, false, "No service host is set: put service-host"},
+        {"service-host = 127.0.0.1:1\n", 0620, true,
+         "qiv-follow: " + user + ": refused: others can write it (mode 620)"},
+        {"\nservice-host 127.0.0.1:1\n", 0600, true, user + ":2: expected key = value"},
+    };
+    for (const auto& row : rows) {
+        std::filesystem::remove(user);
+        if (row.userText) {
+            std::ofstream(user) << row.userText;
+            chmod(user.c_str(), row.userMode);
+        }
+        env_ = {{"QIV_HOSTS_NONE_BUILT_IN", row.builtIn ? "" : "1"}};
+        const Ended run = follow({"--password-file", password_, "--once"});
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
+    }
+    // The help says where each host comes from, and that none is set.
+    EXPECT_EQ(finish(start({"--version"})).status, 0) << "a refused file ends no --version";
+    std::filesystem::remove(user);
+    std::ofstream(system) << "ip-host = 127.0.0.9\n";
+    env_ = {{"QIV_HOSTS_NONE_BUILT_IN", "1"}};
+    const Ended help = finish(start({"--help"}));
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("  service host: none set\n  ip host:      127.0.0.9 from " + system),
+              std::string::npos)
+        << help.out;
 }
 
 // The loop: one instance per account, in a folder no other user can enter;

@@ -20,7 +20,8 @@
 namespace qiv::follow {
 namespace {
 
-const config::Hosts kBuiltIn{"127.0.0.1:8090", "127.0.0.2:8091", "127.0.0.3:8092"};
+const config::SourcedHosts kBuiltIn{{"127.0.0.1:8090", "127.0.0.2:8091", "127.0.0.3:8092"},
+                                    {"built in", "built in", "built in"}};
 
 TEST(FollowCommandLine, Table)
 {
@@ -126,6 +127,186 @@ TEST(FollowCommandLine, Table)
               CommandLine::Action::Error);
     EXPECT_EQ(readCommandLine({"--version", "--bogus"}, kBuiltIn, {}).action,
               CommandLine::Action::Version);
+}
+
+// Where each host comes from: the options over the follow config over the
+// user's hosts.conf over the system's over the hosts built in; and the
+// files refused, by line, by mode and by owner. USER and SYSTEM stand for
+// the two files' paths.
+TEST(HostSources, EachLayerOverTheNextAndTheFilesRefused)
+{
+    static const std::string large(70000, '#');
+    enum Fault { kNone, kUserGroupWritable, kSystemWorldWritable, kSystemNobody, kUserNobody };
+    const struct {
+        const char* user; // the files' text; null: no file
+        const char* system;
+        std::string follow; // the follow config's lines, from its line 3
+        std::vector<std::string> args;
+        Fault fault;
+        bool builtIn;
+        const char* hosts; // service and ip host as --help shows them; else
+        const char* error; // a part of the error
+    } rows[] = {
+        {nullptr,
+         nullptr,
+         "",
+         {},
+         kNone,
+         true,
+         "127.0.0.1:8090 from built in|127.0.0.2:8091 from built in",
+         ""},
+        {nullptr,
+         "service-host = s.sys\n",
+         "",
+         {},
+         kNone,
+         true,
+         "s.sys from SYSTEM|127.0.0.2:8091 from built in",
+         ""},
+        {"# mine\n\nservice-host=s.user:81\n",
+         "service-host = s.sys\nip-host = i.sys\n",
+         "",
+         {},
+         kNone,
+         true,
+         "s.user:81 from USER|i.sys from SYSTEM",
+         ""},
+        {"service-host = a\nservice-host = b\n",
+         nullptr,
+         "",
+         {},
+         kNone,
+         true,
+         "b from USER|127.0.0.2:8091 from built in",
+         ""},
+        {"service-host = s.user\n",
+         nullptr,
+         "service-host = s.follow\n",
+         {},
+         kNone,
+         true,
+         "s.follow from follow.conf|127.0.0.2:8091 from built in",
+         ""},
+        {"service-host = s.user\n",
+         nullptr,
+         "service-host = s.follow\n",
+         {"--service-host=s.opt"},
+         kNone,
+         true,
+         "s.opt from --service-host|127.0.0.2:8091 from built in",
+         ""},
+        {nullptr,
+         "ip-host = i.sys\n",
+         "",
+         {},
+         kNone,
+         false,
+         "none set|i.sys from SYSTEM",
+         "No service host is set"},
+        {nullptr,
+         nullptr,
+         "",
+         {"--ip-host", "i"},
+         kNone,
+         false,
+         "",
+         "未设置服务主机：请在 USER 或 SYSTEM 中写入 service-host"},
+        {nullptr,
+         nullptr,
+         "ip-host = i\n",
+         {"--service-host=s"},
+         kNone,
+         false,
+         "s from --service-host|i from follow.conf",
+         ""},
+        {"service-host\n", nullptr, "", {}, kNone, true, "", "USER:1: expected key = value"},
+        {"\n# x\nservice = s\n", nullptr, "", {}, kNone, true, "", "USER:3: unknown key 'service'"},
+        {nullptr, "ad-host = a/b\n", "", {}, kNone, true, "", "SYSTEM:1: ad-host 'a/b': a path"},
+        {nullptr, nullptr, "ip-host = x:0\n", {}, kNone, true, "", "follow.conf:3: ip-host 'x:0'"},
+        {"service-host = s\n",
+         nullptr,
+         "",
+         {},
+         kUserGroupWritable,
+         true,
+         "",
+         "USER: refused: others can write it (mode 664)"},
+        {nullptr,
+         "service-host = s\n",
+         "",
+         {},
+         kSystemWorldWritable,
+         true,
+         "",
+         "SYSTEM: refused: others can write it (mode 646)"},
+        {nullptr,
+         "# nothing\n",
+         "",
+         {},
+         kSystemNobody,
+         true,
+         "",
+         "SYSTEM: refused: owned by user 65534, neither root nor you"},
+        {"", nullptr, "", {}, kUserNobody, true, "", "USER: refused: owned by user 65534"},
+        {large.c_str(), nullptr, "", {}, kNone, true, "", "USER: refused: larger than 64 KiB"},
+    };
+    const std::string dir = ::testing::TempDir() + "/host-sources";
+    const std::string user = dir + "/config/qiv-forward/hosts.conf", system = dir + "/system.conf";
+    const auto placed = [&](std::string text) {
+        for (const auto& [name, path] : {std::pair{"USER", user}, {"SYSTEM", system}})
+            for (size_t at; (at = text.find(name)) != std::string::npos;)
+                text.replace(at, std::string_view(name).size(), path);
+        return text;
+    };
+    setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
+    setenv("QIV_HOSTS_SYSTEM_FILE", system.c_str(), 1);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.hosts + std::string(row.error));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir + "/config/qiv-forward");
+        for (const auto& [text, path] : {std::pair{row.user, user}, {row.system, system}})
+            if (text)
+                std::ofstream(path) << text;
+        const std::pair<const std::string*, mode_t> faults[] = {
+            {&user, 0664}, {&system, 0646}, {&system, 0}, {&user, 0}};
+        const auto& [path, mode] = faults[std::max(0, row.fault - 1)];
+        if (row.fault == kUserGroupWritable || row.fault == kSystemWorldWritable) {
+            ASSERT_EQ(chmod(path->c_str(), mode), 0);
+        }
+        if (row.fault == kSystemNobody || row.fault == kUserNobody) {
+            if (geteuid() != 0)
+                continue; // only root can give a file away
+            ASSERT_EQ(chown(path->c_str(), 65534, 65534), 0);
+        }
+        if (row.builtIn)
+            unsetenv("QIV_HOSTS_NONE_BUILT_IN");
+        else
+            setenv("QIV_HOSTS_NONE_BUILT_IN", "1", 1);
+        config::SourcedHosts below;
+        std::string error = config::hostsBelowOptions(&below);
+        CommandLine line;
+        if (error.empty()) {
+            std::vector<std::string> args = row.args;
+            args.insert(args.end(), {"--name", "h", "--suffix", "s"});
+            line = readCommandLine(args, below, {"\n\n" + row.follow, "follow.conf"});
+            error = line.error;
+        }
+        if (*row.hosts) {
+            const config::SourcedHosts shown =
+                *row.error ? below
+                           : config::SourcedHosts{line.settings.hosts, line.settings.hostsFrom};
+            EXPECT_EQ(config::shownHost(shown, &config::Hosts::service) + "|" +
+                          config::shownHost(shown, &config::Hosts::ipLookup),
+                      placed(row.hosts));
+        }
+        if (*row.error)
+            EXPECT_NE(error.find(placed(row.error)), std::string::npos) << error;
+        else
+            EXPECT_EQ(error, "");
+    }
+    unsetenv("QIV_HOSTS_NONE_BUILT_IN");
+    unsetenv("QIV_HOSTS_SYSTEM_FILE");
+    std::filesystem::remove_all(dir);
 }
 
 // --config is found before the config file is read; its password file

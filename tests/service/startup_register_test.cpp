@@ -75,6 +75,7 @@ TEST_F(StartUp, FailedSuffixLoadsCountInBlueUntilTheFaultIsLifted)
 {
     server_->setFault(Page::ModifyHtml, Fault{FaultKind::Empty, 0});
     state().retryPause = std::chrono::milliseconds(150);
+    state().hostsFrom.service = "/home/u/.config/qiv-forward/hosts.conf";
     QStringList captions;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -92,6 +93,11 @@ TEST_F(StartUp, FailedSuffixLoadsCountInBlueUntilTheFaultIsLifted)
     ASSERT_TRUE(waitFor([this] { return state().suffixRetries.load() >= 3; }));
     ASSERT_TRUE(waitFor([&] { return captions.contains("获取域名后缀失败..自动重试(3)"); }));
     EXPECT_FALSE(w().loginPage()->分组框1->isEnabled());
+    // The tooltip names the host that does not answer and where it is set.
+    const QString tip = w().loginPage()->分组框1->toolTip();
+    EXPECT_TRUE(tip.contains(QString::fromStdString(state().hosts.service))) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("/home/u/.config/qiv-forward/hosts.conf")))
+        << tip.toStdString();
     server_->clearFaults();
     ASSERT_TRUE(waitFor([this] { return w().loginPage()->分组框1->isEnabled(); }));
     watch.stop();
@@ -99,6 +105,7 @@ TEST_F(StartUp, FailedSuffixLoadsCountInBlueUntilTheFaultIsLifted)
     EXPECT_TRUE(captions.contains("获取域名后缀失败..自动重试(1)"));
     EXPECT_TRUE(captions.contains("获取域名后缀失败..自动重试(2)"));
     EXPECT_EQ(w().loginPage()->分组框1->title(), QStringLiteral("登 录"));
+    EXPECT_EQ(w().loginPage()->分组框1->toolTip(), QString());
     EXPECT_EQ(items(w().loginPage()->组合框1).size(), 3);
 }
 

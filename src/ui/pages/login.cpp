@@ -63,6 +63,15 @@ void LoginTab::setFormEnabled(bool enabled)
     分组框1->setEnabled(enabled);
 }
 
+void LoginTab::setGroupToolTip(const QString& text)
+{
+    // A tooltip that looks like markup is shown as markup: the host and file
+    // names are the user's, so they are escaped.
+    分组框1->setToolTip(text.isEmpty() ? QString()
+                                       : QStringLiteral("<p style='white-space:pre'>") +
+                                             text.toHtmlEscaped() + QStringLiteral("</p>"));
+}
+
 bool LoginTab::formEnabled() const
 {
     return 分组框1->isEnabled();

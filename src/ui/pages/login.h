@@ -35,6 +35,8 @@ public:
     void setCaption(const QString& text);
     // Disabled, no login control accepts input, "退 出" included.
     void setFormEnabled(bool enabled);
+    // The login group's tooltip, as plain text; empty removes it.
+    void setGroupToolTip(const QString& text);
     bool formEnabled() const;
     void setUserCount(const QString& text);
     void addSuffixes(const QStringList& texts, const QList<QByteArray>& bytes);
