@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -31,9 +32,47 @@ std::string xdgConfigHome()
     return xdg && *xdg == '/' ? std::string(xdg) : std::string(home ? home : "") + "/.config";
 }
 
+// Whether this process runs in a user namespace that does not map root, as
+// a hardened systemd user unit does (PrivateUsers=, implied there by its
+// other sandboxing): root's files then show as owned by the overflow user.
+bool rootUnmapped()
+{
+    std::FILE* map = std::fopen("/proc/self/uid_map", "re");
+    if (!map)
+        return false;
+    bool mapped = false;
+    unsigned long inside = 0, outside = 0, count = 0;
+    while (std::fscanf(map, "%lu %lu %lu", &inside, &outside, &count) == 3)
+        mapped = mapped || (outside == 0 && count > 0);
+    std::fclose(map);
+    return !mapped;
+}
+
+uid_t overflowUid()
+{
+    unsigned long uid = 65534;
+    if (std::FILE* file = std::fopen("/proc/sys/kernel/overflowuid", "re")) {
+        if (std::fscanf(file, "%lu", &uid) != 1)
+            uid = 65534;
+        std::fclose(file);
+    }
+    return static_cast<uid_t>(uid);
+}
+
+// Whether `uid` may own a hosts file: root or this user. Where root is not
+// mapped, the overflow user stands for any owner outside the namespace, so
+// it is taken for root in the system's file only, which lies where only root
+// writes.
+bool trustedOwner(uid_t uid, bool systemFile)
+{
+    if (uid == 0 || uid == ::geteuid())
+        return true;
+    return systemFile && uid == overflowUid() && rootUnmapped();
+}
+
 // What makes the open file no source of hosts: it decides where the
 // password is sent, so only root or this user may have written it.
-std::string fileStatusError(const struct stat& st)
+std::string fileStatusError(const struct stat& st, bool systemFile)
 {
     if (!S_ISREG(st.st_mode))
         return "not a regular file";
@@ -41,7 +80,7 @@ std::string fileStatusError(const struct stat& st)
         return "others can write it (mode " + std::to_string((st.st_mode >> 6) & 7) +
                std::to_string((st.st_mode >> 3) & 7) + std::to_string(st.st_mode & 7) +
                "); remove the group and other write bits";
-    if (st.st_uid != 0 && st.st_uid != ::geteuid())
+    if (!trustedOwner(st.st_uid, systemFile))
         return "owned by user " + std::to_string(st.st_uid) + ", neither root nor you";
     if (static_cast<std::size_t>(st.st_size) > kMaxHostsFileBytes)
         return "larger than 64 KiB; not a hosts file";
@@ -101,8 +140,8 @@ std::string readHostsFile(const std::string& path, SourcedHosts* layer)
         return errno == ENOENT ? std::string()
                                : path + ": cannot be read (" + std::strerror(errno) + ")";
     struct stat st {};
-    std::string error =
-        ::fstat(fd, &st) != 0 ? std::string(std::strerror(errno)) : fileStatusError(st);
+    std::string error = ::fstat(fd, &st) != 0 ? std::string(std::strerror(errno))
+                                              : fileStatusError(st, path == systemHostsFilePath());
     std::string text(kMaxHostsFileBytes + 1, '\0');
     size_t got = 0;
     while (error.empty() && got < text.size()) {
