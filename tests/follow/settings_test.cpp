@@ -1,5 +1,6 @@
 // qiv-follow's command line and config file, its wait between rounds, the
 // password file and the history file, as tables.
+#include "config/host_files.h"
 #include "follow/event_log.h"
 #include "follow/instance_lock.h"
 #include "follow/password.h"
@@ -7,8 +8,11 @@
 #include "follow/state_file.h"
 #include "text/gbk.h"
 
+#include <sched.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -574,3 +578,47 @@ TEST_F(FollowFiles, HistoryRotates)
 
 } // namespace
 } // namespace qiv::follow
+
+// In a user namespace that does not map root (a hardened user unit), root's
+// files show as owned by the overflow user: the system's hosts file is taken,
+// a user's file so owned is not.
+TEST(HostSources, RootUnmappedInAUserNamespace)
+{
+    const std::string dir = ::testing::TempDir() + "/qiv-userns-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    const std::string file = dir + "/hosts.conf";
+    std::ofstream(file) << "service-host = s.sys\n";
+    chmod(dir.c_str(), 0755);
+    chmod(file.c_str(), 0644);
+    const pid_t child = fork();
+    if (child == 0) {
+        // As root, first become nobody: root itself must stay outside.
+        if (geteuid() == 0 &&
+            (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0))
+            _exit(10);
+        // A changed user makes /proc/self root's until the process is dumpable again.
+        prctl(PR_SET_DUMPABLE, 1);
+        const std::string map = "1000 " + std::to_string(geteuid()) + " 1\n";
+        if (unshare(CLONE_NEWUSER) != 0)
+            _exit(11); // no user namespaces here
+        std::ofstream(std::string("/proc/self/uid_map")) << map;
+        if (geteuid() != 1000)
+            _exit(11);
+        setenv("QIV_HOSTS_SYSTEM_FILE", file.c_str(), 1);
+        qiv::config::SourcedHosts system, user;
+        const std::string asSystem = qiv::config::readHostsFile(file, &system);
+        const std::string asUser = qiv::config::readHostsFile(dir + "/./hosts.conf", &user);
+        _exit(asSystem.empty() && system.value.service == "s.sys" &&
+                      asUser.find("neither root nor you") != std::string::npos
+                  ? 0
+                  : 12);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::filesystem::remove_all(dir);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 11)
+        GTEST_SKIP() << "no user namespace can be made here";
+    if (getuid() != 0)
+        GTEST_SKIP() << "the file is this user's own: run as root to see root unmapped";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
