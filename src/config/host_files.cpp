@@ -25,13 +25,6 @@ std::string trimmed(std::string_view text)
     return std::string(text.substr(first, text.find_last_not_of(" \t\r") - first + 1));
 }
 
-std::string xdgConfigHome()
-{
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    return xdg && *xdg == '/' ? std::string(xdg) : std::string(home ? home : "") + "/.config";
-}
-
 // Whether this process runs in a user namespace that does not map root, as
 // a hardened systemd user unit does (PrivateUsers=, implied there by its
 // other sandboxing): root's files then show as owned by the overflow user.
@@ -89,6 +82,13 @@ std::string fileStatusError(const struct stat& st, bool systemFile)
 
 } // namespace
 
+std::string xdgDirectory(const char* variable, const char* underHome)
+{
+    const char* xdg = std::getenv(variable);
+    const char* home = std::getenv("HOME");
+    return xdg && *xdg == '/' ? std::string(xdg) : std::string(home ? home : "") + "/" + underHome;
+}
+
 const HostOption* hostOptionForKey(std::string_view key)
 {
     for (size_t i = 0; i < std::size(kHostKeys); ++i)
@@ -111,7 +111,7 @@ SourcedHosts builtInSourcedHosts()
 
 std::string userHostsFilePath()
 {
-    return xdgConfigHome() + "/qiv-forward/hosts.conf";
+    return xdgDirectory("XDG_CONFIG_HOME", ".config") + "/qiv-forward/hosts.conf";
 }
 
 std::string systemHostsFilePath()

@@ -33,6 +33,10 @@ std::string userHostsFilePath();
 // QIV_HOSTS_SYSTEM_FILE).
 std::string systemHostsFilePath();
 
+// $variable when it holds an absolute path, else ~/`underHome`: the XDG base
+// folders (XDG_CONFIG_HOME and .config, XDG_STATE_HOME and .local/state).
+std::string xdgDirectory(const char* variable, const char* underHome);
+
 // Reads a hosts file's lines into `layer`, each value from `path`: key =
 // value, '#' comments and blank lines; the last line of a key wins. A file
 // that does not exist sets nothing. Returns the message for the user when

@@ -1,5 +1,6 @@
 #include "follow/instance_lock.h"
 
+#include "config/host_files.h"
 #include "text/text.h"
 
 #include <fcntl.h>
@@ -37,11 +38,7 @@ std::string bounded(std::string file)
 
 std::string stateBaseDirectory()
 {
-    const char* xdg = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    std::string base =
-        xdg && *xdg == '/' ? std::string(xdg) : std::string(home ? home : "") + "/.local/state";
-    return base + "/qiv-forward";
+    return config::xdgDirectory("XDG_STATE_HOME", ".local/state") + "/qiv-forward";
 }
 
 std::string stateDirectory()

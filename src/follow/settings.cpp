@@ -1,5 +1,6 @@
 #include "follow/settings.h"
 
+#include "config/host_files.h"
 #include "text/gbk.h"
 
 #include <glib.h>
@@ -271,11 +272,7 @@ CommandLine readCommandLine(const std::vector<std::string>& args, const config::
 
 std::string configFilePath()
 {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    std::string base =
-        xdg && *xdg == '/' ? std::string(xdg) : std::string(home ? home : "") + "/.config";
-    return base + "/qiv-forward/follow.conf";
+    return config::xdgDirectory("XDG_CONFIG_HOME", ".config") + "/qiv-forward/follow.conf";
 }
 
 namespace {
