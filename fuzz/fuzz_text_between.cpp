@@ -1,5 +1,5 @@
 // textBetween over arbitrary text and markers, against a direct model of
-// its contract: the bytes after the first start marker (or, when it is
+// what it promises: the bytes after the first start marker (or, when it is
 // absent, from byte length(start) - 1) up to the first end marker there.
 
 #include "fuzz_check.h"
